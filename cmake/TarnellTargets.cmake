@@ -1,0 +1,95 @@
+# Helpers that keep every subsystem's CMakeLists.txt short and alike.
+#
+#   tarnell_core_library(NAME SOURCES...)     portable code: no <windows.h>, built natively and for Windows
+#   tarnell_win32_library(NAME SOURCES...)    Win32 glue: built for Windows only
+#   tarnell_add_test(NAME SOURCES ... LIBS ... [WIN32_ONLY] [ENV VAR=VALUE...] [TIMEOUT s])
+#
+# Every library sees src/ and the generated build_config.h on its include path.
+
+set(TARNELL_SRC_DIR ${CMAKE_CURRENT_LIST_DIR}/../src)
+get_filename_component(TARNELL_SRC_DIR ${TARNELL_SRC_DIR} ABSOLUTE)
+
+function(tarnell_common_options target)
+  target_include_directories(${target} PUBLIC ${TARNELL_SRC_DIR} ${CMAKE_BINARY_DIR}/generated)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 /utf-8)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-missing-field-initializers)
+  endif()
+  if(WIN32)
+    target_compile_definitions(${target} PUBLIC UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+  endif()
+  if(TARNELL_SANITIZE)
+    target_compile_options(${target} PUBLIC -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    target_link_options(${target} PUBLIC -fsanitize=address,undefined)
+  endif()
+endfunction()
+
+function(tarnell_core_library name)
+  add_library(${name} STATIC ${ARGN})
+  tarnell_common_options(${name})
+endfunction()
+
+function(tarnell_win32_library name)
+  if(NOT WIN32)
+    return()
+  endif()
+  add_library(${name} STATIC ${ARGN})
+  tarnell_common_options(${name})
+endfunction()
+
+# Static runtime: the program and every test are self-contained .exe files.
+# UNICODE_ENTRY for programs that start at wWinMain/wmain.
+function(tarnell_windows_executable target)
+  cmake_parse_arguments(E "UNICODE_ENTRY" "" "" ${ARGN})
+  if(WIN32 AND NOT MSVC)
+    target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+    if(E_UNICODE_ENTRY)
+      target_link_options(${target} PRIVATE -municode)
+    endif()
+  endif()
+endfunction()
+
+function(tarnell_setup_test_framework)
+  find_file(TARNELL_DOCTEST_HEADER doctest/doctest.h
+            PATHS /usr/include /usr/local/include ${CMAKE_SOURCE_DIR}/third_party
+            NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+  # Copied into the build tree so a cross build never puts the host's /usr/include on its path.
+  configure_file(${TARNELL_DOCTEST_HEADER} ${CMAKE_BINARY_DIR}/third_party/doctest/doctest.h COPYONLY)
+  add_library(tarnell_test_main STATIC ${CMAKE_SOURCE_DIR}/tests/test_main.cpp)
+  target_include_directories(tarnell_test_main SYSTEM PUBLIC ${CMAKE_BINARY_DIR}/third_party)
+  tarnell_common_options(tarnell_test_main)
+  target_compile_definitions(tarnell_test_main PUBLIC TARNELL_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+                             TARNELL_BINARY_DIR="${CMAKE_BINARY_DIR}")
+
+  if(WIN32)
+    # One Wine prefix and one Xvfb display per build tree, started before and ended after the Windows tests.
+    add_test(NAME wine_env_start COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-env.sh start ${CMAKE_BINARY_DIR})
+    add_test(NAME wine_env_stop COMMAND ${CMAKE_SOURCE_DIR}/cmake/wine-env.sh stop ${CMAKE_BINARY_DIR})
+    set_tests_properties(wine_env_start PROPERTIES FIXTURES_SETUP wine_env TIMEOUT 180)
+    set_tests_properties(wine_env_stop PROPERTIES FIXTURES_CLEANUP wine_env)
+  endif()
+endfunction()
+
+function(tarnell_add_test name)
+  cmake_parse_arguments(T "WIN32_ONLY" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  if(T_WIN32_ONLY AND NOT WIN32)
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} tarnell_test_main)
+  tarnell_common_options(${name})
+  tarnell_windows_executable(${name})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  if(T_ENV)
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${T_ENV}")
+  endif()
+  if(WIN32)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_env)
+  endif()
+endfunction()
