@@ -12,7 +12,7 @@ for preset in native windows sanitize; do
   ctest --preset "$preset"
 done
 
-if [ -x scripts/fuzz.sh ]; then
+if [ -f tests/fuzz/CMakeLists.txt ]; then
   echo "== fuzz"
   scripts/fuzz.sh "${TARNELL_FUZZ_SECONDS:-60}"
 fi
