@@ -1,0 +1,244 @@
+#include "tuning/network_win32.h"
+
+// clang-format off
+// winsock2.h must come before windows.h, and the IP Helper headers after both.
+#include <winsock2.h>
+#include <windows.h>
+#include <ws2tcpip.h>
+#include <iphlpapi.h>
+#include <winhttp.h>
+// clang-format on
+
+#include <cstring>
+
+#include "base/scoped_win.h"
+#include "base/text.h"
+#include "base/wide.h"
+#include "build_config.h"
+#include "tuning/com_win32.h"
+#include "tuning/wmi_win32.h"
+
+namespace tarnell {
+
+namespace {
+
+// The network-connections manager of netshell.dll, declared here as its vtable layout is fixed.
+struct NetConProperties {
+    GUID guidId;
+    LPWSTR pszwName;
+    LPWSTR pszwDeviceName;
+    int Status;
+    int MediaType;
+    DWORD dwCharacter;
+    CLSID clsidThisObject;
+    CLSID clsidUiObject;
+};
+
+struct NetConnection : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Connect() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Disconnect() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Delete() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Duplicate(LPCWSTR name, NetConnection** copy) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetProperties(NetConProperties** properties) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetUiObjectClassId(CLSID* clsid) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Rename(LPCWSTR name) = 0;
+};
+
+struct EnumNetConnection : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Next(ULONG count, NetConnection** items, ULONG* fetched) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Skip(ULONG count) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Clone(EnumNetConnection** copy) = 0;
+};
+
+struct NetConnectionManager : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE EnumConnections(int flags, EnumNetConnection** items) = 0;
+};
+
+// {BA126AD1-2166-11D1-B1D0-00805FC1270E}
+const CLSID kConnectionManagerClass = {
+    0xBA126AD1, 0x2166, 0x11D1, {0xB1, 0xD0, 0x00, 0x80, 0x5F, 0xC1, 0x27, 0x0E}};
+// {C08956A2-1CD3-11D1-B1C5-00805FC1270E}
+const IID kConnectionManagerInterface = {
+    0xC08956A2, 0x1CD3, 0x11D1, {0xB1, 0xC5, 0x00, 0x80, 0x5F, 0xC1, 0x27, 0x0E}};
+constexpr int kEnumDefault = 0;  // NCME_DEFAULT
+constexpr DWORD kAnyContext = CLSCTX_ALL;
+
+using FreeNetconPropertiesFn = void(WINAPI*)(NetConProperties*);
+
+std::u16string GuidText(const GUID& guid) {
+    std::array<uint8_t, 16> bytes{};
+    static_assert(sizeof(GUID) == 16, "GUID layout");
+    std::memcpy(bytes.data(), &guid, sizeof guid);
+    return FormatGuid(bytes);
+}
+
+std::u16string AddressText(const SOCKET_ADDRESS& address) {
+    wchar_t text[INET6_ADDRSTRLEN] = {};
+    const sockaddr* sa = address.lpSockaddr;
+    if (!sa) return std::u16string();
+    if (sa->sa_family == AF_INET) {
+        auto* in = reinterpret_cast<const sockaddr_in*>(sa);
+        if (!InetNtopW(AF_INET, &in->sin_addr, text, INET6_ADDRSTRLEN)) return std::u16string();
+    } else if (sa->sa_family == AF_INET6) {
+        auto* in6 = reinterpret_cast<const sockaddr_in6*>(sa);
+        if (!InetNtopW(AF_INET6, &in6->sin6_addr, text, INET6_ADDRSTRLEN)) return std::u16string();
+    } else {
+        return std::u16string();
+    }
+    return FromWide(text);
+}
+
+struct InternetHandleTraits {
+    static HINTERNET Invalid() { return nullptr; }
+    static void Close(HINTERNET h) { WinHttpCloseHandle(h); }
+};
+using ScopedInternet = Scoped<HINTERNET, InternetHandleTraits>;
+
+constexpr int kProbeTimeoutMs = 3000;
+
+}  // namespace
+
+std::vector<IpHelperAdapter> ReadIpHelperAdapters() {
+    constexpr ULONG kFlags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+    std::vector<unsigned char> buffer;
+    ULONG size = 16 * 1024;
+    ULONG rc = ERROR_BUFFER_OVERFLOW;
+    for (int attempt = 0; attempt < 4 && rc == ERROR_BUFFER_OVERFLOW; ++attempt) {
+        buffer.resize(size);
+        rc = GetAdaptersAddresses(AF_UNSPEC, kFlags, nullptr,
+                                  reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+    }
+    std::vector<IpHelperAdapter> adapters;
+    if (rc != NO_ERROR) return adapters;
+    for (auto* a = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data()); a; a = a->Next) {
+        IpHelperAdapter adapter;
+        adapter.interfaceIndex = a->IfIndex ? a->IfIndex : a->Ipv6IfIndex;
+        adapter.interfaceType = a->IfType;
+        adapter.operationalUp = a->OperStatus == IfOperStatusUp;
+        adapter.friendlyName = FromWide(a->FriendlyName);
+        adapter.description = FromWide(a->Description);
+        adapter.adapterName = a->AdapterName ? FromAscii(a->AdapterName) : std::u16string();
+        for (auto* u = a->FirstUnicastAddress; u; u = u->Next) {
+            std::u16string text = AddressText(u->Address);
+            if (!text.empty()) adapter.unicastAddresses.push_back(std::move(text));
+        }
+        adapters.push_back(std::move(adapter));
+    }
+    return adapters;
+}
+
+bool GetActiveAdapter(std::u16string& name, std::u16string& guid, std::u16string& ip) {
+    name.clear();
+    guid.clear();
+    ip.clear();
+    ComApartment com;  // declared first: every COM object below is released before it ends
+    try {
+        std::optional<AdapterIdentity> found;
+        WmiSession wmi;
+        std::optional<std::vector<AdapterRecord>> adapters;
+        if (wmi.Connect()) adapters = wmi.QueryAdapters();
+        if (adapters) {
+            found = SelectActiveAdapter(*adapters, [&wmi](const AdapterRecord& adapter) {
+                return wmi.QueryConfigurations(*adapter.index);
+            });
+        } else {
+            // WMI cannot list adapters here; the IP Helper API stands in for it.
+            found = SelectActiveAdapter(AdaptersFromIpHelper(ReadIpHelperAdapters()));
+        }
+        if (!found) return false;
+        name = std::move(found->name);
+        guid = std::move(found->guid);
+        ip = std::move(found->ip);
+        return true;
+    } catch (...) {
+        name.clear();
+        guid.clear();
+        ip.clear();
+        return false;
+    }
+}
+
+bool EnableConnection(const std::u16string& guid, bool enable) {
+    ScopedModule netshell(LoadLibraryW(L"netshell.dll"));
+    if (!netshell) return false;
+    // Through a plain function pointer type: FARPROC's own signature says nothing about the export's.
+    auto freeProperties = reinterpret_cast<FreeNetconPropertiesFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(netshell.get(), "NcFreeNetconProperties")));
+    if (!freeProperties) return false;
+
+    // Declared after the module: released before the library is freed.
+    ComRef<NetConnectionManager> manager;
+    if (FAILED(CoCreateInstance(kConnectionManagerClass, nullptr, kAnyContext, kConnectionManagerInterface,
+                                manager.put_void())) ||
+        !manager)
+        return false;
+    ComRef<EnumNetConnection> connections;
+    if (FAILED(manager->EnumConnections(kEnumDefault, connections.put())) || !connections) return false;
+
+    bool result = false;
+    for (;;) {
+        ComRef<NetConnection> connection;
+        ULONG fetched = 0;
+        if (connections->Next(1, connection.put(), &fetched) != S_OK || !connection) break;
+        NetConProperties* properties = nullptr;
+        if (connection->GetProperties(&properties) != S_OK || !properties) continue;
+        const bool match = GuidTextEquals(GuidText(properties->guidId), guid);
+        if (match) result = (enable ? connection->Connect() : connection->Disconnect()) == S_OK;
+        freeProperties(properties);
+        if (match) break;
+    }
+    return result;
+}
+
+bool CheckConnectivity() {
+    return CheckConnectivity(FromWide(TARNELL_PROBE_URL));
+}
+
+bool CheckConnectivity(const std::u16string& url) {
+    try {
+        URL_COMPONENTS parts{};
+        parts.dwStructSize = sizeof parts;
+        parts.dwSchemeLength = static_cast<DWORD>(-1);
+        parts.dwHostNameLength = static_cast<DWORD>(-1);
+        parts.dwUrlPathLength = static_cast<DWORD>(-1);
+        parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+        if (!WinHttpCrackUrl(W(url), 0, 0, &parts) || !parts.lpszHostName || parts.dwHostNameLength == 0)
+            return false;
+        const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+        std::wstring path;
+        if (parts.lpszUrlPath) path.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
+        if (parts.lpszExtraInfo) path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+        if (path.empty()) path = L"/";
+
+        ScopedInternet session(WinHttpOpen(L"Tarnell", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                           WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+        if (!session) return false;
+        if (!WinHttpSetTimeouts(session.get(), kProbeTimeoutMs, kProbeTimeoutMs, kProbeTimeoutMs,
+                                kProbeTimeoutMs))
+            return false;
+        ScopedInternet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
+        if (!connection) return false;
+        const DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
+        ScopedInternet request(WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr,
+                                                  WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+        if (!request) return false;
+        if (!WinHttpSetTimeouts(request.get(), kProbeTimeoutMs, kProbeTimeoutMs, kProbeTimeoutMs,
+                                kProbeTimeoutMs))
+            return false;
+        // The wait for the response headers has its own time-out, which WinHttpSetTimeouts leaves alone.
+        DWORD responseTimeout = kProbeTimeoutMs;
+        if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+                              sizeof responseTimeout))
+            return false;
+        if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
+                                0, 0))
+            return false;
+        // Any status code is an answer: the network reached something that speaks HTTP.
+        return WinHttpReceiveResponse(request.get(), nullptr) != FALSE;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace tarnell

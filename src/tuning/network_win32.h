@@ -1,0 +1,30 @@
+// Adapter services: discovery of the active adapter, connection cycling and the connectivity probe.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tuning/network.h"
+
+namespace tarnell {
+
+// The first active physical adapter that is not virtual or shared and has an IP-enabled configuration.
+// Asks WMI; where the locator, the connection or the adapter query fails (Wine, a broken WMI
+// repository), the IP Helper API supplies the adapter records instead. Initialises COM around the call.
+// False when no adapter qualifies; never throws.
+bool GetActiveAdapter(std::u16string& name, std::u16string& guid, std::u16string& ip);
+
+// Connects (enable) or disconnects the network connection whose GUID equals `guid`, letter case
+// ignored, through netshell's connection manager. COM must be initialised on the calling thread.
+// False when netshell, the manager, the enumeration or a matching connection is missing, or the request
+// failed.
+bool EnableConnection(const std::u16string& guid, bool enable);
+
+// One GET of the probe URL with 3000 ms time-outs; true when any HTTP answer arrives.
+bool CheckConnectivity();
+bool CheckConnectivity(const std::u16string& url);
+
+// The machine's adapters as the IP Helper API reports them (empty when it fails).
+std::vector<IpHelperAdapter> ReadIpHelperAdapters();
+
+}  // namespace tarnell
