@@ -9,6 +9,7 @@ packages=(
   doctest-dev                   # the test framework of both builds
   clang libclang-rt-14-dev      # sanitizer lane and fuzzers
   librsvg2-bin                  # the logo is drawn as SVG and rasterised at build time
+  locales                       # locale sources: the Wine locale tests compile ko_KR, ja_JP... into the build tree
 )
 
 missing=()
