@@ -1,0 +1,68 @@
+#include "theme/gdi_win32.h"
+
+#include <algorithm>
+// gdiplus.h uses unqualified min and max, which NOMINMAX hides.
+namespace Gdiplus {
+using std::max;
+using std::min;
+}  // namespace Gdiplus
+#include <gdiplus.h>
+
+namespace tarnell {
+
+COLORREF ToColorRef(TColor color) {
+    if (color == clNone || color == clDefault) return RGB(0, 0, 0);
+    const TColor rgb = ColorToRgb(color, Win32SystemColor);
+    return RGB(RedOf(rgb), GreenOf(rgb), BlueOf(rgb));
+}
+
+TColor Win32SystemColor(int index) {
+    const COLORREF c = GetSysColor(index);
+    return RgbColor(GetRValue(c), GetGValue(c), GetBValue(c));
+}
+
+UINT WindowDpi(HWND hwnd) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const GetDpiForWindowFn getDpiForWindow = [] {
+        HMODULE user32 = GetModuleHandleW(L"user32.dll");
+        return user32 ? reinterpret_cast<GetDpiForWindowFn>(
+                            reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForWindow")))
+                      : nullptr;
+    }();
+    if (getDpiForWindow && hwnd) {
+        const UINT dpi = getDpiForWindow(hwnd);
+        if (dpi != 0) return dpi;
+    }
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen) ReleaseDC(nullptr, screen);
+    return dpi > 0 ? UINT(dpi) : 96;
+}
+
+bool EnsureGdiplus() {
+    static const bool started = [] {
+        Gdiplus::GdiplusStartupInput input;
+        ULONG_PTR token = 0;
+        return Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok;
+    }();
+    return started;
+}
+
+LOGFONTW FontInfo(HFONT font) {
+    LOGFONTW lf{};
+    if (!font || GetObjectW(font, sizeof lf, &lf) == 0) {
+        GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof lf, &lf);
+    }
+    return lf;
+}
+
+HFONT CreateStyledFont(HFONT base, TFontStyles style) {
+    LOGFONTW lf = FontInfo(base);
+    lf.lfWeight = (style & fsBold) ? FW_BOLD : FW_NORMAL;
+    lf.lfItalic = (style & fsItalic) ? TRUE : FALSE;
+    lf.lfUnderline = (style & fsUnderline) ? TRUE : FALSE;
+    lf.lfStrikeOut = (style & fsStrikeOut) ? TRUE : FALSE;
+    return CreateFontIndirectW(&lf);
+}
+
+}  // namespace tarnell

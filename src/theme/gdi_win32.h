@@ -1,0 +1,31 @@
+// Win32 glue shared by the theme's controls: colour resolution, DPI, GDI+ start-up, font variants.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "theme/button_styles.h"
+#include "theme/color.h"
+
+namespace tarnell {
+
+// The colour as a COLORREF: system colours resolved with GetSysColor now, markers as black.
+COLORREF ToColorRef(TColor color);
+// The resolver LightenByPercent uses on Windows.
+TColor Win32SystemColor(int index);
+
+// The window's DPI (GetDpiForWindow where the system has it, else the screen's), 96 when unknown.
+UINT WindowDpi(HWND hwnd);
+inline int ScaleForDpi(int value96, UINT dpi) {
+    return MulDiv(value96, int(dpi), 96);
+}
+
+// Starts GDI+ once per process, on first use; it stays up until the process ends. False when it cannot.
+bool EnsureGdiplus();
+
+// A font like base (or like the GUI font when base is null) with the given style bits.
+HFONT CreateStyledFont(HFONT base, TFontStyles style);
+LOGFONTW FontInfo(HFONT font);
+
+}  // namespace tarnell

@@ -1,0 +1,331 @@
+#include "theme/styled_button_win32.h"
+
+#include <algorithm>
+// gdiplus.h uses unqualified min and max, which NOMINMAX hides.
+namespace Gdiplus {
+using std::max;
+using std::min;
+}  // namespace Gdiplus
+#include <gdiplus.h>
+
+#include "base/wide.h"
+#include "theme/gdi_win32.h"
+
+namespace tarnell {
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"TarnellStyledButton";
+
+Gdiplus::Color GdipColor(TColor color) {
+    const COLORREF c = ToColorRef(color);
+    return Gdiplus::Color(255, GetRValue(c), GetGValue(c), GetBValue(c));
+}
+
+// The button's outline over the rectangle x, y, w, h (GDI+ coordinates: pixel centres on whole numbers).
+void AddOutline(Gdiplus::GraphicsPath& path, TStyledButtonDrawType type, Gdiplus::REAL x, Gdiplus::REAL y,
+                Gdiplus::REAL w, Gdiplus::REAL h, Gdiplus::REAL radius) {
+    if (w <= 0 || h <= 0) return;
+    if (type == TStyledButtonDrawType::btEllipse) {
+        path.AddEllipse(x, y, w, h);
+        return;
+    }
+    Gdiplus::REAL r = 0;
+    if (type == TStyledButtonDrawType::btRoundRect) r = radius;
+    if (type == TStyledButtonDrawType::btRounded) r = std::min(w, h) / 2;
+    const Gdiplus::REAL d = std::min({2 * r, w, h});
+    if (d <= 0) {
+        path.AddRectangle(Gdiplus::RectF(x, y, w, h));
+        return;
+    }
+    path.AddArc(x, y, d, d, 180, 90);
+    path.AddArc(x + w - d, y, d, d, 270, 90);
+    path.AddArc(x + w - d, y + h - d, d, d, 0, 90);
+    path.AddArc(x, y + h - d, d, d, 90, 90);
+    path.CloseFigure();
+}
+
+}  // namespace
+
+const wchar_t* StyledButton::ClassName() {
+    return kClassName;
+}
+
+HWND StyledButton::Create(HWND parent, int x, int y, int width, int height, const StyledButtonConfig& config,
+                          UINT id) {
+    static const bool registered = [] {
+        WNDCLASSEXW wc{sizeof wc};
+        wc.style = CS_HREDRAW | CS_VREDRAW;
+        wc.lpfnWndProc = WindowProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.lpszClassName = kClassName;
+        return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    }();
+    if (!registered) return nullptr;
+    StyledButtonConfig copy = config;
+    return CreateWindowExW(0, kClassName, W(config.caption), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, x, y,
+                           width, height, parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)),
+                           GetModuleHandleW(nullptr), &copy);
+}
+
+StyledButton* StyledButton::FromHandle(HWND hwnd) {
+    wchar_t name[64] = {};
+    if (!hwnd || !GetClassNameW(hwnd, name, 64) || lstrcmpiW(name, kClassName) != 0) return nullptr;
+    return reinterpret_cast<StyledButton*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
+StyledButton::StyledButton(HWND hwnd, const StyledButtonConfig& config) : hwnd_(hwnd), config_(config) {
+    records_.fill(TStyledButtonAttributes{});
+    ApplyButtonStyle(ButtonFamilyRegistry(), config_.family, config_.styleClass, config_.appearance,
+                     records_);
+}
+
+LRESULT CALLBACK StyledButton::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_NCCREATE) {
+        const auto* cs = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        const auto* config = static_cast<const StyledButtonConfig*>(cs->lpCreateParams);
+        auto* button = new StyledButton(hwnd, config ? *config : StyledButtonConfig{});
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(button));
+    }
+    auto* button = reinterpret_cast<StyledButton*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!button) return DefWindowProcW(hwnd, msg, wParam, lParam);
+    if (msg == WM_NCDESTROY) {
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        delete button;
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    }
+    return button->HandleMessage(msg, wParam, lParam);
+}
+
+LRESULT StyledButton::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(hwnd_, &ps);
+            Paint(dc);
+            EndPaint(hwnd_, &ps);
+            return 0;
+        }
+        case WM_PRINTCLIENT:
+            Paint(reinterpret_cast<HDC>(wParam));
+            return 0;
+        case WM_SETFONT:
+            font_ = reinterpret_cast<HFONT>(wParam);
+            if (LOWORD(lParam)) Invalidate();
+            return 0;
+        case WM_GETFONT:
+            return reinterpret_cast<LRESULT>(font_);
+        case WM_SETTEXT: {
+            const LRESULT result = DefWindowProcW(hwnd_, msg, wParam, lParam);
+            Invalidate();
+            return result;
+        }
+        case WM_ENABLE:
+            if (!wParam) {
+                hot_ = held_ = heldInside_ = false;
+                if (GetCapture() == hwnd_) ReleaseCapture();
+            }
+            Invalidate();
+            return 0;
+        case WM_MOUSEMOVE:
+            OnMouseMove(lParam);
+            return 0;
+        case WM_MOUSELEAVE:
+            if (!held_) SetHot(false);
+            return 0;
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+            // No SetFocus: the button never takes the keyboard focus.
+            held_ = heldInside_ = true;
+            SetCapture(hwnd_);
+            Invalidate();
+            return 0;
+        case WM_LBUTTONUP: {
+            if (!held_) return 0;
+            RECT rc;
+            GetClientRect(hwnd_, &rc);
+            const POINT pt{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+            const bool inside = PtInRect(&rc, pt) != FALSE;
+            held_ = heldInside_ = false;
+            if (GetCapture() == hwnd_) ReleaseCapture();
+            Invalidate();
+            if (inside && Enabled()) Click();
+            return 0;
+        }
+        case WM_CAPTURECHANGED:
+            if (held_) {
+                held_ = heldInside_ = false;
+                Invalidate();
+            }
+            return 0;
+        case WM_GETDLGCODE:
+            return DLGC_STATIC;
+        case WM_DPICHANGED_AFTERPARENT:
+            Invalidate();
+            return 0;
+        default:
+            return DefWindowProcW(hwnd_, msg, wParam, lParam);
+    }
+}
+
+void StyledButton::OnMouseMove(LPARAM lParam) {
+    RECT rc;
+    GetClientRect(hwnd_, &rc);
+    const POINT pt{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    const bool inside = PtInRect(&rc, pt) != FALSE;
+    if (held_ && inside != heldInside_) {
+        heldInside_ = inside;
+        Invalidate();
+    }
+    if (inside && !hot_) {
+        TRACKMOUSEEVENT tme{sizeof tme, TME_LEAVE, hwnd_, 0};
+        TrackMouseEvent(&tme);
+    }
+    SetHot(inside);
+}
+
+void StyledButton::SetHot(bool hot) {
+    if (hot_ == hot) return;
+    hot_ = hot;
+    Invalidate();
+}
+
+std::u16string StyledButton::Caption() const {
+    const int length = GetWindowTextLengthW(hwnd_);
+    std::wstring text(size_t(length) + 1, L'\0');
+    text.resize(size_t(GetWindowTextW(hwnd_, text.data(), length + 1)));
+    return FromWide(text);
+}
+
+void StyledButton::SetCaption(const std::u16string& caption) {
+    SetWindowTextW(hwnd_, W(caption));
+}
+
+bool StyledButton::SetStyle(const std::u16string& family, const std::u16string& styleClass,
+                            const std::u16string& appearance) {
+    config_.family = family;
+    config_.styleClass = styleClass;
+    config_.appearance = appearance;
+    const bool valid = ApplyButtonStyle(ButtonFamilyRegistry(), config_.family, config_.styleClass,
+                                        config_.appearance, records_);
+    Invalidate();
+    return valid;
+}
+
+void StyledButton::SetRadius(int radius96) {
+    config_.radius96 = radius96;
+    Invalidate();
+}
+
+void StyledButton::SetFlat(bool flat) {
+    config_.flat = flat;
+    Invalidate();
+}
+
+void StyledButton::SetBackground(TColor color) {
+    config_.background = color;
+    Invalidate();
+}
+
+void StyledButton::SetDown(bool down) {
+    if (down && config_.groupIndex != 0) {
+        HWND parent = GetParent(hwnd_);
+        for (HWND sibling = GetWindow(parent, GW_CHILD); sibling; sibling = GetWindow(sibling, GW_HWNDNEXT)) {
+            StyledButton* other = sibling == hwnd_ ? nullptr : FromHandle(sibling);
+            if (other && other->config_.groupIndex == config_.groupIndex && other->config_.down) {
+                other->config_.down = false;
+                other->Invalidate();
+            }
+        }
+    }
+    if (config_.down != down) {
+        config_.down = down;
+        Invalidate();
+    }
+}
+
+void StyledButton::Click() {
+    if (config_.groupIndex != 0) SetDown(true);
+    if (onClick_) {
+        ClickHandler handler = onClick_;  // a copy: the handler may replace itself
+        handler(*this);
+    }
+}
+
+TStyledButtonState StyledButton::State() const {
+    if (!Enabled()) return TStyledButtonState::bsmDisabled;
+    if (config_.down || (held_ && heldInside_)) return TStyledButtonState::bsmPressed;
+    if (GetFocus() == hwnd_) return TStyledButtonState::bsmSelected;
+    if (hot_) return TStyledButtonState::bsmHot;
+    return TStyledButtonState::bsmNormal;
+}
+
+bool StyledButton::DrawsBorder() const {
+    const TStyledButtonAttributes& record = records_[size_t(State())];
+    if (record.BorderDrawStyle != TBorderDrawStyle::brdSolid) return false;
+    return !config_.flat || hot_;
+}
+
+void StyledButton::Paint(HDC target) {
+    RECT rc;
+    GetClientRect(hwnd_, &rc);
+    const int width = rc.right, height = rc.bottom;
+    if (width <= 0 || height <= 0) return;
+
+    HDC dc = CreateCompatibleDC(target);
+    HBITMAP bitmap = CreateCompatibleBitmap(target, width, height);
+    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+
+    HBRUSH background = CreateSolidBrush(ToColorRef(config_.background));
+    FillRect(dc, &rc, background);
+    DeleteObject(background);
+
+    const TStyledButtonAttributes& record = records_[size_t(State())];
+    const UINT dpi = WindowDpi(hwnd_);
+    if (EnsureGdiplus()) {
+        Gdiplus::Graphics graphics(dc);
+        graphics.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+        const TStyledButtonDrawType type = config_.drawType.value_or(records_[0].DrawType);
+        const Gdiplus::REAL radius = Gdiplus::REAL(ScaleForDpi(config_.radius96, dpi));
+        const Gdiplus::REAL w = Gdiplus::REAL(width), h = Gdiplus::REAL(height);
+        if (record.ButtonDrawStyle == TButtonDrawStyle::btnSolid) {
+            // The fill covers whole pixels, from the left edge of pixel 0 to the right edge of the last; its
+            // corners are concentric with the border's.
+            Gdiplus::GraphicsPath fill;
+            AddOutline(fill, type, -0.5f, -0.5f, w, h, radius > 0 ? radius + 0.5f : 0);
+            Gdiplus::SolidBrush brush(GdipColor(record.ButtonColor));
+            graphics.FillPath(&brush, &fill);
+        }
+        if (DrawsBorder()) {
+            // Width 0 is the thinnest line: one device pixel, centred on the outermost pixels.
+            const int penWidth = std::max(1, ScaleForDpi(record.BorderWidth, dpi));
+            const Gdiplus::REAL inset = Gdiplus::REAL(penWidth - 1) / 2;
+            Gdiplus::GraphicsPath border;
+            AddOutline(border, type, inset, inset, w - 1 - 2 * inset, h - 1 - 2 * inset, radius);
+            Gdiplus::Pen pen(GdipColor(record.BorderColor), Gdiplus::REAL(penWidth));
+            graphics.DrawPath(&pen, &border);
+        }
+    }
+
+    const std::u16string caption = Caption();
+    if (!caption.empty()) {
+        HFONT font = CreateStyledFont(font_, record.FontStyle);
+        HGDIOBJ oldFont = SelectObject(dc, font);
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, ToColorRef(record.FontColor));
+        RECT text = rc;
+        DrawTextW(dc, W(caption), -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+        SelectObject(dc, oldFont);
+        DeleteObject(font);
+    }
+
+    BitBlt(target, 0, 0, width, height, dc, 0, 0, SRCCOPY);
+    SelectObject(dc, oldBitmap);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+}
+
+}  // namespace tarnell
