@@ -15,6 +15,8 @@ std::atomic<void (*)(std::exception_ptr)> g_errorHandler{nullptr};
 
 LRESULT CALLBACK TaskWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == kRunTask) {
+        // A task sent just before shut-down began is dropped here, on the UI thread, too.
+        if (g_terminating) return 0;
         // Nothing may escape into the sender's thread: a failed task is a task that did nothing.
         try {
             (*reinterpret_cast<const std::function<void()>*>(lp))();

@@ -1,0 +1,185 @@
+#include "app/run_control.h"
+
+namespace tarnell {
+
+const char16_t* OptionSettingsKey(TRunOption option) {
+    switch (option) {
+        case TRunOption::TcpAckFrequency:
+            return u"tcpackfrequency";
+        case TRunOption::TcpDelAckTick:
+            return u"tcpdelacktick";
+        case TRunOption::TcpNoDelay:
+            return u"tcpnodelay";
+        case TRunOption::NetworkThrottlingIndex:
+            return u"networkthrottleindex";
+        case TRunOption::SystemResponsiveness:
+            return u"systemresponsiveness";
+    }
+    return u"";
+}
+
+TWaitResult ConnectivityWait(RunWaitEnvironment& env) {
+    TWaitResult result;
+    for (int i = 0; i < kMaxProbes; ++i) {
+        if (env.IsTerminating()) {
+            result.terminated = true;
+            return result;
+        }
+        ++result.probes;
+        if (env.CheckConnectivity()) {
+            result.answered = true;
+            return result;
+        }
+        if (env.IsTerminating()) {
+            result.terminated = true;
+            return result;
+        }
+        ++result.pauses;
+        env.Pause(kProbeInterval);
+    }
+    result.terminated = env.IsTerminating();
+    return result;
+}
+
+bool WaitAndHandOver(RunWaitEnvironment& env,
+                     const std::function<bool(const std::function<void()>&)>& handOver,
+                     const std::function<void()>& settle) {
+    if (ConnectivityWait(env).terminated) return false;
+    if (env.IsTerminating()) return false;
+    return handOver(settle);
+}
+
+TRunControl::TRunControl(RunView& view, RunSettings& settings, RunTweaks& tweaks,
+                         RunAdapterServices& services, RunWorker& worker, RunTexts& texts)
+    : FView(view),
+      FSettings(settings),
+      FTweaks(tweaks),
+      FServices(services),
+      FWorker(worker),
+      FTexts(texts),
+      FSelf(std::make_shared<TRunControl*>(this)) {}
+
+TRunControl::~TRunControl() = default;
+
+void TRunControl::LoadState() {
+    if (!FServices.GetActiveAdapter(NetworkName, NetworkGUID, NetworkIP)) {
+        NetworkName = FTexts.Translate(kTextUnknown);
+        NetworkGUID.clear();
+        NetworkIP.clear();
+    }
+    FView.SetAdapterCaption(NetworkName);
+    FView.SetIPAddressCaption(u"IP: " + NetworkIP);
+
+    int32_t recorded = 0;
+    {
+        std::unique_ptr<RunSettingsStore> store = FSettings.Open(kSettingsPath);
+        // Restored in this order; each switch that turns on writes true back through its click handler.
+        for (TRunOption option :
+             {TRunOption::TcpNoDelay, TRunOption::TcpAckFrequency, TRunOption::TcpDelAckTick,
+              TRunOption::NetworkThrottlingIndex, TRunOption::SystemResponsiveness}) {
+            FView.SetOptionChecked(option, store->ReadBoolean(OptionSettingsKey(option), true));
+        }
+        recorded = store->ReadInteger(kStatusKey, 0);
+    }
+
+    // Only 0 and 1 are ever recorded. Anything else (a busy 2 included, which no worker would ever end)
+    // shows the idle look.
+    const auto low = static_cast<uint8_t>(static_cast<uint32_t>(recorded) & 0xFFu);
+    SetStatus(low == stRunning ? stRunning : stIdle);
+}
+
+void TRunControl::SetStatus(TStatus status, const std::u16string& message) {
+    if (!message.empty()) FView.ShowErrorBox(message);
+
+    switch (status) {
+        case stIdle:
+            FStatus = stIdle;
+            FView.SetIndicatorVisible(false);
+            FView.SetIndicatorAnimating(false);
+            FView.SetRunCaption(FTexts.Translate(kTextRun));
+            FView.SetRunEnabled(true);
+            FView.SetRunDown(false);
+            SaveConfigInteger(kStatusKey, stIdle);
+            break;
+        case stRunning:
+            FStatus = stRunning;
+            FView.SetIndicatorVisible(false);
+            FView.SetIndicatorAnimating(false);
+            FView.SetRunCaption(FTexts.Translate(kTextRunning));
+            FView.SetRunEnabled(true);
+            FView.SetRunDown(true);
+            SaveConfigInteger(kStatusKey, stRunning);
+            break;
+        case stBusy:
+            FStatus = stBusy;
+            FView.SetIndicatorVisible(true);
+            FView.SetIndicatorAnimating(true);
+            FView.SetRunCaption(std::u16string());
+            FView.SetRunEnabled(false);
+            FView.SetRunDown(false);
+            break;
+        default:
+            break;
+    }
+
+    for (TRunOption option : kRunOptions) FView.SetOptionEnabled(option, FStatus == stIdle);
+}
+
+void TRunControl::SaveConfigBoolean(const std::u16string& name, bool value) {
+    std::unique_ptr<RunSettingsStore> store = FSettings.Open(kSettingsPath);
+    store->WriteBoolean(name, value);
+}
+
+void TRunControl::SaveConfigInteger(const std::u16string& name, int32_t value) {
+    std::unique_ptr<RunSettingsStore> store = FSettings.Open(kSettingsPath);
+    store->WriteInteger(name, value);
+}
+
+void TRunControl::BtnStartClick() {
+    switch (FStatus) {
+        case stIdle:
+            if (!NetworkGUID.empty()) {
+                Start();
+            } else {
+                SetStatus(stIdle, FTexts.Translate(kTextNoNetwork));
+            }
+            break;
+        case stRunning:
+            Stop();
+            break;
+        default:
+            break;
+    }
+}
+
+void TRunControl::Start() {
+    SetStatus(stBusy);
+    std::array<bool, kRunOptionCount> enabled{};
+    for (size_t i = 0; i < kRunOptionCount; ++i) enabled[i] = FView.OptionChecked(kRunOptions[i]);
+    FTweaks.Apply(enabled, NetworkGUID);
+    Refresh(stRunning);
+}
+
+void TRunControl::Stop() {
+    SetStatus(stBusy);
+    FTweaks.Revert(NetworkGUID);
+    Refresh(stIdle);
+}
+
+void TRunControl::Refresh(TStatus status) {
+    FServices.EnableConnection(NetworkGUID, false);
+    FServices.EnableConnection(NetworkGUID, true);
+
+    // The hand-over runs on the UI thread, where this object is also destroyed: if the window went
+    // first, the weak reference is expired and the late status is dropped.
+    std::weak_ptr<TRunControl*> self = FSelf;
+    FWorker.StartWait([self, status] {
+        if (std::shared_ptr<TRunControl*> alive = self.lock()) (*alive)->SetStatus(status);
+    });
+}
+
+void TRunControl::OptionClick(TRunOption option, bool checked) {
+    SaveConfigBoolean(OptionSettingsKey(option), checked);
+}
+
+}  // namespace tarnell

@@ -1,0 +1,205 @@
+// The run control of the main window: the run status, the status setter, the state load, the run
+// switch with Start / Stop / Refresh, and the option switches' settings.
+//
+// Portable rules over small interfaces; the window implements RunView, run_control_win32.h wires
+// the rest to the registry, the network services, the translation table and a worker thread.
+// Everything here runs on the UI thread except ConnectivityWait / WaitAndHandOver, which run on the
+// worker that RunWorker starts.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tarnell {
+
+// The run status, one byte. Only stIdle and stRunning are ever recorded.
+enum TStatus : uint8_t { stIdle = 0, stRunning = 1, stBusy = 2 };
+
+// The five option switches, in the tweak catalogue's order (the order of Start and Stop).
+enum class TRunOption : uint8_t {
+    TcpAckFrequency,         // ChkTCPAckFrequency
+    TcpDelAckTick,           // ChkTcpDelAckTick
+    TcpNoDelay,              // ChkTcpNoDelay
+    NetworkThrottlingIndex,  // ChkNetworkThrottlingIndex
+    SystemResponsiveness,    // ChkSystemResponsiveness
+};
+inline constexpr size_t kRunOptionCount = 5;
+inline constexpr std::array<TRunOption, kRunOptionCount> kRunOptions = {
+    TRunOption::TcpAckFrequency, TRunOption::TcpDelAckTick, TRunOption::TcpNoDelay,
+    TRunOption::NetworkThrottlingIndex, TRunOption::SystemResponsiveness};
+
+// The settings key under which an option switch's state is kept ("tcpackfrequency", ...).
+const char16_t* OptionSettingsKey(TRunOption option);
+
+inline constexpr char16_t kSettingsPath[] = u"Tarnell";
+inline constexpr char16_t kStatusKey[] = u"status";
+
+// Source texts shown through the translation lookup.
+inline constexpr char16_t kTextRun[] = u"실행하기";      // "Run"
+inline constexpr char16_t kTextRunning[] = u"실행중";    // "Running"
+inline constexpr char16_t kTextUnknown[] = u"알수없음";  // "Unknown"
+inline constexpr char16_t kTextNoNetwork[] =
+    u"활성중인 네트워크가 없습니다.";  // "There are no active networks."
+
+// The connectivity wait: at most this many probes, this far apart (the pause also follows the last
+// failed probe).
+inline constexpr int kMaxProbes = 300;
+inline constexpr std::chrono::milliseconds kProbeInterval{1000};
+
+// The controls the run control drives. Implemented by the main window over its controls.
+class RunView {
+  public:
+    virtual ~RunView() = default;
+
+    virtual void SetIndicatorVisible(bool visible) = 0;
+    virtual void SetIndicatorAnimating(bool animating) = 0;
+
+    virtual void SetRunCaption(const std::u16string& caption) = 0;
+    virtual void SetRunEnabled(bool enabled) = 0;
+    virtual void SetRunDown(bool down) = 0;
+
+    virtual void SetOptionEnabled(TRunOption option, bool enabled) = 0;
+    virtual bool OptionChecked(TRunOption option) const = 0;
+    // Like the toolkit's check box: a change of state runs the switch's click handler, which ends in
+    // TRunControl::OptionClick. Setting the state it already has runs nothing.
+    virtual void SetOptionChecked(TRunOption option, bool checked) = 0;
+
+    virtual void SetAdapterCaption(const std::u16string& caption) = 0;
+    virtual void SetIPAddressCaption(const std::u16string& caption) = 0;
+
+    // Modal error box, top-most and brought to the foreground, titled with the main window's caption,
+    // one OK button. Returns when the user has dismissed it.
+    virtual void ShowErrorBox(const std::u16string& message) = 0;
+};
+
+// One open instance of the per-user settings store.
+class RunSettingsStore {
+  public:
+    virtual ~RunSettingsStore() = default;
+    virtual bool ReadBoolean(const std::u16string& name, bool def) = 0;
+    virtual int32_t ReadInteger(const std::u16string& name, int32_t def) = 0;
+    virtual void WriteBoolean(const std::u16string& name, bool value) = 0;
+    virtual void WriteInteger(const std::u16string& name, int32_t value) = 0;
+};
+
+// Opens the settings store; the instance is freed when the pointer goes.
+class RunSettings {
+  public:
+    virtual ~RunSettings() = default;
+    virtual std::unique_ptr<RunSettingsStore> Open(const std::u16string& path) = 0;
+};
+
+// The tweak set. `enabled` is in TRunOption (catalogue) order.
+class RunTweaks {
+  public:
+    virtual ~RunTweaks() = default;
+    virtual void Apply(const std::array<bool, kRunOptionCount>& enabled,
+                       const std::u16string& networkGuid) = 0;
+    virtual void Revert(const std::u16string& networkGuid) = 0;
+};
+
+// Adapter discovery and connection cycling run on the UI thread; CheckConnectivity runs on the worker
+// and must be safe to call from there.
+class RunAdapterServices {
+  public:
+    virtual ~RunAdapterServices() = default;
+    virtual bool GetActiveAdapter(std::u16string& name, std::u16string& guid, std::u16string& ip) = 0;
+    virtual bool EnableConnection(const std::u16string& guid, bool enable) = 0;
+    virtual bool CheckConnectivity() = 0;
+};
+
+// The translation lookup into the current UI language.
+class RunTexts {
+  public:
+    virtual ~RunTexts() = default;
+    virtual std::u16string Translate(const std::u16string& source) = 0;
+};
+
+// Starts the connectivity wait off the UI thread. When the wait ends, `settle` has to run on the UI
+// thread, with the worker blocked until it has run (the synchronous hand-over). When the application
+// is terminating, `settle` must not run at all.
+class RunWorker {
+  public:
+    virtual ~RunWorker() = default;
+    virtual void StartWait(std::function<void()> settle) = 0;
+};
+
+// What the connectivity wait needs; called on the worker thread.
+class RunWaitEnvironment {
+  public:
+    virtual ~RunWaitEnvironment() = default;
+    virtual bool CheckConnectivity() = 0;
+    // Sleeps for `duration`, returning early once the application is terminating.
+    virtual void Pause(std::chrono::milliseconds duration) = 0;
+    virtual bool IsTerminating() = 0;
+};
+
+struct TWaitResult {
+    int probes = 0;           // probes made
+    int pauses = 0;           // pauses made
+    bool answered = false;    // a probe succeeded
+    bool terminated = false;  // stopped because the application is terminating
+};
+
+// Up to kMaxProbes probes, a pause of kProbeInterval after each failed one. Stops at once (no further
+// probe, no further pause) when the application is terminating.
+TWaitResult ConnectivityWait(RunWaitEnvironment& env);
+
+// The worker's whole job: the wait, then the hand-over of `settle` unless the application is
+// terminating. `handOver` runs a function on the UI thread synchronously and answers whether it ran.
+// Returns whether `settle` was handed over and ran.
+bool WaitAndHandOver(RunWaitEnvironment& env,
+                     const std::function<bool(const std::function<void()>&)>& handOver,
+                     const std::function<void()>& settle);
+
+class TRunControl {
+  public:
+    TRunControl(RunView& view, RunSettings& settings, RunTweaks& tweaks, RunAdapterServices& services,
+                RunWorker& worker, RunTexts& texts);
+    ~TRunControl();
+    TRunControl(const TRunControl&) = delete;
+    TRunControl& operator=(const TRunControl&) = delete;
+
+    // The adapter found by LoadState; filled once.
+    std::u16string NetworkName;
+    std::u16string NetworkGUID;
+    std::u16string NetworkIP;
+
+    TStatus Status() const { return FStatus; }
+
+    // Once, while the window is being created: adapter, option switches, recorded status.
+    void LoadState();
+    // Shows `status` on the window (and records idle / running); a non-empty message is shown in the
+    // error box first.
+    void SetStatus(TStatus status, const std::u16string& message = std::u16string());
+    void SaveConfigBoolean(const std::u16string& name, bool value);
+    void SaveConfigInteger(const std::u16string& name, int32_t value);
+
+    // The run switch's click handler.
+    void BtnStartClick();
+    void Start();
+    void Stop();
+    // Cycles the connection and starts the worker that settles in `status` once the internet answers.
+    void Refresh(TStatus status);
+
+    // The click handler of an option switch: records its new state under its key.
+    void OptionClick(TRunOption option, bool checked);
+
+  private:
+    RunView& FView;
+    RunSettings& FSettings;
+    RunTweaks& FTweaks;
+    RunAdapterServices& FServices;
+    RunWorker& FWorker;
+    RunTexts& FTexts;
+    TStatus FStatus = stIdle;
+    // Lives as long as this object; a hand-over that arrives after it is gone finds it expired.
+    std::shared_ptr<TRunControl*> FSelf;
+};
+
+}  // namespace tarnell

@@ -1,0 +1,429 @@
+#include "app/run_control.h"
+
+#include <doctest/doctest.h>
+
+#include "run_control_fakes.h"
+
+using namespace tarnell;
+using namespace tarnell::test;
+
+namespace {
+
+Log OptionsEnabled(bool on) {
+    const std::string v = on ? "=1" : "=0";
+    // The setter's order: ChkTCPAckFrequency, ChkTcpDelAckTick, ChkTcpNoDelay, ChkNetworkThrottlingIndex,
+    // ChkSystemResponsiveness.
+    return {"option.enabled tcpackfrequency" + v, "option.enabled tcpdelacktick" + v,
+            "option.enabled tcpnodelay" + v, "option.enabled networkthrottleindex" + v,
+            "option.enabled systemresponsiveness" + v};
+}
+
+Log Concat(Log a, const Log& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+const Log kIdleLook = Concat({"indicator.visible=0", "indicator.animating=0", "run.caption=Run",
+                              "run.enabled=1", "run.down=0", "open Tarnell", "write status=0", "close"},
+                             OptionsEnabled(true));
+const Log kRunningLook = Concat({"indicator.visible=0", "indicator.animating=0", "run.caption=Running",
+                                 "run.enabled=1", "run.down=1", "open Tarnell", "write status=1", "close"},
+                                OptionsEnabled(false));
+const Log kBusyLook =
+    Concat({"indicator.visible=1", "indicator.animating=1", "run.caption=", "run.enabled=0", "run.down=0"},
+           OptionsEnabled(false));
+
+}  // namespace
+
+TEST_CASE("SetStatus makes each status's effects in column order and records only idle and running") {
+    struct Row {
+        const char* name;
+        TStatus from;
+        TStatus status;
+        const Log& expected;
+        TStatus after;
+    };
+    const Row rows[] = {
+        {"idle", stBusy, stIdle, kIdleLook, stIdle},
+        {"running", stBusy, stRunning, kRunningLook, stRunning},
+        {"busy", stIdle, stBusy, kBusyLook, stBusy},
+    };
+    for (const Row& row : rows) {
+        CAPTURE(row.name);
+        RunRig rig;
+        rig.rc().SetStatus(row.from);
+        rig.log.clear();
+        rig.rc().SetStatus(row.status);
+        CHECK(rig.log == row.expected);
+        CHECK(rig.rc().Status() == row.after);
+        CHECK(rig.view.errorBoxes.empty());
+    }
+}
+
+TEST_CASE(
+    "SetStatus with a byte outside the enumeration only re-applies the option switches' enabled state") {
+    for (TStatus from : {stIdle, stRunning, stBusy}) {
+        CAPTURE(int(from));
+        RunRig rig;
+        rig.rc().SetStatus(from);
+        rig.log.clear();
+        rig.rc().SetStatus(static_cast<TStatus>(7));
+        CHECK(rig.log == OptionsEnabled(from == stIdle));
+        CHECK(rig.rc().Status() == from);
+    }
+}
+
+TEST_CASE("SetStatus shows the error box before anything changes") {
+    RunRig rig;
+    rig.rc().SetStatus(stRunning);
+    rig.log.clear();
+    rig.rc().SetStatus(stIdle, u"boom");
+    CHECK(rig.log == Concat({"errorbox boom"}, kIdleLook));
+}
+
+TEST_CASE("LoadState on a first start restores every switch on, writes five trues and records idle") {
+    RunRig rig;
+    rig.rc().LoadState();
+
+    Log expected = {"services.discover", "adapter=Ethernet", "ip=IP: 192.0.2.2", "open Tarnell"};
+    // Restored in this order; each switch turned on runs its click handler, which writes through a
+    // store instance of its own while the reading one is still open.
+    for (std::string key :
+         {"tcpnodelay", "tcpackfrequency", "tcpdelacktick", "networkthrottleindex", "systemresponsiveness"}) {
+        expected.insert(expected.end(), {"read " + key, "option.checked " + key + "=1", "open Tarnell",
+                                         "write " + key + "=true", "close"});
+    }
+    expected = Concat(Concat(expected, {"read status", "close"}), kIdleLook);
+    CHECK(rig.log == expected);
+
+    CHECK(rig.settings.booleans.size() == 5);
+    for (const auto& [key, value] : rig.settings.booleans) CHECK(value);
+    CHECK(rig.settings.integers == std::map<std::u16string, int32_t>{{u"status", 0}});
+    CHECK(rig.rc().NetworkGUID == u"{G}");
+    CHECK(rig.rc().NetworkName == u"Ethernet");
+    CHECK(rig.rc().NetworkIP == u"192.0.2.2");
+    CHECK(rig.settings.openInstances == 0);
+}
+
+TEST_CASE("LoadState leaves a switch recorded off untouched and writes nothing for it") {
+    RunRig rig;
+    rig.settings.booleans[u"tcpdelacktick"] = false;
+    rig.settings.booleans[u"systemresponsiveness"] = false;
+    rig.rc().LoadState();
+
+    CHECK(rig.Entries("write tcp") == Log{"write tcpnodelay=true", "write tcpackfrequency=true"});
+    CHECK(rig.Entries("write systemresponsiveness").empty());
+    CHECK(rig.Entries("write tcpdelacktick").empty());
+    CHECK_FALSE(rig.view.OptionChecked(TRunOption::TcpDelAckTick));
+    CHECK_FALSE(rig.view.OptionChecked(TRunOption::SystemResponsiveness));
+    CHECK(rig.view.OptionChecked(TRunOption::NetworkThrottlingIndex));
+}
+
+TEST_CASE("LoadState shows the recorded status by its low byte; anything but running shows the idle look") {
+    struct Case {
+        int32_t recorded;
+        TStatus shown;
+    };
+    const Case cases[] = {
+        {0, stIdle}, {1, stRunning}, {256, stIdle}, {257, stRunning},
+        {2, stIdle},  // a busy look would have no worker to end it
+        {3, stIdle}, {258, stIdle},  {-1, stIdle},  {-255, stRunning},  // -255 = 0xFFFFFF01
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.recorded);
+        RunRig rig;
+        rig.settings.integers[u"status"] = c.recorded;
+        rig.rc().LoadState();
+
+        CHECK(rig.rc().Status() == c.shown);
+        const bool running = c.shown == stRunning;
+        CHECK(rig.view.runCaption == (running ? u"Running" : u"Run"));
+        CHECK(rig.view.runDown == running);
+        CHECK(rig.view.runEnabled);
+        CHECK_FALSE(rig.view.indicatorVisible);
+        CHECK_FALSE(rig.view.indicatorAnimating);
+        for (bool enabled : rig.view.optionEnabled) CHECK(enabled == !running);
+        CHECK(rig.settings.integers[u"status"] == int32_t(c.shown));
+        // Showing a recorded status never touches the machine: no tweak, no cycling, no probe.
+        CHECK(rig.Entries("tweaks").empty());
+        CHECK(rig.Entries("services.enable").empty());
+        CHECK(rig.Entries("services.probe").empty());
+        CHECK(rig.worker.pending.empty());
+    }
+}
+
+TEST_CASE("LoadState without an adapter shows the placeholder and clears what discovery left behind") {
+    RunRig rig;
+    rig.services.found = false;
+    rig.rc().LoadState();
+    CHECK(rig.rc().NetworkName == u"Unknown");
+    CHECK(rig.rc().NetworkGUID.empty());
+    CHECK(rig.rc().NetworkIP.empty());
+    CHECK(rig.view.adapterCaption == u"Unknown");
+    CHECK(rig.view.ipCaption == u"IP: ");
+}
+
+TEST_CASE("A settings value LoadState cannot read escapes to the caller with the store freed") {
+    RunRig rig;
+    rig.settings.badValue = u"tcpdelacktick";
+    CHECK_THROWS_AS(rig.rc().LoadState(), std::runtime_error);
+    CHECK(rig.settings.openInstances == 0);
+    CHECK(rig.log.back() == "close");
+    CHECK(rig.Entries("read status").empty());  // the later steps are not done
+    CHECK(rig.Entries("run.").empty());
+}
+
+TEST_CASE("BtnStartClick in each status") {
+    SUBCASE("idle with an adapter starts: busy, tweaks of the switches that are on, cycle, worker") {
+        RunRig rig;
+        rig.rc().LoadState();
+        rig.view.SetOptionChecked(TRunOption::TcpDelAckTick, false);  // the user unticks one while idle
+        rig.log.clear();
+
+        rig.rc().BtnStartClick();
+        CHECK(rig.log == Concat(kBusyLook, {"tweaks.apply 10111 {G}", "services.enable {G}=0",
+                                            "services.enable {G}=1", "worker.start"}));
+        CHECK(rig.rc().Status() == stBusy);
+        CHECK(rig.settings.integers[u"status"] == 0);  // busy is never recorded
+
+        rig.log.clear();
+        rig.worker.Finish();
+        CHECK(rig.log == kRunningLook);
+        CHECK(rig.rc().Status() == stRunning);
+        CHECK(rig.settings.integers[u"status"] == 1);
+    }
+    SUBCASE("idle without an adapter shows the error box, stays idle and records 0") {
+        RunRig rig;
+        rig.services.found = false;
+        rig.rc().LoadState();
+        rig.log.clear();
+
+        rig.rc().BtnStartClick();
+        CHECK(rig.log == Concat({"errorbox There are no active networks."}, kIdleLook));
+        CHECK(rig.rc().Status() == stIdle);
+        CHECK(rig.settings.integers[u"status"] == 0);
+        CHECK(rig.worker.pending.empty());
+    }
+    SUBCASE("running stops: busy, all five reverted, cycle, worker, then idle") {
+        RunRig rig;
+        rig.settings.integers[u"status"] = 1;
+        rig.rc().LoadState();
+        rig.log.clear();
+
+        rig.rc().BtnStartClick();
+        CHECK(rig.log == Concat(kBusyLook, {"tweaks.revert {G}", "services.enable {G}=0",
+                                            "services.enable {G}=1", "worker.start"}));
+        CHECK(rig.settings.integers[u"status"] == 1);
+
+        rig.log.clear();
+        rig.worker.Finish();
+        CHECK(rig.log == kIdleLook);
+        CHECK(rig.settings.integers[u"status"] == 0);
+    }
+    SUBCASE("busy does nothing, so a second click cannot start a second wait") {
+        RunRig rig;
+        rig.rc().LoadState();
+        rig.rc().BtnStartClick();
+        rig.log.clear();
+
+        rig.rc().BtnStartClick();
+        rig.rc().BtnStartClick();
+        CHECK(rig.log.empty());
+        CHECK(rig.worker.pending.size() == 1);
+    }
+}
+
+TEST_CASE("Start with every option switch off applies nothing but still cycles, waits and ends running") {
+    RunRig rig;
+    rig.settings.booleans = {{u"tcpnodelay", false},
+                             {u"tcpackfrequency", false},
+                             {u"tcpdelacktick", false},
+                             {u"networkthrottleindex", false},
+                             {u"systemresponsiveness", false}};
+    rig.rc().LoadState();
+    rig.log.clear();
+
+    rig.rc().BtnStartClick();
+    CHECK(rig.Entries("tweaks") == Log{"tweaks.apply 00000 {G}"});
+    CHECK(rig.Entries("services.enable") == Log{"services.enable {G}=0", "services.enable {G}=1"});
+    REQUIRE(rig.worker.pending.size() == 1);
+    rig.worker.Finish();
+    CHECK(rig.rc().Status() == stRunning);
+}
+
+TEST_CASE("Stop reverts all five tweaks even when every option switch is off") {
+    RunRig rig;
+    rig.settings.integers[u"status"] = 1;
+    rig.rc().LoadState();
+    rig.view.CheckAll(false);
+    rig.log.clear();
+
+    rig.rc().Stop();
+    CHECK(rig.Entries("tweaks") == Log{"tweaks.revert {G}"});
+    rig.worker.Finish();
+    CHECK(rig.rc().Status() == stIdle);
+}
+
+TEST_CASE(
+    "Stop after a start whose discovery found no adapter reverts with no interface and still ends idle") {
+    RunRig rig;
+    rig.services.found = false;
+    rig.settings.integers[u"status"] = 1;
+    rig.rc().LoadState();
+    rig.log.clear();
+
+    rig.rc().BtnStartClick();
+    CHECK(rig.Entries("tweaks") == Log{"tweaks.revert "});
+    CHECK(rig.Entries("services.enable") == Log{"services.enable =0", "services.enable =1"});
+    CHECK(rig.view.errorBoxes.empty());
+    rig.worker.Finish();
+    CHECK(rig.rc().Status() == stIdle);
+    CHECK(rig.settings.integers[u"status"] == 0);
+}
+
+TEST_CASE("An option click records the switch's new state under its own key, one store instance per write") {
+    for (TRunOption option : kRunOptions) {
+        for (bool checked : {false, true}) {
+            RunRig rig;
+            rig.rc().OptionClick(option, checked);
+            CHECK(rig.log ==
+                  Log{"open Tarnell", "write " + Key(option) + "=" + (checked ? "true" : "false"), "close"});
+        }
+    }
+}
+
+TEST_CASE("A hand-over that arrives after the window's run control is gone does nothing") {
+    RunRig rig;
+    rig.rc().LoadState();
+    rig.rc().BtnStartClick();
+    rig.control.reset();
+    rig.log.clear();
+
+    rig.worker.Finish();
+    CHECK(rig.log.empty());
+}
+
+// ---- the connectivity wait, with a virtual clock ----
+
+namespace {
+
+class FakeWait final : public RunWaitEnvironment {
+  public:
+    int answerAt = 0;          // 1-based probe that succeeds; 0 = never
+    int terminateInProbe = 0;  // the application starts terminating during this probe
+    int terminateInPause = 0;  // ... or during this pause
+    int probes = 0, pauses = 0;
+    std::chrono::milliseconds clock{0};
+    std::vector<std::chrono::milliseconds> pauseLengths;
+    bool terminating = false;
+
+    bool CheckConnectivity() override {
+        ++probes;
+        if (probes == terminateInProbe) terminating = true;
+        return answerAt != 0 && probes >= answerAt;
+    }
+    void Pause(std::chrono::milliseconds d) override {
+        ++pauses;
+        pauseLengths.push_back(d);
+        if (pauses == terminateInPause) {
+            terminating = true;  // the pause wakes at once
+            return;
+        }
+        clock += d;
+    }
+    bool IsTerminating() override { return terminating; }
+};
+
+}  // namespace
+
+TEST_CASE("ConnectivityWait probes until an answer, at most 300 times, 1000 ms apart") {
+    struct Case {
+        int answerAt;
+        int probes;
+        int pauses;
+        bool answered;
+    };
+    const Case cases[] = {
+        {1, 1, 0, true},
+        {5, 5, 4, true},
+        {300, 300, 299, true},
+        {0, 300, 300, false},  // the pause also follows the 300th failure
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.answerAt);
+        FakeWait env;
+        env.answerAt = c.answerAt;
+        const TWaitResult r = ConnectivityWait(env);
+        CHECK(r.probes == c.probes);
+        CHECK(env.probes == c.probes);
+        CHECK(r.pauses == c.pauses);
+        CHECK(r.answered == c.answered);
+        CHECK_FALSE(r.terminated);
+        CHECK(env.clock == std::chrono::milliseconds(1000) * c.pauses);
+        for (auto d : env.pauseLengths) CHECK(d == std::chrono::milliseconds(1000));
+    }
+}
+
+TEST_CASE("WaitAndHandOver settles the target after an answer or after 300 failures, without a message") {
+    for (int answerAt : {3, 0}) {
+        CAPTURE(answerAt);
+        RunRig rig;
+        rig.rc().LoadState();
+        rig.rc().BtnStartClick();
+        FakeWait env;
+        env.answerAt = answerAt;
+        int handOvers = 0;
+        const bool ran = WaitAndHandOver(
+            env,
+            [&](const std::function<void()>& fn) {
+                ++handOvers;
+                fn();
+                return true;
+            },
+            rig.worker.pending.front());
+        CHECK(ran);
+        CHECK(handOvers == 1);
+        CHECK(rig.rc().Status() == stRunning);
+        CHECK(rig.view.errorBoxes.empty());
+        CHECK(env.clock == std::chrono::milliseconds(answerAt == 0 ? 300000 : 2000));
+    }
+}
+
+TEST_CASE("Terminating during the wait stops it at once and never hands over") {
+    struct Case {
+        const char* when;
+        bool before;
+        int inProbe;
+        int inPause;
+        int probes;
+        int pauses;
+    };
+    const Case cases[] = {
+        {"before the wait", true, 0, 0, 0, 0},
+        {"during the 3rd pause", false, 0, 3, 3, 3},
+        {"during the 4th probe", false, 4, 0, 4, 3},
+        {"during the last pause", false, 0, 300, 300, 300},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.when);
+        FakeWait env;
+        env.terminating = c.before;
+        env.terminateInProbe = c.inProbe;
+        env.terminateInPause = c.inPause;
+        int handOvers = 0;
+        int settled = 0;
+        const bool ran = WaitAndHandOver(
+            env,
+            [&](const std::function<void()>& fn) {
+                ++handOvers;
+                fn();
+                return true;
+            },
+            [&] { ++settled; });
+        CHECK_FALSE(ran);
+        CHECK(handOvers == 0);
+        CHECK(settled == 0);
+        CHECK(env.probes == c.probes);
+        CHECK(env.pauses == c.pauses);
+    }
+}
