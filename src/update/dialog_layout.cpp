@@ -1,0 +1,36 @@
+#include "update/dialog_layout.h"
+
+#include <cstdint>
+
+namespace tarnell {
+
+namespace {
+int MulDivRound(int64_t a, int64_t b, int64_t c) {
+    const int64_t product = a * b;
+    const int64_t half = c / 2;
+    return static_cast<int>(product >= 0 ? (product + half) / c : (product - half) / c);
+}
+}  // namespace
+
+int ScalePercentForDpi(int dpi) {
+    return MulDivRound(dpi, 100, 96);
+}
+
+int ScaleByPercent(int value, int percent) {
+    return MulDivRound(value, percent, 100);
+}
+
+ExtraBandLayout LayOutExtraBand(int outerWidth, int outerHeight, int offset, int percent) {
+    ExtraBandLayout band{};
+    band.outerHeight = outerHeight + ScaleByPercent(40 - offset, percent);
+    band.lineLeft = ScaleByPercent(0, percent);
+    band.lineTop = band.outerHeight - ScaleByPercent(76 - offset, percent);
+    band.lineWidth = outerWidth;
+    band.lineHeight = 1;
+    band.controlLeft = ScaleByPercent(10, percent);
+    band.controlTop = band.outerHeight - ScaleByPercent(66 - offset, percent);
+    band.controlWidth = outerWidth;
+    return band;
+}
+
+}  // namespace tarnell

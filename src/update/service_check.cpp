@@ -1,0 +1,82 @@
+#include "update/service_check.h"
+
+#include "base/text.h"
+#include "update/fields.h"
+
+namespace tarnell {
+
+ServiceWorkerResult RunServiceAttempts(const ServiceWorkerSteps& steps, std::u16string& data) {
+    for (int attempt = 0; attempt < kServiceAttempts; ++attempt) {
+        if (steps.fetch(data)) return ServiceWorkerResult::Answered;
+        for (int step = 0; step < kPauseSteps; ++step) {
+            if (steps.terminating()) return ServiceWorkerResult::Terminated;
+            steps.pauseStep();
+        }
+    }
+    return ServiceWorkerResult::GaveUp;
+}
+
+bool IsShellSafeUrl(std::u16string_view url) {
+    size_t schemeLength = 0;
+    const std::u16string_view http = u"http://", https = u"https://";
+    if (url.size() > http.size() && EqualsAsciiNoCase(url.substr(0, http.size()), http)) {
+        schemeLength = http.size();
+    } else if (url.size() > https.size() && EqualsAsciiNoCase(url.substr(0, https.size()), https)) {
+        schemeLength = https.size();
+    } else {
+        return false;
+    }
+    const char16_t hostStart = url[schemeLength];
+    if (hostStart == u'/' || hostStart == u'\\' || hostStart == u'?' || hostStart == u'#') return false;
+    for (char16_t c : url) {
+        if (c <= 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F)) return false;  // controls and blanks
+        switch (c) {
+            case u'"':
+            case u'<':
+            case u'>':
+            case u'\\':
+            case u'^':
+            case u'`':
+            case u'|':
+                return false;
+            default:
+                break;
+        }
+    }
+    return true;
+}
+
+UpdateInfo ReadUpdateInfo(const std::u16string& data) {
+    const std::u16string object = ExtractBetween(data, kInfoMarker, u"}");
+    UpdateInfo info;
+    info.style = JSONUnescape(ExtractBetween(object, kStyleMarker, u"\""));
+    info.text = JSONUnescape(ExtractBetween(object, kTextMarker, u"\""));
+    info.flag = JSONUnescape(ExtractBetween(object, kFlagMarker, u"\""));
+    info.url = JSONUnescape(ExtractBetween(object, kUrlMarker, u"\""));
+    return info;
+}
+
+bool IsStayOnTop(const UpdateInfo& info) {
+    return info.flag.find(u"stayontop") != std::u16string::npos;
+}
+
+std::u16string ReadUpdateLink(const std::u16string& data) {
+    return JSONUnescape(ExtractBetween(data, kUpdateMarker, u"\""));
+}
+std::u16string ReadNotifyLink(const std::u16string& data) {
+    return JSONUnescape(ExtractBetween(data, kNotifyMarker, u"\""));
+}
+
+bool CompleteServiceCheck(const std::u16string& data, const ServiceCompletionSteps& steps) {
+    bool flag = false;
+    const std::u16string update = ReadUpdateLink(data);
+    if (IsShellSafeUrl(update) && steps.updateDialog(data)) {
+        steps.shellOpen(update);
+        flag = true;
+    }
+    const std::u16string notify = ReadNotifyLink(data);
+    if (IsShellSafeUrl(notify)) steps.showStatus(notify);
+    return flag;
+}
+
+}  // namespace tarnell

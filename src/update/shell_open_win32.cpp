@@ -1,0 +1,41 @@
+// clang-format off
+#include <windows.h>  // before <shellapi.h>
+#include <shellapi.h>
+// clang-format on
+
+#include <mutex>
+
+#include "base/wide.h"
+#include "update/service_check.h"
+#include "update/update_check_win32.h"
+#include "update/update_hooks_win32.h"
+
+namespace tarnell {
+
+namespace {
+std::mutex g_hookLock;
+std::function<void(const std::u16string&)> g_shellOpenHook;
+}  // namespace
+
+void SetShellOpenHook(std::function<void(const std::u16string& target)> hook) {
+    std::lock_guard<std::mutex> lock(g_hookLock);
+    g_shellOpenHook = std::move(hook);
+}
+
+void ShellOpen(const std::u16string& target) {
+    // Links reach this from the service's answer: a path, a share, file: or any other scheme would let
+    // the answer start programs, so only web links go to the shell.
+    if (!IsShellSafeUrl(target)) return;
+    std::function<void(const std::u16string&)> hook;
+    {
+        std::lock_guard<std::mutex> lock(g_hookLock);
+        hook = g_shellOpenHook;
+    }
+    if (hook) {
+        hook(target);
+        return;
+    }
+    ShellExecuteW(nullptr, L"open", W(target), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+}  // namespace tarnell

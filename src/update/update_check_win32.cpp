@@ -1,0 +1,354 @@
+#include "update/update_check_win32.h"
+
+#include <winhttp.h>
+
+#include <memory>
+#include <mutex>
+#include <random>
+
+#include "base/scoped_win.h"
+#include "base/text.h"
+#include "base/ui_task.h"
+#include "base/wide.h"
+#include "translate/translation.h"
+#include "update/client_id.h"
+#include "update/service_check.h"
+#include "update/update_dialog_win32.h"
+#include "update/update_hooks_win32.h"
+#include "update/update_texts.h"
+
+namespace tarnell {
+
+namespace {
+
+constexpr DWORD kHttpTimeoutMs = 60000;
+constexpr DWORD kMaxRedirects = 5;
+
+std::mutex g_lock;  // guards the process-wide values below
+std::u16string g_updateUrl;
+int g_updateOffset = 0;
+HWND g_mainWindow = nullptr;
+std::function<void()> g_pauseStepHook;
+
+struct InternetHandleTraits {
+    static HINTERNET Invalid() { return nullptr; }
+    static void Close(HINTERNET h) { WinHttpCloseHandle(h); }
+};
+using ScopedInternet = Scoped<HINTERNET, InternetHandleTraits>;
+
+// A header line may carry no line break or other control character: a value from the registry must
+// not be able to add headers of its own.
+std::wstring HeaderLine(const std::u16string& name, const std::u16string& value) {
+    std::wstring line;
+    line.reserve(name.size() + value.size() + 2);
+    auto append = [&line](const std::u16string& text) {
+        for (char16_t c : text) {
+            if (c >= 0x20 && c != 0x7F) line.push_back(static_cast<wchar_t>(c));
+        }
+    };
+    append(name);
+    line += L": ";
+    append(value);
+    return line;
+}
+
+std::u16string UserAgent() {
+    return u"Tarnell/" + GetFileVersionText();
+}
+
+void PauseStep() {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        hook = g_pauseStepHook;
+    }
+    if (hook) {
+        hook();
+    } else {
+        Sleep(kPauseStepMs);
+    }
+}
+
+void ShowNotice(const std::u16string& link) {
+    if (HWND form = GetUpdateMainWindow())
+        ShowUpdateStatus(form, GetUpdateText(TUpdateTextKind::utAvailable), link);
+}
+
+void RunCompletion(const std::u16string& data, const TUpdateProc& proc) {
+    const bool flag = CompleteServiceCheck(data, {UpdateDialog, ShellOpen, ShowNotice});
+    if (proc) proc(flag, data);
+}
+
+struct CheckJob {
+    TUpdateProc proc;
+};
+
+DWORD WINAPI ServiceWorker(void* param) {
+    std::unique_ptr<CheckJob> job(static_cast<CheckJob*>(param));
+    try {
+        // Read on this thread: the registry work of the client identifier stays off the UI thread.
+        const THttpHeaders headers = {{u"User-Version", GetFileVersionText(u"%d.%d.%d.%d")},
+                                      {u"User-Language", CurrentLanguage()},
+                                      {u"User-Debug", u"false"},
+                                      {u"User-Union", GetClientID()}};
+        std::u16string data;
+        const ServiceWorkerSteps steps{
+            [&headers](std::u16string& answer) { return FetchText(headers, answer); }, PauseStep,
+            [] { return IsTerminating(); }};
+        if (RunServiceAttempts(steps, data) == ServiceWorkerResult::Terminated) return 0;
+        RunOnUiThread([&] { RunCompletion(data, job->proc); });
+    } catch (...) {
+        // Nothing of a failed check may take the process down from a worker thread.
+    }
+    return 0;
+}
+
+// Waits for the worker while letting its synchronous hand-over (a sent message) run on this thread.
+void WaitServingHandOver(HANDLE thread) {
+    for (;;) {
+        const DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
+        if (r != WAIT_OBJECT_0 + 1) return;
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+BOOL CALLBACK FindMainWindowProc(HWND hwnd, LPARAM lp) {
+    const LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
+    if (IsWindowVisible(hwnd) && !GetWindow(hwnd, GW_OWNER) && (style & WS_CAPTION) == WS_CAPTION) {
+        *reinterpret_cast<HWND*>(lp) = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::u16string FormatVersion(const std::u16string& format, const unsigned (&parts)[4]) {
+    std::u16string out;
+    size_t next = 0;
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format[i] == u'%' && i + 1 < format.size()) {
+            if (format[i + 1] == u'd' && next < 4) {
+                for (char c : std::to_string(parts[next++])) out.push_back(static_cast<char16_t>(c));
+                ++i;
+                continue;
+            }
+            if (format[i + 1] == u'%') {
+                out.push_back(u'%');
+                ++i;
+                continue;
+            }
+        }
+        out.push_back(format[i]);
+    }
+    return out;
+}
+
+std::wstring OwnModulePath() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return std::wstring();
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+LocalDateTime LocalNow() {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
+DWORD WINAPI HoldWorker(void*) {
+    try {
+        std::u16string ignored;
+        FetchText({{u"User-Version", GetFileVersionText(u"%d.%d.%d.%d")}, {u"User-Command", u"hold"}},
+                  ignored);
+    } catch (...) {
+    }
+    return 0;
+}
+
+}  // namespace
+
+void SetServicePauseStepHook(std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_pauseStepHook = std::move(hook);
+}
+
+std::u16string UpdateURL() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    return g_updateUrl;
+}
+
+int UpdateOffset() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    return g_updateOffset;
+}
+
+void SetUpdateMainWindow(HWND form) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_mainWindow = form;
+}
+
+HWND GetUpdateMainWindow() {
+    HWND form;
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        form = g_mainWindow;
+    }
+    if (form && IsWindow(form)) return form;
+    form = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindMainWindowProc, reinterpret_cast<LPARAM>(&form));
+    return form;
+}
+
+void CheckUpdate(const std::u16string& url, std::function<void(bool updateAccepted)> proc, int offset) {
+    TUpdateProc full;
+    if (proc) full = [proc = std::move(proc)](bool flag, const std::u16string&) { proc(flag); };
+    CheckUpdateWithAnswer(url, std::move(full), offset);
+}
+
+void CheckUpdateWithAnswer(const std::u16string& url, TUpdateProc proc, int offset) {
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        g_updateUrl = url;
+        g_updateOffset = offset;
+    }
+    const bool wait = !proc;
+    auto* job = new CheckJob{std::move(proc)};
+    HANDLE thread = CreateThread(nullptr, 0, ServiceWorker, job, 0, nullptr);
+    if (!thread) {
+        delete job;
+        return;
+    }
+    if (wait) WaitServingHandOver(thread);
+    CloseHandle(thread);
+}
+
+bool FetchText(const THttpHeaders& headers, std::u16string& data) {
+    return FetchText(UpdateURL(), headers, data);
+}
+
+bool FetchText(const std::u16string& url, const THttpHeaders& headers, std::u16string& data) {
+    std::wstring wideUrl = ToWide(url);
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength =
+        DWORD(-1);
+    if (wideUrl.empty() || !WinHttpCrackUrl(wideUrl.c_str(), static_cast<DWORD>(wideUrl.size()), 0, &parts))
+        return false;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return false;
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
+    path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    if (path.empty()) path = L"/";
+
+    const std::u16string agent = UserAgent();
+    ScopedInternet session(WinHttpOpen(W(agent), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                       WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) return false;
+    WinHttpSetTimeouts(session.get(), 0, kHttpTimeoutMs, kHttpTimeoutMs, kHttpTimeoutMs);
+    ScopedInternet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
+    if (!connection) return false;
+    ScopedInternet request(WinHttpOpenRequest(
+        connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+        parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
+    if (!request) return false;
+    DWORD redirects = kMaxRedirects;
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects,
+                     sizeof redirects);
+
+    // A header the client refuses (an empty value, say) is left out; the request goes out all the same.
+    for (const auto& header : headers) {
+        const std::wstring line = HeaderLine(header.first, header.second);
+        WinHttpAddRequestHeaders(request.get(), line.c_str(), static_cast<DWORD>(line.size()),
+                                 WINHTTP_ADDREQ_FLAG_ADD);
+    }
+    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                            0) ||
+        !WinHttpReceiveResponse(request.get(), nullptr))
+        return false;
+
+    std::string body;
+    for (;;) {
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request.get(), &available)) return false;
+        if (available == 0) break;
+        if (available > kMaxAnswerBytes + 1 - body.size())
+            available = static_cast<DWORD>(kMaxAnswerBytes + 1 - body.size());
+        const size_t at = body.size();
+        body.resize(at + available);
+        DWORD read = 0;
+        if (!WinHttpReadData(request.get(), body.data() + at, available, &read)) return false;
+        body.resize(at + read);
+        if (body.size() > kMaxAnswerBytes) return false;  // not an answer this program would read
+        if (read == 0) break;
+    }
+    data = Utf8ToUtf16(body);
+    return true;
+}
+
+std::u16string GetFileVersionText(const std::u16string& format) {
+    const std::u16string none = u"0.0.0.0";
+    const std::wstring path = OwnModulePath();
+    if (path.empty()) return none;
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+    if (size == 0) return none;
+    std::string block(size, '\0');
+    if (!GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return none;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixedSize = 0;
+    if (!VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) || !fixed ||
+        fixedSize < sizeof(VS_FIXEDFILEINFO))
+        return none;
+    const unsigned parts[4] = {HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+                               HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS)};
+    return FormatVersion(format, parts);
+}
+
+std::u16string NewClientID() {
+    static std::mutex lock;
+    static std::mt19937 generator{std::random_device{}()};
+    std::lock_guard<std::mutex> guard(lock);
+    const RandomBelow random = [](uint32_t bound) {
+        return std::uniform_int_distribution<uint32_t>(0, bound - 1)(generator);
+    };
+    return ComposeClientID(random, LocalNow);
+}
+
+std::u16string GetClientID() {
+    ScopedHKey key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Vorbeck", 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
+                        key.put(), nullptr) != ERROR_SUCCESS)
+        return std::u16string();
+    if (RegQueryValueExW(key.get(), L"VUID", nullptr, nullptr, nullptr, nullptr) == ERROR_FILE_NOT_FOUND) {
+        const std::u16string id = NewClientID();
+        RegSetValueExW(key.get(), L"VUID", 0, REG_SZ, reinterpret_cast<const BYTE*>(W(id)),
+                       static_cast<DWORD>((id.size() + 1) * sizeof(wchar_t)));
+    }
+    DWORD type = 0, bytes = 0;
+    if (RegQueryValueExW(key.get(), L"VUID", nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return std::u16string();
+    std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
+    bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(key.get(), L"VUID", nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &bytes) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ)
+        return std::u16string();
+    value.resize(bytes / sizeof(wchar_t));
+    while (!value.empty() && value.back() == L'\0') value.pop_back();
+    return FromWide(value);
+}
+
+void HoldRequest() {
+    HANDLE thread = CreateThread(nullptr, 0, HoldWorker, nullptr, 0, nullptr);
+    if (thread) CloseHandle(thread);
+}
+
+}  // namespace tarnell

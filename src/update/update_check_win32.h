@@ -1,0 +1,59 @@
+// Win32 glue of the service check: the start-up request to the product's service, the program's version
+// text, the per-user client identifier and the shell-open routine every link goes through.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tarnell {
+
+using THttpHeaders = std::vector<std::pair<std::u16string, std::u16string>>;
+using TUpdateProc = std::function<void(bool updateAccepted, const std::u16string& data)>;
+
+// Starts the service check on its own thread and returns at once when `proc` is given; without one it
+// returns after the whole check, completion included (the UI thread keeps serving the hand-over while it
+// waits). The completion runs on the UI thread: the update prompt, the update link to the shell on Yes,
+// the notice line on the main window; then `proc` learns whether the update was taken.
+// Needs InitUiTasks() on the UI thread. `url` and `offset` become UpdateURL() and UpdateOffset().
+void CheckUpdate(const std::u16string& url, std::function<void(bool updateAccepted)> proc, int offset);
+// The same, also handing `proc` the whole answer (empty when no request succeeded).
+void CheckUpdateWithAnswer(const std::u16string& url, TUpdateProc proc, int offset);
+
+// The service endpoint and the prompt's layout offset of the latest CheckUpdate.
+std::u16string UpdateURL();
+int UpdateOffset();
+
+// One GET with the headers in order; true and `data` set to the body (decoded as UTF-8 whatever the
+// charset, status code not looked at) on success; false with `data` untouched on any failure, including a
+// body over 1 MiB. Redirects are followed up to 5 times; connect, send and receive time-outs are 60 s.
+bool FetchText(const THttpHeaders& headers, std::u16string& data);  // to UpdateURL()
+bool FetchText(const std::u16string& url, const THttpHeaders& headers, std::u16string& data);
+
+// The program file's four-part version put into `format` (each "%d" in turn); "0.0.0.0" without a
+// version resource.
+std::u16string GetFileVersionText(const std::u16string& format = u"%d.%d.%d.%d");
+
+// "VUID" in HKEY_CURRENT_USER\Software\Vorbeck, created once; "" when it cannot be read as text.
+std::u16string GetClientID();
+std::u16string NewClientID();
+
+// Tells the service, on a thread of its own, that the user asked to hold the update. Fire and forget.
+void HoldRequest();
+
+// Hands an absolute http:// or https:// URL to the shell's "open" verb; anything else is not opened.
+void ShellOpen(const std::u16string& target);
+
+// Shows or refreshes the notice line at the bottom of `form`: `text` in bold red, `hint` opened on click.
+// The first call grows the window by the line's height; later calls only replace text and link.
+void ShowUpdateStatus(HWND form, const std::u16string& text, const std::u16string& hint);
+
+// The window that gets the notice line and owns the prompt. Without one set, the first visible top-level
+// window of the calling thread is taken.
+void SetUpdateMainWindow(HWND form);
+HWND GetUpdateMainWindow();
+
+}  // namespace tarnell

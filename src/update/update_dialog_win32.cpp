@@ -1,0 +1,367 @@
+#include "update/update_dialog_win32.h"
+
+#include <algorithm>
+#include <functional>
+#include <mutex>
+
+#include "base/wide.h"
+#include "translate/translation.h"
+#include "update/control_hint_win32.h"
+#include "update/dialog_layout.h"
+#include "update/service_check.h"
+#include "update/update_check_win32.h"
+#include "update/update_hooks_win32.h"
+#include "update/update_texts.h"
+
+namespace tarnell {
+
+namespace {
+
+constexpr UINT kPromptShown = WM_APP + 0x51;  // posted to the prompt once it is laid out; no parameters
+constexpr COLORREF kWhite = RGB(255, 255, 255);
+constexpr COLORREF kLineGrey = RGB(0xCC, 0xCC, 0xCC);
+constexpr COLORREF kLinkBlue = RGB(0, 0, 255);
+
+// Sizes of the message box itself at 96 DPI.
+constexpr int kMargin = 12;
+constexpr int kIconSize = 32;
+constexpr int kIconGap = 12;
+constexpr int kMaxTextWidth = 400;
+constexpr int kTextToButtons = 16;
+constexpr int kButtonWidth = 75;
+constexpr int kButtonHeight = 23;
+constexpr int kButtonGap = 8;
+constexpr int kCheckBoxHeight = 17;
+
+std::mutex g_hookLock;
+std::function<void(HWND)> g_dialogHook;
+
+struct PromptState {
+    std::u16string body;
+    std::u16string title;
+    UpdateInfo info;
+    int offset = 0;
+    HWND mainWindow = nullptr;
+    bool holdTicked = false;
+    HFONT font = nullptr;
+    HFONT linkFont = nullptr;
+    HBRUSH white = nullptr;
+    HBRUSH grey = nullptr;
+    HICON icon = nullptr;
+    RECT iconRect{};
+
+    ~PromptState() {
+        if (icon && icon != LoadIconW(nullptr, IDI_WARNING)) DestroyIcon(icon);
+        if (font) DeleteObject(font);
+        if (linkFont) DeleteObject(linkFont);
+        if (white) DeleteObject(white);
+        if (grey) DeleteObject(grey);
+    }
+};
+
+int DpiOf(HWND hwnd) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow) {
+        if (const UINT dpi = getDpiForWindow(hwnd)) return static_cast<int>(dpi);
+    }
+    HDC dc = GetDC(hwnd);
+    const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(hwnd, dc);
+    return dpi > 0 ? dpi : 96;
+}
+
+HFONT MessageFont(int dpi, bool underline) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    using ForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+    static const auto forDpi = reinterpret_cast<ForDpiFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "SystemParametersInfoForDpi")));
+    if (!forDpi || !forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
+        SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+        HDC screen = GetDC(nullptr);
+        const int systemDpi = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+        metrics.lfMessageFont.lfHeight =
+            MulDiv(metrics.lfMessageFont.lfHeight, dpi, systemDpi > 0 ? systemDpi : 96);
+    }
+    metrics.lfMessageFont.lfUnderline = underline ? TRUE : FALSE;
+    return CreateFontIndirectW(&metrics.lfMessageFont);
+}
+
+// The system's warning icon drawn sharp at `size` pixels where comctl32 can scale it down, else the
+// classic 32-pixel one (DrawIconEx stretches it).
+HICON WarningIcon(int size) {
+    using ScaleDownFn = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, int, HICON*);
+    static const auto scaleDown = reinterpret_cast<ScaleDownFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"comctl32.dll"), "LoadIconWithScaleDown")));
+    HICON icon = nullptr;
+    if (scaleDown && SUCCEEDED(scaleDown(nullptr, IDI_WARNING, size, size, &icon)) && icon) return icon;
+    return LoadIconW(nullptr, IDI_WARNING);
+}
+
+// The text's extent in `font`, wrapped at `maxWidth` when it is positive.
+SIZE MeasureText(HWND hwnd, HFONT font, const std::wstring& text, int maxWidth) {
+    HDC dc = GetDC(hwnd);
+    HGDIOBJ old = SelectObject(dc, font);
+    RECT r{0, 0, maxWidth > 0 ? maxWidth : 0x7FFF, 0};
+    UINT flags = DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS;
+    flags |= maxWidth > 0 ? DT_WORDBREAK : DT_SINGLELINE;
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, flags);
+    SelectObject(dc, old);
+    ReleaseDC(hwnd, dc);
+    return {r.right - r.left, r.bottom - r.top};
+}
+
+// The body's paragraphs are separated by lone carriage returns; a static control breaks lines at CR LF.
+std::wstring DisplayText(const std::u16string& text) {
+    std::wstring out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        out.push_back(static_cast<wchar_t>(text[i]));
+        if (text[i] == u'\r' && (i + 1 >= text.size() || text[i + 1] != u'\n')) out.push_back(L'\n');
+    }
+    return out;
+}
+
+HICON ApplicationIcon() {
+    HMODULE module = GetModuleHandleW(nullptr);
+    LPWSTR first = nullptr;
+    EnumResourceNamesW(
+        module, RT_GROUP_ICON,
+        [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR param) -> BOOL {
+            *reinterpret_cast<LPWSTR*>(param) = name;
+            return FALSE;
+        },
+        reinterpret_cast<LONG_PTR>(&first));
+    HICON icon = nullptr;
+    if (first) {
+        icon = static_cast<HICON>(LoadImageW(module, first, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    }
+    return icon ? icon : LoadIconW(nullptr, IDI_APPLICATION);
+}
+
+// The application's title: the main window's caption, else the program file's name without extension.
+std::u16string ApplicationTitle(HWND mainWindow) {
+    if (mainWindow) {
+        const int length = GetWindowTextLengthW(mainWindow);
+        std::wstring caption(static_cast<size_t>(length) + 1, L'\0');
+        caption.resize(static_cast<size_t>(GetWindowTextW(mainWindow, caption.data(), length + 1)));
+        if (!caption.empty()) return FromWide(caption);
+    }
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring name = path;
+    name = name.substr(name.find_last_of(L"\\/") + 1);
+    const size_t dot = name.find_last_of(L'.');
+    if (dot != std::wstring::npos) name.resize(dot);
+    return FromWide(name);
+}
+
+HWND AddControl(HWND parent, const wchar_t* cls, const std::wstring& text, DWORD style, int id, HFONT font) {
+    HWND control = CreateWindowExW(0, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                   GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    return control;
+}
+
+void Place(HWND control, int x, int y, int width, int height) {
+    SetWindowPos(control, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+BOOL CALLBACK RecaptionButton(HWND child, LPARAM) {
+    wchar_t cls[16] = {};
+    GetClassNameW(child, cls, 16);
+    if (lstrcmpiW(cls, L"Button") != 0) return TRUE;
+    const int id = GetDlgCtrlID(child);
+    if (id == IDYES) SetWindowTextW(child, W(GetUpdateText(TUpdateTextKind::utYes)));
+    if (id == IDNO) SetWindowTextW(child, W(GetUpdateText(TUpdateTextKind::utNo)));
+    return TRUE;
+}
+
+void LayOut(HWND dialog, PromptState& state) {
+    const int percent = ScalePercentForDpi(DpiOf(dialog));
+    auto scale = [percent](int v) { return ScaleByPercent(v, percent); };
+    state.font = MessageFont(DpiOf(dialog), false);
+    state.white = CreateSolidBrush(kWhite);
+    state.grey = CreateSolidBrush(kLineGrey);
+
+    // The message box: warning icon, body, Yes (default) and No.
+    const std::wstring body = DisplayText(state.body);
+    const SIZE text = MeasureText(dialog, state.font, body, scale(kMaxTextWidth));
+    const int margin = scale(kMargin), iconSize = scale(kIconSize);
+    const int textLeft = margin + iconSize + scale(kIconGap);
+    const int contentHeight = std::max<int>(iconSize, text.cy);
+    HWND label = AddControl(dialog, L"STATIC", body, SS_LEFT | SS_NOPREFIX, kPromptTextId, state.font);
+    Place(label, textLeft, margin, text.cx, text.cy);
+    state.icon = WarningIcon(iconSize);
+    state.iconRect = {margin, margin, margin + iconSize, margin + iconSize};
+
+    HWND yes =
+        AddControl(dialog, L"BUTTON", L"&Yes", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, IDYES, state.font);
+    HWND no = AddControl(dialog, L"BUTTON", L"&No", BS_PUSHBUTTON | WS_TABSTOP, IDNO, state.font);
+    EnumChildWindows(dialog, RecaptionButton, 0);
+    int buttonWidth = scale(kButtonWidth);
+    for (auto kind : {TUpdateTextKind::utYes, TUpdateTextKind::utNo}) {
+        const std::u16string caption = GetUpdateText(kind);
+        const SIZE size = MeasureText(dialog, state.font, std::wstring(caption.begin(), caption.end()), 0);
+        buttonWidth = std::max<int>(buttonWidth, size.cx + scale(16));
+    }
+    const int buttonHeight = scale(kButtonHeight), gap = scale(kButtonGap);
+    const int buttonsWidth = 2 * buttonWidth + gap;
+    const int clientWidth = std::max<int>(textLeft + text.cx + margin, buttonsWidth + 2 * margin);
+    const int buttonsTop = margin + contentHeight + scale(kTextToButtons);
+    const int clientHeight = buttonsTop + buttonHeight + margin;
+    const int buttonsLeft = (clientWidth - buttonsWidth) / 2;
+    Place(yes, buttonsLeft, buttonsTop, buttonWidth, buttonHeight);
+    Place(no, buttonsLeft + buttonWidth + gap, buttonsTop, buttonWidth, buttonHeight);
+
+    // Outer size from the client size and the frame the window really has.
+    RECT window{}, client{};
+    GetWindowRect(dialog, &window);
+    GetClientRect(dialog, &client);
+    const int outerWidth = clientWidth + (window.right - window.left) - (client.right - client.left);
+    int outerHeight = clientHeight + (window.bottom - window.top) - (client.bottom - client.top);
+
+    SetWindowTextW(dialog, W(state.title));
+
+    if (!state.info.style.empty()) {
+        const ExtraBandLayout band = LayOutExtraBand(outerWidth, outerHeight, state.offset, percent);
+        outerHeight = band.outerHeight;
+        HWND line = AddControl(dialog, L"STATIC", L"", SS_LEFT, kPromptLineId, state.font);
+        Place(line, band.lineLeft, band.lineTop, band.lineWidth, band.lineHeight);
+        const std::wstring caption = ToWide(state.info.text);
+        if (state.info.style == u"hold") {
+            HWND check = AddControl(dialog, L"BUTTON", caption, BS_AUTOCHECKBOX | WS_TABSTOP,
+                                    kPromptHoldCheckId, state.font);
+            Place(check, band.controlLeft, band.controlTop, band.controlWidth, scale(kCheckBoxHeight));
+        } else if (state.info.style == u"note") {
+            state.linkFont = MessageFont(DpiOf(dialog), true);
+            HWND link = AddControl(dialog, L"STATIC", caption, SS_LEFT | SS_NOPREFIX | SS_NOTIFY,
+                                   kPromptNoteLabelId, state.linkFont);
+            const SIZE size = MeasureText(dialog, state.linkFont, caption, 0);
+            Place(link, band.controlLeft, band.controlTop, size.cx, size.cy);
+            SetControlHint(link, state.info.url);
+        }
+    }
+
+    HWND after = nullptr;
+    UINT flags = SWP_NOACTIVATE;
+    if (IsStayOnTop(state.info)) {
+        after = HWND_TOPMOST;
+        if (!state.mainWindow || !IsWindowVisible(state.mainWindow)) {
+            // No main window on the taskbar: the prompt gets its own entry there.
+            SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(ApplicationIcon()));
+            SetWindowLongPtrW(dialog, GWLP_HWNDPARENT, 0);
+        }
+    } else {
+        flags |= SWP_NOZORDER;
+    }
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - outerWidth) / 2;
+    const int y = (GetSystemMetrics(SM_CYSCREEN) - outerHeight) / 2;
+    SetWindowPos(dialog, after, x, y, outerWidth, outerHeight, flags);
+    SetFocus(yes);
+}
+
+INT_PTR CALLBACK PromptProc(HWND dialog, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* state = reinterpret_cast<PromptState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    switch (msg) {
+        case WM_INITDIALOG:
+            SetWindowLongPtrW(dialog, DWLP_USER, lp);
+            LayOut(dialog, *reinterpret_cast<PromptState*>(lp));
+            PostMessageW(dialog, kPromptShown, 0, 0);
+            return FALSE;  // focus is on Yes already
+        case kPromptShown: {
+            std::function<void(HWND)> hook;
+            {
+                std::lock_guard<std::mutex> lock(g_hookLock);
+                hook = g_dialogHook;
+            }
+            if (hook) hook(dialog);
+            return TRUE;
+        }
+        case WM_CTLCOLORDLG:
+            return state ? reinterpret_cast<INT_PTR>(state->white) : FALSE;
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLORSTATIC: {
+            if (!state) return FALSE;
+            HDC dc = reinterpret_cast<HDC>(wp);
+            const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lp));
+            if (id == kPromptLineId) {
+                SetBkColor(dc, kLineGrey);
+                return reinterpret_cast<INT_PTR>(state->grey);
+            }
+            if (id == kPromptNoteLabelId) SetTextColor(dc, kLinkBlue);
+            SetBkColor(dc, kWhite);
+            return reinterpret_cast<INT_PTR>(state->white);
+        }
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(dialog, &ps);
+            if (state && state->icon) {
+                const RECT& r = state->iconRect;
+                DrawIconEx(dc, r.left, r.top, state->icon, r.right - r.left, r.bottom - r.top, 0, nullptr,
+                           DI_NORMAL);
+            }
+            EndPaint(dialog, &ps);
+            return TRUE;
+        }
+        case WM_SETCURSOR:
+            if (GetDlgCtrlID(reinterpret_cast<HWND>(wp)) == kPromptNoteLabelId) {
+                SetCursor(LoadCursorW(nullptr, IDC_HAND));
+                SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
+                return TRUE;
+            }
+            return FALSE;
+        case WM_COMMAND: {
+            const int id = LOWORD(wp);
+            if (id == kPromptNoteLabelId && HIWORD(wp) == STN_CLICKED) {
+                TFormHelper::OpenURL(reinterpret_cast<HWND>(lp));
+                return TRUE;
+            }
+            if (id == IDYES || id == IDNO || id == IDCANCEL) {
+                if (state) state->holdTicked = IsDlgButtonChecked(dialog, kPromptHoldCheckId) == BST_CHECKED;
+                EndDialog(dialog, id);
+                return TRUE;
+            }
+            return FALSE;
+        }
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+void SetUpdateDialogHook(std::function<void(HWND prompt)> hook) {
+    std::lock_guard<std::mutex> lock(g_hookLock);
+    g_dialogHook = std::move(hook);
+}
+
+void TFormHelper::OpenURL(HWND sender) {
+    ShellOpen(GetControlHint(sender));
+}
+
+bool UpdateDialog(const std::u16string& data) {
+    PromptState state;
+    state.body = GetUpdateText(TUpdateTextKind::utMessage);
+    state.info = ReadUpdateInfo(data);
+    state.offset = UpdateOffset();
+    state.mainWindow = GetUpdateMainWindow();
+    state.title = TranslateText(ApplicationTitle(state.mainWindow));
+
+    // An empty in-memory template: the prompt lays out its own controls at WM_INITDIALOG.
+    struct alignas(4) Template {
+        DLGTEMPLATE dialog;
+        WORD menu, windowClass, title;
+    } tpl{};
+    tpl.dialog.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_VISIBLE;
+    tpl.dialog.dwExtendedStyle = WS_EX_DLGMODALFRAME;
+    const INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), &tpl.dialog, state.mainWindow,
+                                                   PromptProc, reinterpret_cast<LPARAM>(&state));
+    if (state.holdTicked) HoldRequest();
+    return result == IDYES;
+}
+
+}  // namespace tarnell

@@ -1,0 +1,213 @@
+#include "update/update_status_win32.h"
+
+#include <commctrl.h>
+
+#include "base/wide.h"
+#include "update/control_hint_win32.h"
+#include "update/update_check_win32.h"
+
+namespace tarnell {
+
+namespace {
+
+constexpr wchar_t kStatusBarName[] = L"StatusBar";  // the name the notice line is found by
+constexpr int kStatusBarId = 0x5B01;
+constexpr UINT_PTR kFormSubclassId = 0x5B02;
+constexpr UINT_PTR kBarSubclassId = 0x5B03;
+constexpr COLORREF kRed = RGB(255, 0, 0);
+
+struct BarState {
+    std::u16string text;
+    HFONT font = nullptr;
+    HWND tooltip = nullptr;
+    ~BarState() {
+        if (font) DeleteObject(font);
+    }
+};
+
+LRESULT CALLBACK BarProc(HWND bar, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR data);
+
+constexpr wchar_t kStateProp[] = L"Tarnell.StatusState";
+
+BarState* BarStateOf(HWND bar) {
+    return bar ? static_cast<BarState*>(GetPropW(bar, kStateProp)) : nullptr;
+}
+
+LRESULT CALLBACK BarProc(HWND bar, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR data) {
+    switch (msg) {
+        case WM_SETCURSOR:
+            SetCursor(LoadCursorW(nullptr, IDC_HAND));
+            return TRUE;
+        case WM_NCDESTROY:
+            RemoveWindowSubclass(bar, BarProc, id);
+            RemovePropW(bar, kStateProp);
+            delete reinterpret_cast<BarState*>(data);
+            break;
+    }
+    return DefSubclassProc(bar, msg, wp, lp);
+}
+
+void PlaceBar(HWND form, HWND bar) {
+    RECT client{};
+    GetClientRect(form, &client);
+    SetWindowPos(bar, nullptr, 0, client.bottom - kUpdateStatusHeight, client.right, kUpdateStatusHeight,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// On the main window: keeps the line at the bottom, draws its panel and takes its clicks.
+LRESULT CALLBACK FormProc(HWND form, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR) {
+    switch (msg) {
+        case WM_SIZE: {
+            const LRESULT result = DefSubclassProc(form, msg, wp, lp);
+            if (HWND bar = FindUpdateStatusBar(form)) PlaceBar(form, bar);
+            return result;
+        }
+        case WM_DRAWITEM: {
+            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
+            if (item->hwndItem && item->hwndItem == FindUpdateStatusBar(form)) {
+                // Drawn off screen first, so the line never flickers.
+                const RECT& r = item->rcItem;
+                const int width = r.right - r.left, height = r.bottom - r.top;
+                HDC memory = CreateCompatibleDC(item->hDC);
+                HBITMAP bitmap = CreateCompatibleBitmap(item->hDC, width, height);
+                HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
+                const RECT local{0, 0, width, height};
+                TUpdateHelper::DrawUpdateStatus(item->hwndItem, memory, local);
+                BitBlt(item->hDC, r.left, r.top, width, height, memory, 0, 0, SRCCOPY);
+                SelectObject(memory, oldBitmap);
+                DeleteObject(bitmap);
+                DeleteDC(memory);
+                return TRUE;
+            }
+            break;
+        }
+        case WM_NOTIFY: {
+            const auto* header = reinterpret_cast<const NMHDR*>(lp);
+            if (header->code == NM_CLICK && header->hwndFrom == FindUpdateStatusBar(form)) {
+                TUpdateHelper::StatusClick(header->hwndFrom);
+                return TRUE;
+            }
+            break;
+        }
+        case WM_NCDESTROY:
+            RemoveWindowSubclass(form, FormProc, id);
+            break;
+    }
+    return DefSubclassProc(form, msg, wp, lp);
+}
+
+HFONT BoldFontFor(HWND form) {
+    LOGFONTW font{};
+    HFONT formFont = reinterpret_cast<HFONT>(SendMessageW(form, WM_GETFONT, 0, 0));
+    if (!formFont || !GetObjectW(formFont, sizeof font, &font)) {
+        NONCLIENTMETRICSW metrics{};
+        metrics.cbSize = sizeof metrics;
+        SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+        font = metrics.lfStatusFont;
+    }
+    font.lfWeight = FW_BOLD;
+    return CreateFontIndirectW(&font);
+}
+
+HWND CreateUpdateStatusBar(HWND form) {
+    INITCOMMONCONTROLSEX init{sizeof init, ICC_BAR_CLASSES};
+    InitCommonControlsEx(&init);
+    RECT client{};
+    GetClientRect(form, &client);
+    HWND bar = CreateWindowExW(
+        0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | CCS_NORESIZE | CCS_NOPARENTALIGN, 0, client.bottom,
+        client.right, kUpdateStatusHeight, form, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusBarId)),
+        GetModuleHandleW(nullptr), nullptr);
+    if (!bar) return nullptr;
+    auto* state = new BarState;
+    state->font = BoldFontFor(form);
+    SendMessageW(bar, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), FALSE);
+    SetPropW(bar, kStateProp, state);
+    SetWindowSubclass(bar, BarProc, kBarSubclassId, reinterpret_cast<DWORD_PTR>(state));
+    SetPropW(bar, kStatusBarName, reinterpret_cast<HANDLE>(1));
+    int edges[] = {-1};
+    SendMessageW(bar, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(edges));
+
+    state->tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                                     CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, form,
+                                     nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (state->tooltip) {
+        TOOLINFOW tool{};
+        tool.cbSize = TTTOOLINFOW_V2_SIZE;
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = form;
+        tool.uId = reinterpret_cast<UINT_PTR>(bar);
+        tool.lpszText = const_cast<wchar_t*>(L"");
+        SendMessageW(state->tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+
+    // The window grows by the line's height once; everything else keeps its size and place.
+    SetWindowSubclass(form, FormProc, kFormSubclassId, 0);
+    RECT window{};
+    GetWindowRect(form, &window);
+    SetWindowPos(form, nullptr, 0, 0, window.right - window.left,
+                 window.bottom - window.top + kUpdateStatusHeight,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    PlaceBar(form, bar);
+    return bar;
+}
+
+}  // namespace
+
+HWND FindUpdateStatusBar(HWND form) {
+    if (!form) return nullptr;
+    for (HWND child = GetWindow(form, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (GetPropW(child, kStatusBarName)) return child;
+    }
+    return nullptr;
+}
+
+std::u16string UpdateStatusText(HWND bar) {
+    const BarState* state = BarStateOf(bar);
+    return state ? state->text : std::u16string();
+}
+
+std::u16string UpdateStatusHint(HWND bar) {
+    return GetControlHint(bar);
+}
+
+void ShowUpdateStatus(HWND form, const std::u16string& text, const std::u16string& hint) {
+    if (!form || !IsWindow(form)) return;
+    HWND bar = FindUpdateStatusBar(form);
+    if (!bar) bar = CreateUpdateStatusBar(form);
+    BarState* state = BarStateOf(bar);
+    if (!state) return;
+    state->text = text;
+    SetControlHint(bar, hint);
+    if (state->tooltip) {
+        TOOLINFOW tool{};
+        tool.cbSize = TTTOOLINFOW_V2_SIZE;
+        tool.hwnd = form;
+        tool.uId = reinterpret_cast<UINT_PTR>(bar);
+        tool.lpszText = const_cast<wchar_t*>(W(hint));
+        SendMessageW(state->tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+    SendMessageW(bar, SB_SETTEXTW, 0 | SBT_OWNERDRAW, reinterpret_cast<LPARAM>(state));
+    InvalidateRect(bar, nullptr, TRUE);
+}
+
+void TUpdateHelper::DrawUpdateStatus(HWND statusBar, HDC dc, const RECT& rect) {
+    FillRect(dc, &rect, GetSysColorBrush(COLOR_BTNFACE));
+    const BarState* state = BarStateOf(statusBar);
+    if (!state) return;
+    HGDIOBJ oldFont = SelectObject(dc, state->font);
+    SetTextColor(dc, kRed);
+    SetBkMode(dc, TRANSPARENT);
+    RECT r = rect;
+    DrawTextW(dc, W(state->text), -1, &r, DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_NOPREFIX);
+    SelectObject(dc, oldFont);
+}
+
+void TUpdateHelper::StatusClick(HWND sender) {
+    wchar_t cls[32] = {};
+    GetClassNameW(sender, cls, 32);
+    if (lstrcmpiW(cls, STATUSCLASSNAMEW) != 0) return;
+    ShellOpen(GetControlHint(sender));
+}
+
+}  // namespace tarnell

@@ -1,0 +1,102 @@
+// FetchText against the loopback fixture service.
+#include <doctest/doctest.h>
+
+#include "fixture_win32.h"
+#include "update/update_check_win32.h"
+
+using namespace tarnell;
+using namespace tarnell::test;
+
+TEST_CASE("FetchText sends its headers in the given order and returns the body") {
+    std::u16string data;
+    const THttpHeaders headers = {{u"User-Version", u"1.6.5.0"},
+                                  {u"User-Language", u"ko"},
+                                  {u"User-Debug", u"false"},
+                                  {u"User-Union", u"0123456789ABCDEF0123456789ABCDEF"}};
+    REQUIRE(FetchText(FixtureUrl("/api/notify-only?t=order"), headers, data));
+    CHECK(data == u"{\"update\":\"\",\"notify\":\"https://news.tarnell.example/only\"}");
+
+    const auto received = ReceivedRequests("t=order");
+    REQUIRE(received.size() == 1);
+    CHECK(CustomHeaderNames(received[0]) ==
+          std::vector<std::string>{"User-Version", "User-Language", "User-Debug", "User-Union"});
+    CHECK(*received[0].Header("User-Version") == "1.6.5.0");
+    CHECK(*received[0].Header("User-Language") == "ko");
+    CHECK(*received[0].Header("User-Debug") == "false");
+    CHECK(*received[0].Header("User-Union") == "0123456789ABCDEF0123456789ABCDEF");
+}
+
+TEST_CASE("FetchText takes an error page as an answer and decodes every body as UTF-8") {
+    std::u16string data;
+    REQUIRE(FetchText(FixtureUrl("/api/missing?t=404"), {}, data));
+    CHECK(data.find(u"<h1>Not Found</h1>") != std::u16string::npos);
+    CHECK(ReceivedRequests("t=404").size() == 1);
+
+    REQUIRE(FetchText(FixtureUrl("/api/charset?t=charset"), {}, data));
+    CHECK(data == u"{\"notify\":\"https://x.example/éд타\"}");  // declared iso-8859-1, sent as UTF-8
+}
+
+TEST_CASE("FetchText fails without touching the data when there is no answer") {
+    struct Case {
+        const char* what;
+        std::u16string url;
+    };
+    const Case cases[] = {
+        {"nobody listens", ClosedPortUrl("/api/notify-only")},  {"not a URL", u"no url at all"},
+        {"a scheme other than http", u"ftp://127.0.0.1/"},      {"empty", u""},
+        {"an answer over 1 MiB", FixtureUrl("/api/big?t=big")},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.what);
+        std::u16string data = u"kept";
+        CHECK_FALSE(FetchText(c.url, {}, data));
+        CHECK(data == u"kept");
+    }
+}
+
+TEST_CASE("FetchText accepts an answer of exactly 1 MiB") {
+    std::u16string data;
+    REQUIRE(FetchText(FixtureUrl("/api/exact?t=exact"), {}, data));
+    CHECK(data.size() == (size_t(1) << 20));
+}
+
+TEST_CASE("FetchText follows up to five redirects") {
+    std::u16string data;
+    CHECK(FetchText(FixtureUrl("/api/redirect/5?t=redirect5"), {}, data));
+    CHECK(data == u"landed");
+    CHECK(ReceivedRequests("t=redirect5").size() == 6);
+
+    data = u"kept";
+    CHECK_FALSE(FetchText(FixtureUrl("/api/redirect/6?t=redirect6"), {}, data));
+    CHECK(data == u"kept");
+}
+
+TEST_CASE("A header value cannot smuggle in a header of its own") {
+    std::u16string data;
+    REQUIRE(FetchText(FixtureUrl("/api/notify-only?t=smuggle"),
+                      {{u"User-Union", u"abc\r\nUser-Command: hold"}}, data));
+    const auto received = ReceivedRequests("t=smuggle");
+    REQUIRE(received.size() == 1);
+    CHECK(received[0].Header("User-Command") == nullptr);
+    REQUIRE(received[0].Header("User-Union"));
+    CHECK(*received[0].Header("User-Union") == "abcUser-Command: hold");
+}
+
+TEST_CASE("FetchText without a URL of its own asks UpdateURL") {
+    // CheckUpdate sets UpdateURL; an unanswered check is enough here, so the closed port is used.
+    CHECK(UpdateURL().empty());
+    std::u16string data = u"kept";
+    CHECK_FALSE(FetchText({}, data));
+    CHECK(data == u"kept");
+}
+
+TEST_CASE("An empty header value still lets the request go out") {
+    std::u16string data;
+    REQUIRE(FetchText(FixtureUrl("/api/notify-only?t=emptyunion"),
+                      {{u"User-Version", u"0.0.0.0"}, {u"User-Union", u""}}, data));
+    const auto received = ReceivedRequests("t=emptyunion");
+    REQUIRE(received.size() == 1);
+    CHECK(*received[0].Header("User-Version") == "0.0.0.0");
+    REQUIRE(received[0].Header("User-Union"));
+    CHECK(received[0].Header("User-Union")->empty());
+}

@@ -1,0 +1,205 @@
+#include "update/service_check.h"
+
+#include <doctest/doctest.h>
+
+#include <string>
+#include <vector>
+
+using namespace tarnell;
+
+namespace {
+
+// A scripted service: the outcome of each attempt, the pause steps taken, and when termination begins.
+struct FakeService {
+    std::vector<bool> answers;     // per attempt: true = success
+    int terminateAfterSteps = -1;  // the flag turns on once this many pause steps have run
+    int attempts = 0;
+    int steps = 0;
+    std::vector<int> stepsBeforeAttempt;  // pause steps taken before each attempt
+
+    ServiceWorkerSteps Steps() {
+        return {[this](std::u16string& data) {
+                    stepsBeforeAttempt.push_back(steps);
+                    const bool ok = attempts < static_cast<int>(answers.size()) && answers[attempts];
+                    ++attempts;
+                    if (ok) data = u"answer " + std::u16string(1, char16_t(u'0' + attempts));
+                    return ok;
+                },
+                [this] { ++steps; },
+                [this] { return terminateAfterSteps >= 0 && steps >= terminateAfterSteps; }};
+    }
+};
+
+}  // namespace
+
+TEST_CASE("The worker stops at the first answer") {
+    FakeService service{{true}};
+    std::u16string data;
+    CHECK(RunServiceAttempts(service.Steps(), data) == ServiceWorkerResult::Answered);
+    CHECK(data == u"answer 1");
+    CHECK(service.attempts == 1);
+    CHECK(service.steps == 0);
+}
+
+TEST_CASE("A failed attempt is followed by exactly one full pause before the next") {
+    FakeService service{{false, true}};
+    std::u16string data;
+    CHECK(RunServiceAttempts(service.Steps(), data) == ServiceWorkerResult::Answered);
+    CHECK(data == u"answer 2");
+    CHECK(service.stepsBeforeAttempt == std::vector<int>{0, kPauseSteps});
+    CHECK(kPauseSteps * kPauseStepMs == 10000);
+}
+
+TEST_CASE("Without any answer: six attempts, each followed by its pause, then the worker gives up") {
+    FakeService service{{}};
+    std::u16string data = u"untouched";
+    CHECK(RunServiceAttempts(service.Steps(), data) == ServiceWorkerResult::GaveUp);
+    CHECK(data == u"untouched");
+    CHECK(service.attempts == 6);
+    CHECK(service.stepsBeforeAttempt == std::vector<int>{0, 1000, 2000, 3000, 4000, 5000});
+    CHECK(service.steps == 6000);  // the sixth failure is paused too
+}
+
+TEST_CASE("Termination during a pause ends the worker before the next step") {
+    struct Case {
+        int terminateAfter, attempts, steps;
+    };
+    const Case cases[] = {
+        {0, 1, 0},        // already terminating when the first pause begins
+        {1, 1, 1},        // one step in
+        {1500, 2, 1500},  // in the middle of the second pause
+        {5999, 6, 5999},  // during the pause after the last attempt
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.terminateAfter);
+        FakeService service{{}, c.terminateAfter};
+        std::u16string data;
+        CHECK(RunServiceAttempts(service.Steps(), data) == ServiceWorkerResult::Terminated);
+        CHECK(service.attempts == c.attempts);
+        CHECK(service.steps == c.steps);
+    }
+}
+
+TEST_CASE("Termination is not looked at while attempts succeed") {
+    FakeService service{{true}, 0};
+    std::u16string data;
+    CHECK(RunServiceAttempts(service.Steps(), data) == ServiceWorkerResult::Answered);
+}
+
+TEST_CASE("Only absolute http and https URLs may go to the shell") {
+    struct Case {
+        std::u16string url;
+        bool safe;
+    };
+    const Case cases[] = {
+        {u"https://service.example/update.exe", true},
+        {u"http://service.example/a?b=c&d=%20#top", true},
+        {u"HTTPS://Service.Example/x", true},
+        {u"https://例え.jp/パス", true},
+        {u"", false},
+        {u"https://", false},
+        {u"https:///etc/passwd", false},
+        {u"http:\\\\server\\share", false},
+        {u"http://\\\\server\\share", false},
+        {u"file:///C:/Windows/System32/calc.exe", false},
+        {u"C:\\Windows\\System32\\calc.exe", false},
+        {u"\\\\server\\share\\setup.exe", false},
+        {u"calc.exe", false},
+        {u"javascript:alert(1)", false},
+        {u"ftp://host/file", false},
+        {u"httpx://host/", false},
+        {u" https://host/", false},
+        {u"https://host/\r\nx", false},
+        {u"https://host/\tx", false},
+        {u"https://host/a b", false},
+        {u"https://host/\u0085", false},
+        {u"https://host/\" --flag \"", false},
+        {u"https://host/a|b", false},
+        {u"//host/path", false},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(std::string(c.url.begin(), c.url.end()));
+        CHECK(IsShellSafeUrl(c.url) == c.safe);
+    }
+}
+
+TEST_CASE("ReadUpdateInfo takes the four fields of the info object, unescaped") {
+    const UpdateInfo info = ReadUpdateInfo(
+        u"{\"update\":\"https://u/\",\"info\":{\"style\":\"note\",\"text\":\"say \\\"hi\\\"\","
+        u"\"flag\":\"x stayontop y\",\"url\":\"https:\\/\\/n\\/\"},\"text\":\"outside\"}");
+    CHECK(info.style == u"note");
+    CHECK(info.text == u"say \"hi\"");
+    CHECK(info.flag == u"x stayontop y");
+    CHECK(info.url == u"https://n/");
+    CHECK(IsStayOnTop(info));
+
+    SUBCASE("without an info object every field is empty, even when the answer has such keys elsewhere") {
+        const UpdateInfo none = ReadUpdateInfo(u"{\"style\":\"hold\",\"text\":\"t\"}");
+        CHECK(none.style.empty());
+        CHECK(none.text.empty());
+    }
+    SUBCASE("the flag is matched with its exact case") {
+        CHECK_FALSE(IsStayOnTop(ReadUpdateInfo(u"{\"info\":{\"flag\":\"StayOnTop\"}}")));
+    }
+    SUBCASE("a url ending in an escaped backslash runs to the next quote of the object") {
+        const UpdateInfo odd = ReadUpdateInfo(u"{\"info\":{\"url\":\"C:\\\\\",\"style\":\"note\"}}");
+        CHECK(odd.url == u"C:\\\",");
+        CHECK(odd.style == u"note");
+    }
+}
+
+TEST_CASE("The completion prompts for an update link, opens it on Yes, and shows a notify link") {
+    struct Case {
+        const char* what;
+        std::u16string data;
+        bool answerYes;
+        std::vector<std::string> expected;
+        bool flag;
+    };
+    const Case cases[] = {
+        {"update and notify, Yes",
+         u"{\"update\":\"https://u/x\",\"notify\":\"https://n/\"}",
+         true,
+         {"dialog", "open https://u/x", "status https://n/"},
+         true},
+        {"update and notify, No",
+         u"{\"update\":\"https://u/x\",\"notify\":\"https://n/\"}",
+         false,
+         {"dialog", "status https://n/"},
+         false},
+        {"notify only", u"{\"notify\":\"https:\\/\\/n\\/\"}", true, {"status https://n/"}, false},
+        {"empty update with an info object",
+         u"{\"update\":\"\",\"info\":{\"style\":\"hold\"}}",
+         true,
+         {},
+         false},
+        {"an HTML error page", u"<html><body>404 Not Found</body></html>", true, {}, false},
+        {"nothing at all", u"", true, {}, false},
+        {"an update link the shell must not get",
+         u"{\"update\":\"file:///C:/x.exe\",\"notify\":\"https://n/\"}",
+         true,
+         {"status https://n/"},
+         false},
+        {"a notify link the shell must not get",
+         u"{\"notify\":\"\\\\\\\\server\\\\share\"}",
+         true,
+         {},
+         false},
+        {"a malformed \\u escape in a link", u"{\"update\":\"https://u/\\uZZ\"}", true, {}, false},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.what);
+        std::vector<std::string> calls;
+        auto narrow = [](const std::u16string& s) { return std::string(s.begin(), s.end()); };
+        const ServiceCompletionSteps steps{
+            [&](const std::u16string& data) {
+                CHECK(data == c.data);
+                calls.push_back("dialog");
+                return c.answerYes;
+            },
+            [&](const std::u16string& link) { calls.push_back("open " + narrow(link)); },
+            [&](const std::u16string& link) { calls.push_back("status " + narrow(link)); }};
+        CHECK(CompleteServiceCheck(c.data, steps) == c.flag);
+        CHECK(calls == c.expected);
+    }
+}
