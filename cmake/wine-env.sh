@@ -35,6 +35,10 @@ tarnell_wine_prefix() {
     flock 9
     if [ ! -f "$WINEPREFIX/.tarnell-ready" ]; then
       "$WINE" wineboot.exe -i >/dev/null 2>&1
+      # One virtual desktop instead of bare X windows: Wine draws the window frames itself, and a
+      # window closes at once instead of waiting ~2 s for X events that no window manager sends.
+      "$WINE" reg.exe add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+      "$WINE" reg.exe add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
       "$WINESERVER" -w
       touch "$WINEPREFIX/.tarnell-ready"
     fi
