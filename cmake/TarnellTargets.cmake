@@ -94,7 +94,9 @@ function(tarnell_add_test name)
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${T_ENV}")
   endif()
   if(WIN32)
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_env)
+    # One Wine desktop per build tree: tests that show windows would take activation and focus from
+    # each other, so Windows tests run one at a time.
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_env RESOURCE_LOCK wine_desktop)
   endif()
 endfunction()
 
