@@ -20,7 +20,8 @@ shot=$build/screenshot.png
 tarnell_start_xvfb "$(mktemp -d)"
 "$WINE" "$exe" &
 for _ in $(seq 1 60); do
-  xdotool search --name '^Tarnell$' >/dev/null 2>&1 && break
+  # The prefix runs a Wine virtual desktop: its X window appears once the program shows its window.
+  xdotool search --name 'Wine desktop|^Tarnell$|^타르넬$' >/dev/null 2>&1 && break
   sleep 0.5
 done
 sleep 2

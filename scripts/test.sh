@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Builds every preset and runs every test: the native core, the Windows build under Wine,
-# and the core again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Builds every preset and runs every test: the native core, the Windows build under Wine, the
+# program end to end under Wine, the core under AddressSanitizer and UndefinedBehaviorSanitizer,
+# then each fuzzer for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
 
-for preset in native windows sanitize; do
+# e2e: the real tarnell.exe driven from outside, its probe and service on a loopback fixture.
+for preset in native windows e2e sanitize; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"

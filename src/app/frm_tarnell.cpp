@@ -1,0 +1,302 @@
+#include "app/frm_tarnell.h"
+
+#include <chrono>
+#include <stdexcept>
+
+#include "app/error_box_win32.h"
+#include "app/main_layout.h"
+#include "app/main_texts.h"
+#include "app/run_control_win32.h"
+#include "base/text.h"
+#include "base/wide.h"
+#include "theme/theme_helper_win32.h"
+#include "translate/component_translation.h"
+#include "translate/translation.h"
+#include "ui/label_fit.h"
+#include "update/update_check_win32.h"
+
+namespace tarnell {
+
+namespace {
+
+TFontSpec ToFontSpec(const FontDesc& font) {
+    TFontSpec spec;
+    spec.face = font.face ? font.face : u"Segoe UI";
+    spec.height96 = font.height96;
+    spec.antialiased = font.antialiased;
+    return spec;
+}
+
+template <typename T>
+T* Expect(TComponent* component) {
+    T* typed = dynamic_cast<T*>(component);
+    if (!typed) throw std::logic_error("form description and window fields disagree");
+    return typed;
+}
+
+}  // namespace
+
+TFrmTarnell::TFrmTarnell(TComponent* owner, const TFrmTarnellOptions& options)
+    : TForm(owner, MainFormDesc().name), options_(options) {
+    BuildFromDescription();
+    run_ = std::make_unique<TSystemRunControl>(static_cast<RunView&>(*this));
+}
+
+TFrmTarnell::~TFrmTarnell() {
+    theme_.reset();
+    DestroyHandle();
+    run_.reset();
+}
+
+void TFrmTarnell::BuildFromDescription() {
+    const FormDesc& form = MainFormDesc();
+    SetCaption(form.caption);
+    SetClientSize96(form.clientWidth96, form.clientHeight96);
+    SetFixedSingleBorder(true);
+    SetFormFont(ToFontSpec(form.font));
+    SetColor(RGB(form.color & 0xFF, (form.color >> 8) & 0xFF, (form.color >> 16) & 0xFF));
+
+    for (const ControlDesc& d : MainFormControls()) {
+        TContainer* parent = *d.parent ? dynamic_cast<TContainer*>(FindComponent(d.parent)) : this;
+        if (!parent) throw std::logic_error("form description: a parent comes after its child");
+        TControl* control = nullptr;
+        switch (d.kind) {
+            case ControlKind::CardPanel:
+                control = Make<TCardPanel>(d.name);
+                break;
+            case ControlKind::Card:
+                control = Make<TCard>(d.name, Expect<TCardPanel>(parent));
+                break;
+            case ControlKind::Panel:
+                control = Make<TPanel>(d.name);
+                break;
+            case ControlKind::StyledToolbar: {
+                auto* toolbar = Make<TStyledToolbar>(d.name);
+                toolbar->SetButtonSize96(kToolButtonWidth96, kToolButtonHeight96);
+                control = toolbar;
+                break;
+            }
+            case ControlKind::ToolButton:
+                control = Make<TStyledToolButton>(d.name);
+                break;
+            case ControlKind::Image:
+                control = Make<TImage>(d.name);
+                break;
+            case ControlKind::Label: {
+                auto* label = Make<TLabel>(d.name);
+                label->SetCentered((d.flags & kCentred) != 0);
+                control = label;
+                break;
+            }
+            case ControlKind::MarkupLabel:
+                control = Make<TMarkupLabel>(d.name);
+                break;
+            case ControlKind::StyledSpeedButton:
+                control = Make<TStyledSpeedButton>(d.name);
+                break;
+            case ControlKind::ActivityIndicator:
+                control = Make<TActivityIndicator>(d.name);
+                break;
+            case ControlKind::GroupBox:
+                control = Make<TGroupBox>(d.name);
+                break;
+            case ControlKind::CheckBox:
+                control = Make<TCheckBox>(d.name);
+                break;
+        }
+        control->SetControlId(ControlIdOf(d));
+        if (d.caption && control->HasCaption()) control->SetCaption(d.caption);
+        if (d.font.face) control->SetOwnFont(ToFontSpec(d.font));
+        if (d.flags & kHidden) control->SetVisible(false);
+        if (auto* button = dynamic_cast<TStyledSpeedButton*>(control)) {
+            button->SetStyle(d.style.family, d.style.appearance, d.style.radius96);
+            button->SetDown((d.flags & kDown) != 0);
+        }
+        if (d.kind != ControlKind::Card) control->SetParent(parent);
+        control->SetBounds96(d.bounds);
+    }
+
+    PnlMain = Expect<TCardPanel>(FindComponent(u"PnlMain"));
+    Card1 = Expect<TCard>(FindComponent(u"Card1"));
+    LblTitle = Expect<TLabel>(FindComponent(u"LblTitle"));
+    LblContent = Expect<TMarkupLabel>(FindComponent(u"LblContent"));
+    BtnStart = Expect<TStyledSpeedButton>(FindComponent(u"BtnStart"));
+    Indicator = Expect<TActivityIndicator>(FindComponent(u"Indicator"));
+    Card2 = Expect<TCard>(FindComponent(u"Card2"));
+    LblVersion = Expect<TLabel>(FindComponent(u"LblVersion"));
+    GroupBox1 = Expect<TGroupBox>(FindComponent(u"GroupBox1"));
+    LblAdapter = Expect<TLabel>(FindComponent(u"LblAdapter"));
+    LblIPAddress = Expect<TLabel>(FindComponent(u"LblIPAddress"));
+    GroupBox2 = Expect<TGroupBox>(FindComponent(u"GroupBox2"));
+    ChkTcpNoDelay = Expect<TCheckBox>(FindComponent(u"ChkTcpNoDelay"));
+    ChkTCPAckFrequency = Expect<TCheckBox>(FindComponent(u"ChkTCPAckFrequency"));
+    ChkTcpDelAckTick = Expect<TCheckBox>(FindComponent(u"ChkTcpDelAckTick"));
+    GroupBox3 = Expect<TGroupBox>(FindComponent(u"GroupBox3"));
+    ChkNetworkThrottlingIndex = Expect<TCheckBox>(FindComponent(u"ChkNetworkThrottlingIndex"));
+    ChkSystemResponsiveness = Expect<TCheckBox>(FindComponent(u"ChkSystemResponsiveness"));
+    PnlHead = Expect<TPanel>(FindComponent(u"PnlHead"));
+    BtnHead = Expect<TStyledToolbar>(FindComponent(u"BtnHead"));
+    BtnHome = Expect<TStyledToolButton>(FindComponent(u"BtnHome"));
+    BtnConfig = Expect<TStyledToolButton>(FindComponent(u"BtnConfig"));
+    BtnDonate = Expect<TStyledToolButton>(FindComponent(u"BtnDonate"));
+    PnlLogo = Expect<TPanel>(FindComponent(u"PnlLogo"));
+    ImgLogo = Expect<TImage>(FindComponent(u"ImgLogo"));
+
+    PnlMain->SetActiveCardIndex(Card1->CardIndex());
+    ImgLogo->SetCursor(LoadCursorW(nullptr, IDC_HAND));
+    ImgLogo->LoadBitmapResource(L"LOGO");
+
+    auto home = [this](TComponent* sender) { BtnHomeClick(sender); };
+    BtnHome->OnClick = home;
+    BtnConfig->OnClick = home;
+    BtnDonate->OnClick = home;
+    ImgLogo->OnClick = home;
+    BtnStart->OnClick = [this](TComponent* sender) { BtnStartClick(sender); };
+    ChkTcpNoDelay->OnClick = [this](TComponent* sender) { ChkTcpNoDelayClick(sender); };
+    ChkTCPAckFrequency->OnClick = [this](TComponent* sender) { ChkTCPAckFrequencyClick(sender); };
+    ChkTcpDelAckTick->OnClick = [this](TComponent* sender) { ChkTcpDelAckTickClick(sender); };
+    ChkNetworkThrottlingIndex->OnClick = [this](TComponent* sender) {
+        ChkNetworkThrottlingIndexClick(sender);
+    };
+    ChkSystemResponsiveness->OnClick = [this](TComponent* sender) { ChkSystemResponsivenessClick(sender); };
+}
+
+// The decoration goes with the window: its handler is taken off while the window still exists.
+void TFrmTarnell::FormDestroying() {
+    theme_.reset();
+}
+
+void TFrmTarnell::Create() {
+    CreateFormHandle();
+    try {
+        FormCreate();
+    } catch (...) {
+        ReportUnhandledError(std::current_exception());
+    }
+}
+
+void TFrmTarnell::FormCreate() {
+    theme_ = std::make_unique<TThemeHelper>(Hwnd());
+    TranslateComponent(this, std::u16string());
+    FitLabelFont(*LblTitle);
+    SetDesktopFont(true);
+    Indicator->SetVisible(false);
+    BtnDonate->SetVisible(false);
+    PnlMain->SetActiveCardIndex(0);
+    random_.seed(
+        static_cast<std::mt19937::result_type>(std::chrono::system_clock::now().time_since_epoch().count()));
+    SetApplicationTitle(Caption());
+    taglineIndex_ = int(std::uniform_int_distribution<int>(0, int(kTaglines.size()) - 1)(random_));
+    LblContent->SetText(TaglineMarkup(TranslateText(kTaglines[size_t(taglineIndex_)])));
+    LblVersion->SetCaption(VersionLine(TranslateText(kTextVersion), GetFileVersionText(u"%d.%d.%d.%d")));
+    run_->Control().LoadState();
+    if (!options_.serviceUrl.empty()) {
+        SetUpdateMainWindow(Hwnd());
+        CheckUpdate(
+            options_.serviceUrl,
+            [this](bool updateAccepted) {
+                if (updateAccepted) Close();
+            },
+            kUpdateOffset);
+    }
+}
+
+void TFrmTarnell::BtnHomeClick(TComponent* sender) {
+    if (!sender) return;
+    const std::u16string& name = sender->Name();
+    if (EqualsAsciiNoCase(name, u"BtnHome") || EqualsAsciiNoCase(name, u"BtnConfig")) {
+        if (auto* button = dynamic_cast<TStyledSpeedButton*>(sender)) button->SetDown(true);
+        PnlMain->SetActiveCardIndex(EqualsAsciiNoCase(name, u"BtnHome") ? 0 : 1);
+    } else if (EqualsAsciiNoCase(name, u"ImgLogo")) {
+        ShellOpen(options_.homeUrl);
+    }
+}
+
+void TFrmTarnell::BtnStartClick(TComponent*) {
+    run_->Control().BtnStartClick();
+}
+
+void TFrmTarnell::OptionClick(TRunOption option, TComponent* sender) {
+    auto* box = dynamic_cast<TCheckBox*>(sender);
+    run_->Control().OptionClick(option, box ? box->Checked() : OptionChecked(option));
+}
+
+void TFrmTarnell::ChkTCPAckFrequencyClick(TComponent* sender) {
+    OptionClick(TRunOption::TcpAckFrequency, sender);
+}
+void TFrmTarnell::ChkTcpDelAckTickClick(TComponent* sender) {
+    OptionClick(TRunOption::TcpDelAckTick, sender);
+}
+void TFrmTarnell::ChkTcpNoDelayClick(TComponent* sender) {
+    OptionClick(TRunOption::TcpNoDelay, sender);
+}
+void TFrmTarnell::ChkNetworkThrottlingIndexClick(TComponent* sender) {
+    OptionClick(TRunOption::NetworkThrottlingIndex, sender);
+}
+void TFrmTarnell::ChkSystemResponsivenessClick(TComponent* sender) {
+    OptionClick(TRunOption::SystemResponsiveness, sender);
+}
+
+TRunControl* TFrmTarnell::RunControl() {
+    return run_ ? &run_->Control() : nullptr;
+}
+
+// RunView ------------------------------------------------------------------------------------------------
+
+TCheckBox* TFrmTarnell::OptionSwitch(TRunOption option) const {
+    switch (option) {
+        case TRunOption::TcpAckFrequency:
+            return ChkTCPAckFrequency;
+        case TRunOption::TcpDelAckTick:
+            return ChkTcpDelAckTick;
+        case TRunOption::TcpNoDelay:
+            return ChkTcpNoDelay;
+        case TRunOption::NetworkThrottlingIndex:
+            return ChkNetworkThrottlingIndex;
+        case TRunOption::SystemResponsiveness:
+            return ChkSystemResponsiveness;
+    }
+    return nullptr;
+}
+
+void TFrmTarnell::SetIndicatorVisible(bool visible) {
+    Indicator->SetVisible(visible);
+}
+void TFrmTarnell::SetIndicatorAnimating(bool animating) {
+    Indicator->SetAnimate(animating);
+}
+void TFrmTarnell::SetRunCaption(const std::u16string& caption) {
+    BtnStart->SetCaption(caption);
+}
+void TFrmTarnell::SetRunEnabled(bool enabled) {
+    BtnStart->SetEnabled(enabled);
+}
+void TFrmTarnell::SetRunDown(bool down) {
+    BtnStart->SetDown(down);
+}
+
+void TFrmTarnell::SetOptionEnabled(TRunOption option, bool enabled) {
+    if (TCheckBox* box = OptionSwitch(option)) box->SetEnabled(enabled);
+}
+
+bool TFrmTarnell::OptionChecked(TRunOption option) const {
+    const TCheckBox* box = OptionSwitch(option);
+    return box && box->Checked();
+}
+
+void TFrmTarnell::SetOptionChecked(TRunOption option, bool checked) {
+    if (TCheckBox* box = OptionSwitch(option)) box->SetChecked(checked);
+}
+
+void TFrmTarnell::SetAdapterCaption(const std::u16string& caption) {
+    LblAdapter->SetCaption(caption);
+}
+void TFrmTarnell::SetIPAddressCaption(const std::u16string& caption) {
+    LblIPAddress->SetCaption(caption);
+}
+
+void TFrmTarnell::ShowErrorBox(const std::u16string& message) {
+    MessageBoxW(Hwnd(), W(message), W(Caption()), MB_OK | MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
+}
+
+}  // namespace tarnell

@@ -1,0 +1,108 @@
+// Win32 glue: the main window. Built from the form description in stored order; its creation handler
+// runs the start-up sequence; the header switches cards, the logo opens the home page, the option
+// switches record their state, and the run switch goes to the run control, for which the window is
+// the view.
+#pragma once
+
+#include <memory>
+#include <random>
+#include <string>
+
+#include "app/run_control.h"
+#include "ui/activity_indicator.h"
+#include "ui/form.h"
+#include "ui/image.h"
+#include "ui/markup_label.h"
+#include "ui/panels.h"
+#include "ui/std_controls.h"
+#include "ui/styled_button.h"
+
+namespace tarnell {
+
+class TSystemRunControl;
+class TThemeHelper;
+
+struct TFrmTarnellOptions {
+    std::u16string serviceUrl;  // asked once at start-up; empty: no service check
+    std::u16string homeUrl;     // opened from the logo
+};
+
+class TFrmTarnell final : public TForm, public RunView {
+  public:
+    TFrmTarnell(TComponent* owner, const TFrmTarnellOptions& options);
+    ~TFrmTarnell() override;
+
+    // Makes the window and its controls, then runs FormCreate. An error that escapes a step of the
+    // start-up sequence ends the sequence there and goes to the unhandled-error handler; the window
+    // is made all the same.
+    void Create();
+
+    // Controls, named as in the form description.
+    TCardPanel* PnlMain = nullptr;
+    TCard* Card1 = nullptr;
+    TLabel* LblTitle = nullptr;
+    TMarkupLabel* LblContent = nullptr;
+    TStyledSpeedButton* BtnStart = nullptr;
+    TActivityIndicator* Indicator = nullptr;
+    TCard* Card2 = nullptr;
+    TLabel* LblVersion = nullptr;
+    TGroupBox* GroupBox1 = nullptr;
+    TLabel* LblAdapter = nullptr;
+    TLabel* LblIPAddress = nullptr;
+    TGroupBox* GroupBox2 = nullptr;
+    TCheckBox* ChkTcpNoDelay = nullptr;
+    TCheckBox* ChkTCPAckFrequency = nullptr;
+    TCheckBox* ChkTcpDelAckTick = nullptr;
+    TGroupBox* GroupBox3 = nullptr;
+    TCheckBox* ChkNetworkThrottlingIndex = nullptr;
+    TCheckBox* ChkSystemResponsiveness = nullptr;
+    TPanel* PnlHead = nullptr;
+    TStyledToolbar* BtnHead = nullptr;
+    TStyledToolButton* BtnHome = nullptr;
+    TStyledToolButton* BtnConfig = nullptr;
+    TStyledToolButton* BtnDonate = nullptr;
+    TPanel* PnlLogo = nullptr;
+    TImage* ImgLogo = nullptr;
+
+    // Handlers bound by the form description.
+    void FormCreate();
+    void BtnHomeClick(TComponent* sender);
+    void BtnStartClick(TComponent* sender);
+    void ChkTCPAckFrequencyClick(TComponent* sender);
+    void ChkTcpDelAckTickClick(TComponent* sender);
+    void ChkTcpNoDelayClick(TComponent* sender);
+    void ChkNetworkThrottlingIndexClick(TComponent* sender);
+    void ChkSystemResponsivenessClick(TComponent* sender);
+
+    TRunControl* RunControl();
+    int TaglineIndex() const { return taglineIndex_; }
+
+    // RunView
+    void SetIndicatorVisible(bool visible) override;
+    void SetIndicatorAnimating(bool animating) override;
+    void SetRunCaption(const std::u16string& caption) override;
+    void SetRunEnabled(bool enabled) override;
+    void SetRunDown(bool down) override;
+    void SetOptionEnabled(TRunOption option, bool enabled) override;
+    bool OptionChecked(TRunOption option) const override;
+    void SetOptionChecked(TRunOption option, bool checked) override;
+    void SetAdapterCaption(const std::u16string& caption) override;
+    void SetIPAddressCaption(const std::u16string& caption) override;
+    void ShowErrorBox(const std::u16string& message) override;
+
+  protected:
+    void FormDestroying() override;
+
+  private:
+    void BuildFromDescription();
+    TCheckBox* OptionSwitch(TRunOption option) const;
+    void OptionClick(TRunOption option, TComponent* sender);
+
+    TFrmTarnellOptions options_;
+    std::unique_ptr<TSystemRunControl> run_;
+    std::unique_ptr<TThemeHelper> theme_;
+    std::mt19937 random_;
+    int taglineIndex_ = -1;
+};
+
+}  // namespace tarnell

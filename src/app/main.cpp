@@ -1,0 +1,87 @@
+// The process entry: the modules' start-up steps, the single-instance guard, the main window and the
+// message loop, then the shut-down steps.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <exception>
+#include <memory>
+
+#include "app/error_box_win32.h"
+#include "app/frm_tarnell.h"
+#include "app/single_instance_win32.h"
+#include "base/ui_task.h"
+#include "base/wide.h"
+#include "build_config.h"
+#include "theme/button_styles.h"
+#include "translate/translation_win32.h"
+#include "translate/ui_language_win32.h"
+#include "ui/window.h"
+
+namespace {
+
+// The modules' start-up steps do not depend on one another: one that fails is reported and the
+// others still run.
+void StartUpStep(void (*step)()) {
+    try {
+        step();
+    } catch (...) {
+        tarnell::ShowUnhandledError(std::current_exception());
+    }
+}
+
+int RunMessageLoop() {
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return int(msg.wParam);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    using namespace tarnell;
+
+    // Start-up steps of the modules, before the program's own block.
+    StartUpStep(&LoadTranslationTable);
+    StartUpStep(&InitUILanguage);
+    StartUpStep(&RegisterVorbeckButtonStyles);
+    SetUnhandledErrorHandler(&ShowUnhandledError);
+    SetUiTaskErrorHandler(&ShowUnhandledError);
+
+    if (!AcquireSingleInstance()) return 0;
+
+    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_STANDARD_CLASSES | ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&icc);
+    InitUiTasks();
+
+    int exitCode = 0;
+    {
+        TFrmTarnellOptions options{FromWide(TARNELL_SERVICE_URL), FromWide(TARNELL_HOME_URL)};
+        std::unique_ptr<TFrmTarnell> form;
+        try {
+            form = std::make_unique<TFrmTarnell>(nullptr, options);
+            form->OnDestroy = [] {
+                SetTerminating();
+                PostQuitMessage(0);
+            };
+            form->Create();
+            form->Show();
+        } catch (...) {
+            ShowUnhandledError(std::current_exception());
+        }
+        if (form && form->Hwnd()) exitCode = RunMessageLoop();
+        SetTerminating();
+        ShutdownUiTasks();
+        form.reset();
+    }
+
+    UnregisterButtonStyles();
+    ReleaseTranslationTable();
+    if (SUCCEEDED(com)) CoUninitialize();
+    return exitCode;
+}

@@ -1,0 +1,13 @@
+// Win32 glue: only one instance of the program runs at a time, guarded by a named mutex.
+#pragma once
+
+namespace tarnell {
+
+inline constexpr wchar_t kInstanceMutexName[] = L"TarnellMutex";
+
+// True when this process may run. The mutex is opened first; when that fails it is created with
+// initial ownership and held for the life of the process (the system frees it at exit). A creation
+// that finds the mutex already there (two instances started at the same moment) also answers false.
+bool AcquireSingleInstance(const wchar_t* mutexName = kInstanceMutexName);
+
+}  // namespace tarnell

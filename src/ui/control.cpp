@@ -1,0 +1,299 @@
+#include "ui/control.h"
+
+#include <algorithm>
+
+#include "base/wide.h"
+#include "ui/form.h"
+
+namespace tarnell {
+
+namespace {
+
+const wchar_t kControlProp[] = L"TarnellControl";
+
+using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+
+GetDpiForWindowFn LoadGetDpiForWindow() {
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    return user32 ? reinterpret_cast<GetDpiForWindowFn>(
+                        reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForWindow")))
+                  : nullptr;
+}
+
+}  // namespace
+
+int DpiOfWindow(HWND hwnd) {
+    static const GetDpiForWindowFn getDpiForWindow = LoadGetDpiForWindow();
+    if (hwnd && getDpiForWindow) {
+        UINT dpi = getDpiForWindow(hwnd);
+        if (dpi) return int(dpi);
+    }
+    HDC screen = GetDC(nullptr);
+    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : kDefaultDpi;
+    if (screen) ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : kDefaultDpi;
+}
+
+ScopedGdiObject CreateFontForDpi(const TFontSpec& spec, int dpi) {
+    LOGFONTW lf{};
+    lf.lfHeight = ScaleForDpi(spec.height96, dpi);
+    lf.lfWeight = spec.bold ? FW_BOLD : FW_NORMAL;
+    lf.lfUnderline = spec.underline ? TRUE : FALSE;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lf.lfQuality = spec.antialiased ? ANTIALIASED_QUALITY : DEFAULT_QUALITY;
+    const std::wstring face = ToWide(spec.face);
+    wcsncpy_s(lf.lfFaceName, face.c_str(), _TRUNCATE);
+    return ScopedGdiObject(CreateFontIndirectW(&lf));
+}
+
+// TControl ---------------------------------------------------------------------------------------------
+
+TControl::TControl(TComponent* owner, std::u16string name) : TComponent(owner, std::move(name)) {}
+
+TControl::~TControl() {
+    if (parent_) parent_->RemoveChild(this);
+    // A window of our own class is gone by now (TWindow ends it first); a standard window still carries
+    // our mark unless it went with its parent. A handle without the mark is not ours any more.
+    if (hwnd_ && IsWindow(hwnd_) && FromHwnd(hwnd_) == this) {
+        RemovePropW(hwnd_, kControlProp);
+        DestroyWindow(hwnd_);
+    }
+}
+
+void TControl::SetParent(TContainer* parent) {
+    if (parent_ == parent) return;
+    if (parent_) parent_->RemoveChild(this);
+    parent_ = parent;
+    if (parent_) {
+        parent_->AddChild(this);
+        if (parent_->HandleAllocated() && !hwnd_) CreateHandle(parent_->Hwnd());
+    }
+}
+
+TForm* TControl::Form() const {
+    const TControl* c = this;
+    while (c->parent_) c = c->parent_;
+    return const_cast<TForm*>(dynamic_cast<const TForm*>(c));
+}
+
+int TControl::Dpi() const {
+    const TForm* form = Form();
+    return form ? form->CurrentDpi() : kDefaultDpi;
+}
+
+void TControl::SetBounds96(const Rect96& bounds) {
+    bounds96_ = bounds;
+    if (hwnd_) {
+        const PixelRect r = BoundsPixels();
+        SetWindowPos(hwnd_, nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+void TControl::SetVisible(bool visible) {
+    visible_ = visible;
+    if (hwnd_) ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE);
+}
+
+void TControl::SetEnabled(bool enabled) {
+    enabled_ = enabled;
+    if (hwnd_) {
+        EnableWindow(hwnd_, enabled ? TRUE : FALSE);
+        InvalidateRect(hwnd_, nullptr, TRUE);
+    }
+}
+
+void TControl::SetOwnFont(const TFontSpec& font) {
+    ownFont_ = true;
+    fontSpec_ = font;
+    font_.reset();
+    fontDpi_ = 0;
+    RefreshFont();
+}
+
+HFONT TControl::CurrentFont() const {
+    if (ownFont_) return static_cast<HFONT>(font_.get());
+    const TForm* form = Form();
+    return form ? form->FormFont() : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+}
+
+void TControl::RefreshFont() {
+    if (!hwnd_) return;
+    if (ownFont_ && (fontDpi_ != Dpi() || !font_)) {
+        font_ = CreateFontForDpi(fontSpec_, Dpi());
+        fontDpi_ = Dpi();
+    }
+    SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(CurrentFont()), TRUE);
+}
+
+void TControl::CaptionChanged() {
+    if (hwnd_ && HasCaption()) {
+        SetWindowTextW(hwnd_, W(Caption()));
+        InvalidateRect(hwnd_, nullptr, TRUE);
+    }
+}
+
+void TControl::CreateHandle(HWND parentHwnd) {
+    if (hwnd_) return;
+    hwnd_ = MakeWindow(parentHwnd, BoundsPixels(), visible_ ? WS_VISIBLE : 0);
+    if (!hwnd_) return;
+    SetPropW(hwnd_, kControlProp, this);
+    if (controlId_) SetWindowLongPtrW(hwnd_, GWLP_ID, controlId_);
+    if (!enabled_) EnableWindow(hwnd_, FALSE);
+    RefreshFont();
+    AfterHandleCreated();
+}
+
+void TControl::ApplyDpi() {
+    if (!hwnd_) return;
+    const PixelRect r = BoundsPixels();
+    SetWindowPos(hwnd_, nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    RefreshFont();
+}
+
+TControl* TControl::FromHwnd(HWND hwnd) {
+    return hwnd ? static_cast<TControl*>(GetPropW(hwnd, kControlProp)) : nullptr;
+}
+
+HBRUSH TControl::OnCtlColor(HDC dc) {
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+    return parent_ ? parent_->BackgroundBrush() : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+}
+
+// TCustomControl -----------------------------------------------------------------------------------------
+
+HWND TCustomControl::MakeWindow(HWND parentHwnd, const PixelRect& rect, DWORD visibleFlag) {
+    const std::wstring title = ToWide(Caption());
+    CreateBound(ClassName(), 0, WS_CHILD | WS_CLIPSIBLINGS | ExtraStyle() | visibleFlag, title.c_str(),
+                rect.left, rect.top, rect.width, rect.height, parentHwnd, nullptr, CS_DBLCLKS, nullptr);
+    return Handle();
+}
+
+LRESULT TCustomControl::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+        case WM_ERASEBKGND:
+            return 1;  // painted with the rest, off-screen
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(Handle(), &ps);
+            RECT client;
+            GetClientRect(Handle(), &client);
+            const int w = client.right - client.left, h = client.bottom - client.top;
+            if (w > 0 && h > 0) {
+                HDC mem = CreateCompatibleDC(dc);
+                ScopedGdiObject bitmap(CreateCompatibleBitmap(dc, w, h));
+                {
+                    ScopedSelect selectBitmap(mem, bitmap.get());
+                    Paint(mem, client);
+                    BitBlt(dc, 0, 0, w, h, mem, 0, 0, SRCCOPY);
+                }
+                DeleteDC(mem);
+            }
+            EndPaint(Handle(), &ps);
+            return 0;
+        }
+        case WM_SETCURSOR:
+            if (Cursor() && LOWORD(lParam) == HTCLIENT) {
+                ::SetCursor(Cursor());
+                return TRUE;
+            }
+            break;
+        case WM_SETFONT:
+            InvalidateRect(Handle(), nullptr, FALSE);
+            return 0;
+        case WM_GETFONT:
+            return reinterpret_cast<LRESULT>(CurrentFont());
+        default:
+            break;
+    }
+    return DefaultProc(msg, wParam, lParam);
+}
+
+void TCustomControl::OnHandleDestroyed() {
+    if (Hwnd()) RemovePropW(Hwnd(), kControlProp);
+    ForgetHandle();
+}
+
+void TCustomControl::Paint(HDC dc, const RECT& client) {
+    HBRUSH brush = Parent() ? Parent()->BackgroundBrush() : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    FillRect(dc, &client, brush);
+}
+
+// TContainer ---------------------------------------------------------------------------------------------
+
+TContainer::~TContainer() {
+    for (TControl* child : children_) child->parent_ = nullptr;
+}
+
+void TContainer::AddChild(TControl* child) {
+    if (std::find(children_.begin(), children_.end(), child) == children_.end()) children_.push_back(child);
+}
+
+void TContainer::RemoveChild(TControl* child) {
+    std::erase(children_, child);
+}
+
+void TContainer::SetColor(COLORREF color) {
+    color_ = color;
+    brush_.reset();
+    if (Hwnd()) InvalidateRect(Hwnd(), nullptr, TRUE);
+}
+
+HBRUSH TContainer::BackgroundBrush() {
+    if (!brush_) brush_.reset(CreateSolidBrush(color_));
+    return static_cast<HBRUSH>(brush_.get());
+}
+
+void TContainer::ApplyDpi() {
+    TControl::ApplyDpi();
+    for (TControl* child : children_) child->ApplyDpi();
+}
+
+void TContainer::CreateChildHandles() {
+    // A control stored later lies above the ones stored before it (the indicator over the run switch).
+    for (TControl* child : children_) {
+        child->CreateHandle(Hwnd());
+        if (child->Hwnd())
+            SetWindowPos(child->Hwnd(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+}
+
+LRESULT TContainer::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+        case WM_COMMAND:
+            if (TControl* child = FromHwnd(reinterpret_cast<HWND>(lParam))) {
+                child->OnReflectCommand(HIWORD(wParam));
+                return 0;
+            }
+            break;
+        case WM_DRAWITEM: {
+            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            if (TControl* child = item ? FromHwnd(item->hwndItem) : nullptr) {
+                if (child->OnReflectDrawItem(*item)) return TRUE;
+            }
+            break;
+        }
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN:
+            if (TControl* child = FromHwnd(reinterpret_cast<HWND>(lParam))) {
+                return reinterpret_cast<LRESULT>(child->OnCtlColor(reinterpret_cast<HDC>(wParam)));
+            }
+            break;
+        case WM_NOTIFY: {
+            // Notifications of children of ours go up until someone knows them (the form, at the top).
+            HWND up = GetParent(Hwnd());
+            if (up && (GetWindowLongPtrW(Hwnd(), GWL_STYLE) & WS_CHILD))
+                return SendMessageW(up, msg, wParam, lParam);
+            break;
+        }
+        default:
+            break;
+    }
+    return TCustomControl::HandleMessage(msg, wParam, lParam);
+}
+
+void TContainer::Paint(HDC dc, const RECT& client) {
+    FillRect(dc, &client, BackgroundBrush());
+}
+
+}  // namespace tarnell

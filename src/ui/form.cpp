@@ -1,0 +1,156 @@
+#include "ui/form.h"
+
+#include "base/wide.h"
+
+namespace tarnell {
+
+namespace {
+
+using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+using SystemParametersInfoForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+
+template <typename Fn>
+Fn User32Function(const char* name) {
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    return user32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(user32, name))) : nullptr;
+}
+
+const DWORD kFixedStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+const DWORD kSizableStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+
+}  // namespace
+
+TForm::TForm(TComponent* owner, std::u16string name) : TContainer(owner, std::move(name)) {}
+
+TForm::~TForm() {
+    OnDestroy = nullptr;  // the window goes with the object; nobody is told any more
+    DestroyHandle();
+}
+
+void TForm::SetClientSize96(int width, int height) {
+    clientWidth96_ = width;
+    clientHeight96_ = height;
+}
+
+void TForm::SetFormFont(const TFontSpec& font) {
+    fontSpec_ = font;
+    RebuildFont();
+}
+
+void TForm::SetDesktopFont(bool desktop) {
+    desktopFont_ = desktop;
+    RebuildFont();
+}
+
+void TForm::RebuildFont() {
+    ScopedGdiObject made;
+    if (desktopFont_) {
+        LOGFONTW lf{};
+        static const auto forDpi = User32Function<SystemParametersInfoForDpiFn>("SystemParametersInfoForDpi");
+        if (forDpi && forDpi(SPI_GETICONTITLELOGFONT, sizeof(lf), &lf, 0, UINT(dpi_))) {
+            made.reset(CreateFontIndirectW(&lf));
+        } else if (SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof(lf), &lf, 0)) {
+            // The system answers for its own DPI; bring the height to this window's.
+            HDC screen = GetDC(nullptr);
+            const int systemDpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : kDefaultDpi;
+            if (screen) ReleaseDC(nullptr, screen);
+            lf.lfHeight = MulDiv(lf.lfHeight, dpi_, systemDpi > 0 ? systemDpi : kDefaultDpi);
+            made.reset(CreateFontIndirectW(&lf));
+        }
+    }
+    if (!made) made = CreateFontForDpi(fontSpec_, dpi_);
+    // Controls hold the old handle until they are told; swap only after everyone has the new one.
+    ScopedGdiObject old = std::move(font_);
+    font_ = std::move(made);
+    if (Hwnd()) {
+        for (TControl* child : Children()) ApplyFontToAll(child);
+        InvalidateRect(Hwnd(), nullptr, TRUE);
+    }
+}
+
+void TForm::ApplyFontToAll(TControl* control) {
+    if (!control->HasOwnFont() && control->Hwnd()) {
+        SendMessageW(control->Hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(FormFont()), TRUE);
+    }
+    if (auto* container = dynamic_cast<TContainer*>(control)) {
+        for (TControl* child : container->Children()) ApplyFontToAll(child);
+    }
+}
+
+SIZE TForm::OuterSizeForClient(int dpi) const {
+    RECT r{0, 0, ScaleForDpi(clientWidth96_, dpi), ScaleForDpi(clientHeight96_, dpi)};
+    const DWORD style = fixedSingle_ ? kFixedStyle : kSizableStyle;
+    static const auto adjustForDpi = User32Function<AdjustWindowRectExForDpiFn>("AdjustWindowRectExForDpi");
+    if (!adjustForDpi || !adjustForDpi(&r, style, FALSE, 0, UINT(dpi)))
+        AdjustWindowRectEx(&r, style, FALSE, 0);
+    return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+HWND TForm::MakeWindow(HWND parentHwnd, const PixelRect&, DWORD) {
+    const std::wstring title = ToWide(Caption());
+    CreateBound(ClassName(), 0, fixedSingle_ ? kFixedStyle : kSizableStyle, title.c_str(), CW_USEDEFAULT,
+                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, parentHwnd, nullptr, CS_DBLCLKS, nullptr);
+    return Handle();
+}
+
+void TForm::CreateFormHandle() {
+    if (Hwnd()) return;
+    CreateHandle(nullptr);
+    if (!Hwnd()) return;
+    dpi_ = DpiOfWindow(Hwnd());
+    RebuildFont();
+    // Size for the client area at this DPI and centre on the screen the window is on.
+    const SIZE outer = OuterSizeForClient(dpi_);
+    MONITORINFO mi{};
+    mi.cbSize = sizeof(mi);
+    RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (GetMonitorInfoW(MonitorFromWindow(Hwnd(), MONITOR_DEFAULTTOPRIMARY), &mi)) screen = mi.rcMonitor;
+    const int x = screen.left + ((screen.right - screen.left) - outer.cx) / 2;
+    const int y = screen.top + ((screen.bottom - screen.top) - outer.cy) / 2;
+    SetWindowPos(Hwnd(), nullptr, x, y, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    for (TControl* child : Children()) child->ApplyDpi();
+}
+
+void TForm::Show() {
+    if (!Hwnd()) CreateFormHandle();
+    ShowWindow(Hwnd(), SW_SHOWNORMAL);
+    UpdateWindow(Hwnd());
+}
+
+void TForm::Close() {
+    if (Hwnd()) PostMessageW(Hwnd(), WM_CLOSE, 0, 0);
+}
+
+void TForm::CaptionChanged() {
+    if (Hwnd()) SetWindowTextW(Hwnd(), W(Caption()));
+}
+
+void TForm::ChangeDpi(int dpi) {
+    if (dpi <= 0 || !Hwnd()) return;
+    dpi_ = dpi;
+    RebuildFont();
+    for (TControl* child : Children()) child->ApplyDpi();
+    OnDpiChanged(dpi);
+    RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+LRESULT TForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+        case WM_DPICHANGED: {
+            const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+            SetWindowPos(Hwnd(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                         suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+            ChangeDpi(HIWORD(wParam));
+            return 0;
+        }
+        case WM_DESTROY:
+            FormDestroying();
+            if (OnDestroy) OnDestroy();
+            return 0;
+        default:
+            break;
+    }
+    return TContainer::HandleMessage(msg, wParam, lParam);
+}
+
+}  // namespace tarnell

@@ -1,0 +1,69 @@
+// Win32 glue: a top-level window with a fixed client size written at 96 DPI, centred on its screen,
+// that owns its controls. It scales itself and everything on it when its DPI changes.
+#pragma once
+
+#include <functional>
+
+#include "ui/control.h"
+
+namespace tarnell {
+
+class TForm : public TContainer {
+  public:
+    TForm(TComponent* owner, std::u16string name);
+    ~TForm() override;
+
+    bool IsForm() const override { return true; }
+
+    void SetClientSize96(int width, int height);
+    // Fixed border with a system menu and a minimize box, no maximize, not resizable.
+    void SetFixedSingleBorder(bool fixed) { fixedSingle_ = fixed; }
+
+    // The form's own font; used by every control that has no font of its own.
+    void SetFormFont(const TFontSpec& font);
+    // On: the form's font becomes the system's icon-title font for the current DPI.
+    void SetDesktopFont(bool desktop);
+    bool DesktopFont() const { return desktopFont_; }
+    HFONT FormFont() const { return static_cast<HFONT>(font_.get()); }
+
+    int CurrentDpi() const { return dpi_; }
+
+    // Makes the hidden top-level window and every control's window, centred on the screen.
+    void CreateFormHandle();
+    void Show();
+    void Close();
+
+    // Runs when the window has been destroyed (the message loop's owner ends the program then).
+    std::function<void()> OnDestroy;
+
+    // Rebuilds fonts and positions for a DPI (WM_DPICHANGED, and tests).
+    void ChangeDpi(int dpi);
+    // A top-level window keeps its own place; only what is on it follows the DPI.
+    void ApplyDpi() override {
+        for (TControl* child : Children()) child->ApplyDpi();
+    }
+
+  protected:
+    HWND MakeWindow(HWND parentHwnd, const PixelRect& rect, DWORD visibleFlag) override;
+    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    const wchar_t* ClassName() const override { return L"TarnellForm"; }
+    void CaptionChanged() override;
+    virtual void OnDpiChanged(int /*dpi*/) {}
+    // The window is being destroyed; everything on it still exists.
+    virtual void FormDestroying() {}
+
+  private:
+    void RebuildFont();
+    SIZE OuterSizeForClient(int dpi) const;
+    void ApplyFontToAll(TControl* control);
+
+    int clientWidth96_ = 0;
+    int clientHeight96_ = 0;
+    bool fixedSingle_ = true;
+    bool desktopFont_ = false;
+    TFontSpec fontSpec_;
+    ScopedGdiObject font_;
+    int dpi_ = kDefaultDpi;
+};
+
+}  // namespace tarnell

@@ -1,0 +1,40 @@
+#include "ui/label_fit.h"
+
+#include "base/wide.h"
+#include "theme/title_fit.h"
+
+namespace tarnell {
+
+int PointsFromHeight96(int height96) {
+    return MulDivScale(height96 < 0 ? -height96 : height96, 72, kDefaultDpi);
+}
+int Height96FromPoints(int points) {
+    return -MulDivScale(points, kDefaultDpi, 72);
+}
+
+void FitLabelFont(TLabel& label) {
+    if (!label.Hwnd()) return;
+    TFontSpec spec = label.HasOwnFont() ? label.OwnFont() : TFontSpec{};
+    FitLabelTarget target;
+    target.width = label.BoundsPixels().width;
+    target.fontSize = PointsFromHeight96(spec.height96);
+    target.measureCaption = [&label]() {
+        HDC dc = GetDC(label.Hwnd());
+        if (!dc) return 0;
+        const std::wstring text = ToWide(label.Caption());
+        SIZE extent{};
+        {
+            ScopedSelect font(dc, label.CurrentFont());
+            GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), &extent);
+        }
+        ReleaseDC(label.Hwnd(), dc);
+        return int(extent.cx);
+    };
+    target.setFontSize = [&label, &spec](int points) {
+        spec.height96 = Height96FromPoints(points);
+        label.SetOwnFont(spec);
+    };
+    FitLabelFont(target);
+}
+
+}  // namespace tarnell

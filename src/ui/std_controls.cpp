@@ -1,0 +1,37 @@
+#include "ui/std_controls.h"
+
+#include "base/wide.h"
+
+namespace tarnell {
+
+HWND TLabel::MakeWindow(HWND parentHwnd, const PixelRect& rect, DWORD visibleFlag) {
+    const DWORD align = centered_ ? SS_CENTER : SS_LEFT;
+    return CreateWindowExW(0, L"STATIC", W(Caption()), WS_CHILD | SS_NOPREFIX | align | visibleFlag,
+                           rect.left, rect.top, rect.width, rect.height, parentHwnd, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
+}
+
+HWND TCheckBox::MakeWindow(HWND parentHwnd, const PixelRect& rect, DWORD visibleFlag) {
+    HWND hwnd = CreateWindowExW(0, L"BUTTON", W(Caption()), WS_CHILD | BS_AUTOCHECKBOX | visibleFlag,
+                                rect.left, rect.top, rect.width, rect.height, parentHwnd, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+    if (hwnd) SendMessageW(hwnd, BM_SETCHECK, checked_ ? BST_CHECKED : BST_UNCHECKED, 0);
+    return hwnd;
+}
+
+void TCheckBox::SetChecked(bool checked) {
+    if (checked_ == checked) return;
+    checked_ = checked;
+    if (Hwnd()) SendMessageW(Hwnd(), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    Click();
+}
+
+void TCheckBox::OnReflectCommand(WORD code) {
+    if (code != BN_CLICKED || !Hwnd()) return;
+    const bool now = SendMessageW(Hwnd(), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    if (now == checked_) return;
+    checked_ = now;
+    Click();
+}
+
+}  // namespace tarnell

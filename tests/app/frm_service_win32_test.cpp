@@ -1,0 +1,89 @@
+// The main window's service check against the update tests' loopback service: an update the user takes
+// closes the window right after the completion; one the user declines leaves it open with the notice line.
+#include <doctest/doctest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "../update/fixture_win32.h"
+#include "app/frm_tarnell.h"
+#include "base/ui_task.h"
+#include "theme/button_styles.h"
+#include "translate/translation.h"
+#include "translate/translation_win32.h"
+#include "update/update_hooks_win32.h"
+#include "update/update_status_win32.h"
+
+using namespace tarnell;
+
+namespace {
+
+struct Outcome {
+    bool destroyed = false;
+    bool prompted = false;
+    std::u16string opened;
+};
+
+// Opens the window with the scenario's service address, answers the prompt with `answer` and pumps
+// until the window is gone or the deadline passes.
+Outcome RunScenario(WPARAM answer, std::unique_ptr<TFrmTarnell>& form) {
+    static bool setUp = false;
+    if (!setUp) {
+        setUp = true;
+        LoadTranslationTable();
+        RegisterVorbeckButtonStyles();
+        InitUiTasks();
+    }
+    SetCurrentLanguage(u"en");
+    Outcome outcome;
+    SetShellOpenHook([&](const std::u16string& target) { outcome.opened = target; });
+    SetUpdateDialogHook([&, answer](HWND prompt) {
+        outcome.prompted = true;
+        PostMessageW(prompt, WM_COMMAND, answer, 0);
+    });
+    form = std::make_unique<TFrmTarnell>(
+        nullptr,
+        TFrmTarnellOptions{test::FixtureUrl("/api/update-notify"), u"https://link.tarnell.example/tarnell"});
+    form->OnDestroy = [&] { outcome.destroyed = true; };
+    form->Create();
+    form->Show();
+    const DWORD end = GetTickCount() + 20000;
+    MSG msg;
+    while (GetTickCount() < end && !outcome.destroyed) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (outcome.prompted && answer != IDYES && FindUpdateStatusBar(form->Hwnd())) break;
+        Sleep(10);
+    }
+    SetShellOpenHook(nullptr);
+    SetUpdateDialogHook(nullptr);
+    return outcome;
+}
+
+}  // namespace
+
+TEST_CASE("an update the user takes goes to the shell and closes the window") {
+    std::unique_ptr<TFrmTarnell> form;
+    const Outcome outcome = RunScenario(IDYES, form);
+    CHECK(outcome.prompted);
+    CHECK(Utf16ToUtf8(outcome.opened) == "https://dl.tarnell.example/setup.exe");
+    CHECK(outcome.destroyed);
+    CHECK(form->Hwnd() == nullptr);
+}
+
+TEST_CASE("an update the user declines leaves the window open with the notice line") {
+    std::unique_ptr<TFrmTarnell> form;
+    const Outcome outcome = RunScenario(IDNO, form);
+    CHECK(outcome.prompted);
+    CHECK(outcome.opened.empty());
+    CHECK_FALSE(outcome.destroyed);
+    REQUIRE(form->Hwnd());
+    CHECK(FindUpdateStatusBar(form->Hwnd()) != nullptr);
+    // The existing content keeps its place: the run switch did not move.
+    RECT before;
+    GetWindowRect(form->BtnStart->Hwnd(), &before);
+    MapWindowPoints(HWND_DESKTOP, form->Hwnd(), reinterpret_cast<POINT*>(&before), 2);
+    CHECK(before.top == MulDiv(50 + 264, form->CurrentDpi(), 96));
+}

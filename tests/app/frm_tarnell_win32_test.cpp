@@ -1,0 +1,246 @@
+// The main window in this process under Wine: built from its form description at the stored places,
+// the start-up sequence (captions, tagline, version line, state load), navigation and option switches.
+// No service check: the window is given no service address.
+#include <doctest/doctest.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "app/frm_tarnell.h"
+#include "app/main_layout.h"
+#include "app/main_texts.h"
+#include "base/text.h"
+#include "base/ui_task.h"
+#include "base/wide.h"
+#include "config/config_win32.h"
+#include "theme/button_styles.h"
+#include "translate/translation.h"
+#include "translate/translation_win32.h"
+#include "update/update_hooks_win32.h"
+
+using namespace tarnell;
+
+namespace {
+
+const std::u16string kHome = u"https://link.tarnell.example/tarnell";
+
+void Pump(DWORD milliseconds) {
+    const DWORD end = GetTickCount() + milliseconds;
+    MSG msg;
+    do {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        Sleep(5);
+    } while (GetTickCount() < end);
+}
+
+void ProcessSetUp() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    LoadTranslationTable();
+    RegisterVorbeckButtonStyles();
+    InitUiTasks();
+}
+
+void ForgetSettings() {
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnell");
+}
+
+std::unique_ptr<TFrmTarnell> OpenWindow(const char16_t* language) {
+    ProcessSetUp();
+    SetCurrentLanguage(language);
+    auto form = std::make_unique<TFrmTarnell>(nullptr, TFrmTarnellOptions{u"", kHome});
+    form->Create();
+    form->Show();
+    Pump(50);
+    return form;
+}
+
+std::string U8(const std::u16string& s) {
+    return Utf16ToUtf8(s);
+}
+
+std::string WindowText(HWND hwnd) {
+    wchar_t buffer[256] = {};
+    GetWindowTextW(hwnd, buffer, 256);
+    return U8(FromWide(buffer));
+}
+
+void CheckLayout(TFrmTarnell& form, int dpi) {
+    CAPTURE(dpi);
+    RECT client;
+    GetClientRect(form.Hwnd(), &client);
+    CHECK(client.right == MulDiv(MainFormDesc().clientWidth96, dpi, 96));
+    CHECK(client.bottom == MulDiv(MainFormDesc().clientHeight96, dpi, 96));
+    for (const ControlDesc& d : MainFormControls()) {
+        CAPTURE(U8(d.name));
+        auto* control = dynamic_cast<TControl*>(form.FindComponent(d.name));
+        REQUIRE(control);
+        REQUIRE(control->Hwnd());
+        CHECK(GetDlgCtrlID(control->Hwnd()) == ControlIdOf(d));
+        RECT r;
+        GetWindowRect(control->Hwnd(), &r);
+        MapWindowPoints(HWND_DESKTOP, form.Hwnd(), reinterpret_cast<POINT*>(&r), 2);
+        const Rect96 b = ClientBounds96(d);
+        // Each control is placed in its parent, so its client position is the sum of scaled offsets.
+        int left = MulDiv(d.bounds.left, dpi, 96), top = MulDiv(d.bounds.top, dpi, 96);
+        for (const ControlDesc* p = FindControlDesc(d.parent); p; p = FindControlDesc(p->parent)) {
+            left += MulDiv(p->bounds.left, dpi, 96);
+            top += MulDiv(p->bounds.top, dpi, 96);
+        }
+        CHECK(r.left == left);
+        CHECK(r.top == top);
+        CHECK(r.right - r.left == MulDiv(b.width, dpi, 96));
+        CHECK(r.bottom - r.top == MulDiv(b.height, dpi, 96));
+    }
+}
+
+bool ReadOption(const char16_t* key) {
+    return TConfig(u"Tarnell").ReadBoolean(key, false);
+}
+
+}  // namespace
+
+TEST_CASE("first start: stored places, English captions, home card, options on and recorded, idle") {
+    ForgetSettings();
+    auto form = OpenWindow(u"en");
+    CheckLayout(*form, form->CurrentDpi());
+
+    CHECK(WindowText(form->Hwnd()) == "Tarnell");
+    CHECK(U8(form->LblTitle->Caption()) == "Tarnell");
+    CHECK(U8(form->BtnHome->Caption()) == U8(TranslateText(u"처음화면", u"en")));
+    CHECK(U8(form->GroupBox1->Caption()) == U8(TranslateText(u"네트워크 아답터 정보", u"en")));
+    CHECK(U8(form->ChkTcpNoDelay->Caption()) == "TcpNoDelay");
+    CHECK(U8(form->BtnStart->Caption()) == "Run");
+    CHECK(U8(form->LblVersion->Caption()) == "Version: 0.0.0.0");  // the test program has no version block
+
+    // The tagline: one of the three, translated and wrapped in the centring and gray markup.
+    REQUIRE(form->TaglineIndex() >= 0);
+    CHECK(U8(form->LblContent->Text()) ==
+          U8(TaglineMarkup(TranslateText(kTaglines[size_t(form->TaglineIndex())], u"en"))));
+    CHECK(form->LblContent->Text().find(u"<B>") != std::u16string::npos);
+
+    CHECK(IsWindowVisible(form->Card1->Hwnd()) != FALSE);
+    CHECK(IsWindowVisible(form->Card2->Hwnd()) == FALSE);
+    CHECK(IsWindowVisible(form->Indicator->Hwnd()) == FALSE);
+    CHECK(IsWindowVisible(form->BtnDonate->Hwnd()) == FALSE);
+    CHECK(form->BtnHome->Down());
+    CHECK_FALSE(form->BtnConfig->Down());
+    CHECK(form->DesktopFont());
+
+    for (const char16_t* key : {u"tcpnodelay", u"tcpackfrequency", u"tcpdelacktick", u"networkthrottleindex",
+                                u"systemresponsiveness"}) {
+        CAPTURE(U8(key));
+        CHECK(ReadOption(key));
+    }
+    CHECK(TConfig(u"Tarnell").ReadInteger(u"status", -1) == 0);
+    CHECK(form->ChkTcpNoDelay->Checked());
+    CHECK(IsWindowEnabled(form->ChkTcpNoDelay->Hwnd()) != FALSE);
+    CHECK(IsWindowEnabled(form->BtnStart->Hwnd()) != FALSE);
+    CHECK_FALSE(form->BtnStart->Down());
+}
+
+TEST_CASE("the window follows a DPI change: it takes the suggested size and every control its scaled place") {
+    auto form = OpenWindow(u"en");
+    const int other = form->CurrentDpi() == 144 ? 96 : 144;
+    // What the system suggests when the window moves to a monitor of the other DPI.
+    // (Wine keeps the frame at the system's size, so the frame is taken from the window as it is.)
+    RECT window, client;
+    GetWindowRect(form->Hwnd(), &window);
+    GetClientRect(form->Hwnd(), &client);
+    const int frameX = (window.right - window.left) - client.right,
+              frameY = (window.bottom - window.top) - client.bottom;
+    RECT suggested{40, 30, 40 + MulDiv(MainFormDesc().clientWidth96, other, 96) + frameX,
+                   30 + MulDiv(MainFormDesc().clientHeight96, other, 96) + frameY};
+    SendMessageW(form->Hwnd(), WM_DPICHANGED, MAKEWPARAM(other, other), reinterpret_cast<LPARAM>(&suggested));
+    CHECK(form->CurrentDpi() == other);
+    GetWindowRect(form->Hwnd(), &window);
+    CHECK(window.left == 40);
+    CHECK(window.top == 30);
+    CheckLayout(*form, other);
+    LOGFONTW lf{};
+    GetObjectW(form->FormFont(), sizeof(lf), &lf);
+    LOGFONTW title{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(form->LblTitle->Hwnd(), WM_GETFONT, 0, 0)), sizeof(title),
+               &title);
+    CHECK(std::abs(title.lfHeight) >= std::abs(MulDiv(40, other, 96)));  // the title's own font, scaled
+}
+
+TEST_CASE("header navigation, the logo and the option switches") {
+    ForgetSettings();
+    auto form = OpenWindow(u"en");
+    std::u16string opened;
+    SetShellOpenHook([&](const std::u16string& target) { opened = target; });
+
+    // A real click on the configuration button's window.
+    HWND config = form->BtnConfig->Hwnd();
+    RECT r;
+    GetClientRect(config, &r);
+    const LPARAM centre = MAKELPARAM(r.right / 2, r.bottom / 2);
+    SendMessageW(config, WM_MOUSEMOVE, 0, centre);
+    SendMessageW(config, WM_LBUTTONDOWN, MK_LBUTTON, centre);
+    SendMessageW(config, WM_LBUTTONUP, 0, centre);
+    Pump(50);
+    CHECK(form->PnlMain->ActiveCardIndex() == 1);
+    CHECK(IsWindowVisible(form->Card2->Hwnd()) != FALSE);
+    CHECK(IsWindowVisible(form->Card1->Hwnd()) == FALSE);
+    CHECK(form->BtnConfig->Down());
+    CHECK_FALSE(form->BtnHome->Down());
+
+    // The logo opens the home page and changes neither card nor buttons.
+    form->BtnHomeClick(form->ImgLogo);
+    CHECK(U8(opened) == U8(kHome));
+    CHECK(form->PnlMain->ActiveCardIndex() == 1);
+    CHECK(form->BtnConfig->Down());
+
+    form->BtnHomeClick(form->BtnHome);
+    CHECK(form->PnlMain->ActiveCardIndex() == 0);
+    CHECK(form->BtnHome->Down());
+    CHECK_FALSE(form->BtnConfig->Down());
+    form->BtnHomeClick(form->BtnDonate);  // no target of its own
+    CHECK(form->PnlMain->ActiveCardIndex() == 0);
+
+    // Unticking an option by the user writes false under its key at once.
+    REQUIRE(ReadOption(u"tcpnodelay"));
+    SendMessageW(form->ChkTcpNoDelay->Hwnd(), BM_CLICK, 0, 0);
+    CHECK_FALSE(form->ChkTcpNoDelay->Checked());
+    CHECK_FALSE(ReadOption(u"tcpnodelay"));
+    CHECK(ReadOption(u"tcpackfrequency"));
+    SetShellOpenHook(nullptr);
+}
+
+TEST_CASE("a recorded running status starts in the running look with the options disabled") {
+    ForgetSettings();
+    TConfig(u"Tarnell").WriteInteger(u"status", 1);
+    auto form = OpenWindow(u"en");
+    CHECK(U8(form->BtnStart->Caption()) == "Running");
+    CHECK(form->BtnStart->Down());
+    CHECK(IsWindowEnabled(form->BtnStart->Hwnd()) != FALSE);
+    CHECK(IsWindowEnabled(form->ChkTCPAckFrequency->Hwnd()) == FALSE);
+    CHECK(IsWindowEnabled(form->ChkSystemResponsiveness->Hwnd()) == FALSE);
+    CHECK(IsWindowVisible(form->Indicator->Hwnd()) == FALSE);
+    ForgetSettings();
+}
+
+TEST_CASE("captions by language: Korean everywhere, the window's own caption English otherwise") {
+    struct Case {
+        const char16_t* language;
+        const char* form;
+        const char* title;
+    };
+    const Case cases[] = {
+        {u"ko", "타르넬", "타르넬"}, {u"ja", "Tarnell", "タルネル"}, {u"de", "Tarnell", "Tarnell"}};
+    for (const Case& c : cases) {
+        CAPTURE(U8(c.language));
+        auto form = OpenWindow(c.language);
+        CHECK(WindowText(form->Hwnd()) == c.form);
+        CHECK(U8(form->LblTitle->Caption()) == c.title);
+        CHECK(U8(form->BtnConfig->Caption()) == U8(TranslateText(u"환경설정", c.language)));
+        CHECK(U8(form->LblVersion->Caption()).rfind(U8(TranslateText(kTextVersion, c.language)) + ": ", 0) ==
+              0);
+    }
+}

@@ -1,0 +1,75 @@
+#!/usr/bin/env python3
+"""Loopback stand-in for the connectivity probe and the product's service, for the program's end-to-end tests.
+
+    loopback_server.py start PORT DIR [ANSWER]   serves on 127.0.0.1:PORT in the background; pid in DIR/loopback.pid
+    loopback_server.py stop DIR                  ends that server
+
+/generate_204 answers 204; /api.init.php answers ANSWER, by default an empty JSON object (nothing for
+this user); every request line is appended to DIR/loopback.log.
+"""
+import http.server
+import os
+import signal
+import socketserver
+import sys
+import time
+
+
+def serve(port, folder, answer):
+    log_path = os.path.join(folder, "loopback.log")
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            with open(log_path, "a", encoding="utf-8") as log:
+                log.write(self.path + "\n")
+            if self.path.startswith("/generate_204"):
+                self.send_response(204)
+                self.end_headers()
+                return
+            known = self.path.startswith("/api.init.php")
+            body = answer if known else b"not here"
+            self.send_response(200 if known else 404)
+            self.send_header("Content-Type", "application/json")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def log_message(self, *args):
+            pass
+
+    socketserver.ThreadingTCPServer.allow_reuse_address = True
+    with socketserver.ThreadingTCPServer(("127.0.0.1", port), Handler) as server:
+        server.serve_forever()
+
+
+def main():
+    command = sys.argv[1]
+    if command == "start":
+        port, folder = int(sys.argv[2]), sys.argv[3]
+        answer = (sys.argv[4] if len(sys.argv) > 4 else "{}").encode("utf-8")
+        os.makedirs(folder, exist_ok=True)
+        pid = os.fork()
+        if pid == 0:
+            os.setsid()
+            devnull = os.open(os.devnull, os.O_RDWR)
+            for fd in (0, 1, 2):
+                os.dup2(devnull, fd)
+            serve(port, folder, answer)
+            os._exit(0)
+        with open(os.path.join(folder, "loopback.pid"), "w") as f:
+            f.write(str(pid))
+        time.sleep(0.5)
+        os.kill(pid, 0)  # still alive: the port was free
+    elif command == "stop":
+        folder = sys.argv[2]
+        try:
+            with open(os.path.join(folder, "loopback.pid")) as f:
+                os.kill(int(f.read()), signal.SIGTERM)
+        except (OSError, ValueError):
+            pass
+    else:
+        sys.exit("usage: loopback_server.py start PORT DIR | stop DIR")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,103 @@
+# Core: the form description.
+tarnell_add_test(app_main_layout_test SOURCES main_layout_test.cpp LIBS tarnell_main_layout)
+
+if(NOT WIN32)
+  return()
+endif()
+
+# Windows: the main window in the test's own process (no service check), with the real translation table.
+enable_language(RC)
+tarnell_add_test(app_frm_tarnell_win32_test WIN32_ONLY TIMEOUT 180
+  SOURCES frm_tarnell_win32_test.cpp translate_table.rc LIBS tarnell_app_win32 tarnell_config_win32)
+tarnell_add_test(app_startup_win32_test WIN32_ONLY TIMEOUT 120
+  SOURCES startup_win32_test.cpp translate_table.rc LIBS tarnell_app_win32 tarnell_config_win32 advapi32)
+
+# The window's service check against the update tests' loopback service.
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/update/fixture_win32.h AND EXISTS ${CMAKE_SOURCE_DIR}/tests/update/service_server.py)
+  tarnell_add_test(app_frm_service_win32_test WIN32_ONLY TIMEOUT 120
+    SOURCES frm_service_win32_test.cpp translate_table.rc LIBS tarnell_app_win32)
+  set_tests_properties(app_frm_service_win32_test PROPERTIES FIXTURES_REQUIRED "wine_env;update_service")
+endif()
+
+# Not a test: clicks a control of the running program by name (docs/screenshots.sh uses it).
+add_executable(click_control click_control_win32.cpp)
+target_link_libraries(click_control PRIVATE tarnell_main_layout)
+tarnell_common_options(click_control)
+tarnell_windows_executable(click_control UNICODE_ENTRY)
+set_target_properties(click_control PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+
+# End-to-end: the real tarnell.exe driven from outside. The program's probe and service must not leave
+# this machine, so these run only in a build tree configured with both pointing at the loopback fixture
+# server, e.g.
+#   cmake --preset windows -B build/e2e -DTARNELL_PROBE_URL=http://127.0.0.1:18471/generate_204 \
+#         -DTARNELL_SERVICE_URL=http://127.0.0.1:18471/api.init.php -DTARNELL_HOME_URL=http://127.0.0.1:18471/tarnell
+set(loopback_pattern "^http://127\\.0\\.0\\.1:([0-9]+)/")
+if(NOT TARNELL_PROBE_URL MATCHES "${loopback_pattern}" OR NOT TARNELL_SERVICE_URL MATCHES "${loopback_pattern}")
+  message(STATUS "tarnell.exe end-to-end tests not registered: probe and service are not loopback addresses")
+  return()
+endif()
+string(REGEX MATCH "${loopback_pattern}" _ "${TARNELL_SERVICE_URL}")
+set(service_port ${CMAKE_MATCH_1})
+string(REGEX MATCH "${loopback_pattern}" _ "${TARNELL_PROBE_URL}")
+if(NOT CMAKE_MATCH_1 STREQUAL service_port)
+  message(STATUS "tarnell.exe end-to-end tests not registered: probe and service need the same loopback port")
+  return()
+endif()
+
+find_program(TARNELL_PYTHON python3 REQUIRED)
+set(loopback_dir ${CMAKE_CURRENT_BINARY_DIR}/loopback)
+add_test(NAME app_loopback_start COMMAND ${TARNELL_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/loopback_server.py start
+         ${service_port} ${loopback_dir})
+add_test(NAME app_loopback_stop COMMAND ${TARNELL_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/loopback_server.py stop
+         ${loopback_dir})
+set_tests_properties(app_loopback_start PROPERTIES FIXTURES_SETUP app_loopback)
+set_tests_properties(app_loopback_stop PROPERTIES FIXTURES_CLEANUP app_loopback)
+
+# One driver program; each scenario is registered on its own below.
+add_executable(app_program_win32_test program_win32_test.cpp translate_table.rc)
+target_link_libraries(app_program_win32_test PRIVATE tarnell_main_layout tarnell_config_win32
+                      tarnell_translate_win32 tarnell_tuning_win32 tarnell_test_main)
+tarnell_common_options(app_program_win32_test)
+tarnell_windows_executable(app_program_win32_test)
+set_target_properties(app_program_win32_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+add_dependencies(app_program_win32_test tarnell)
+set(program_env "TARNELL_PROGRAM=$<TARGET_FILE:tarnell>")
+
+add_test(NAME app_program_first_start_win32_test
+         COMMAND app_program_win32_test "--test-case=program: first start*")
+add_test(NAME app_program_run_stop_win32_test COMMAND app_program_win32_test "--test-case=program: run*")
+add_test(NAME app_program_error_box_win32_test COMMAND app_program_win32_test "--test-case=program: an error*")
+set_tests_properties(app_program_first_start_win32_test app_program_run_stop_win32_test
+                     app_program_error_box_win32_test PROPERTIES
+  FIXTURES_REQUIRED "wine_env;app_loopback" RESOURCE_LOCK wine_desktop TIMEOUT 240
+  ENVIRONMENT "${program_env};TARNELL_EXPECT_DPI=96")
+
+# The captions under the locales the UI language follows (locales compiled by the translation tests).
+if(TARGET translate_test_locales)
+  set(locale_dir ${CMAKE_BINARY_DIR}/tests/translate/locales)
+  add_dependencies(app_program_win32_test translate_test_locales)
+  foreach(spec IN ITEMS en_US:en ko_KR:ko ja_JP:ja de_DE:de)
+    string(REPLACE ":" ";" spec "${spec}")
+    list(GET spec 0 locale)
+    list(GET spec 1 language)
+    add_test(NAME app_program_captions_${language}_win32_test
+             COMMAND app_program_win32_test "--test-case=program: captions*")
+    set_tests_properties(app_program_captions_${language}_win32_test PROPERTIES
+      FIXTURES_REQUIRED "wine_env;app_loopback" RESOURCE_LOCK wine_desktop TIMEOUT 120
+      ENVIRONMENT_MODIFICATION "LC_ALL=unset:;LC_MESSAGES=unset:;LC_CTYPE=unset:"
+      ENVIRONMENT "${program_env};LOCPATH=${locale_dir};LANG=${locale}.UTF-8;TARNELL_EXPECT_LANG=${language}")
+  endforeach()
+endif()
+
+# The same first start in a second Wine prefix whose display setting is 144 DPI.
+set(prefix144 ${CMAKE_BINARY_DIR}/wineprefix-144)
+add_test(NAME app_prefix144_start COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/prefix_dpi.sh start ${prefix144} 144)
+add_test(NAME app_prefix144_stop COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/prefix_dpi.sh stop ${prefix144} 144)
+set_tests_properties(app_prefix144_start PROPERTIES FIXTURES_SETUP app_prefix144 TIMEOUT 180
+  FIXTURES_REQUIRED wine_env)
+set_tests_properties(app_prefix144_stop PROPERTIES FIXTURES_CLEANUP app_prefix144)
+add_test(NAME app_program_first_start_144_win32_test
+         COMMAND app_program_win32_test "--test-case=program: first start*")
+set_tests_properties(app_program_first_start_144_win32_test PROPERTIES
+  FIXTURES_REQUIRED "wine_env;app_loopback;app_prefix144" RESOURCE_LOCK wine_desktop TIMEOUT 240
+  ENVIRONMENT "${program_env};TARNELL_EXPECT_DPI=144;TARNELL_WINEPREFIX=${prefix144}")

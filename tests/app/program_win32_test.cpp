@@ -1,0 +1,384 @@
+// End-to-end tests of the real tarnell.exe under Wine, driven from outside as a user would: the driver
+// starts the program, finds its window and controls by class and control identifier, clicks them with
+// mouse messages and reads the registry the program writes. The program's probe and service point at
+// the loopback fixture server.
+//
+// Environment: TARNELL_PROGRAM (path of tarnell.exe), optional TARNELL_EXPECT_LANG (UI language the
+// locale should give) and TARNELL_EXPECT_DPI (the prefix's DPI).
+#include <doctest/doctest.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/main_layout.h"
+#include "base/text.h"
+#include "base/wide.h"
+#include "build_config.h"
+#include "config/config_win32.h"
+#include "translate/translation.h"
+#include "translate/translation_win32.h"
+#include "tuning/network_win32.h"
+#include "tuning/registry_path.h"
+#include "tuning/tweaks.h"
+
+using namespace tarnell;
+
+namespace {
+
+std::string U8(const std::u16string& s) {
+    return Utf16ToUtf8(s);
+}
+
+std::wstring ProgramPath() {
+    const char* unixPath = std::getenv("TARNELL_PROGRAM");
+    REQUIRE(unixPath);
+    std::wstring path = L"Z:";
+    for (const char* p = unixPath; *p; ++p) path += (*p == '/') ? L'\\' : wchar_t(*p);
+    return path;
+}
+
+struct Program {
+    PROCESS_INFORMATION pi{};
+    HWND form = nullptr;
+
+    Program() {
+        std::wstring path = ProgramPath();
+        STARTUPINFOW si{};
+        si.cb = sizeof(si);
+        std::wstring commandLine = L"\"" + path + L"\"";
+        REQUIRE(CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &si, &pi));
+    }
+    ~Program() {
+        if (pi.hProcess) {
+            if (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT) {
+                if (form) PostMessageW(form, WM_CLOSE, 0, 0);
+                if (WaitForSingleObject(pi.hProcess, 10000) == WAIT_TIMEOUT) TerminateProcess(pi.hProcess, 1);
+            }
+            CloseHandle(pi.hProcess);
+            CloseHandle(pi.hThread);
+        }
+    }
+
+    // Waits until the program shows its main window.
+    HWND WaitForWindow(DWORD timeoutMs = 60000) {
+        const DWORD end = GetTickCount() + timeoutMs;
+        while (GetTickCount() < end && !form) {
+            form = FindFormOf(pi.dwProcessId);
+            if (!form) {
+                if (WaitForSingleObject(pi.hProcess, 100) != WAIT_TIMEOUT) break;
+            }
+        }
+        if (form) {
+            // The window is shown once the start-up sequence has run.
+            while (GetTickCount() < end && !IsWindowVisible(form)) Sleep(50);
+            Sleep(300);
+        }
+        return form;
+    }
+
+    bool WaitForExit(DWORD timeoutMs, DWORD* code = nullptr) {
+        if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) return false;
+        if (code) GetExitCodeProcess(pi.hProcess, code);
+        return true;
+    }
+
+    static HWND FindFormOf(DWORD pid) {
+        struct Search {
+            DWORD pid;
+            HWND found;
+        } search{pid, nullptr};
+        EnumWindows(
+            [](HWND hwnd, LPARAM lp) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(lp);
+                wchar_t cls[64] = {};
+                GetClassNameW(hwnd, cls, 64);
+                DWORD owner = 0;
+                GetWindowThreadProcessId(hwnd, &owner);
+                if (owner == s->pid && std::wstring(cls) == L"TarnellForm") {
+                    s->found = hwnd;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+
+    HWND Control(const char16_t* name) const {
+        const ControlDesc* d = FindControlDesc(name);
+        REQUIRE(d);
+        struct Search {
+            int id;
+            HWND found;
+        } search{ControlIdOf(*d), nullptr};
+        EnumChildWindows(
+            form,
+            [](HWND hwnd, LPARAM lp) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(lp);
+                if (GetDlgCtrlID(hwnd) == s->id) {
+                    s->found = hwnd;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+};
+
+int CountForms() {
+    int count = 0;
+    EnumWindows(
+        [](HWND hwnd, LPARAM lp) -> BOOL {
+            wchar_t cls[64] = {};
+            GetClassNameW(hwnd, cls, 64);
+            if (std::wstring(cls) == L"TarnellForm") ++*reinterpret_cast<int*>(lp);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+std::u16string Text(HWND hwnd) {
+    wchar_t buffer[256] = {};
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000,
+                        nullptr);
+    return FromWide(buffer);
+}
+
+// A click as the mouse makes it: over, down, up, in the middle of the control.
+void Click(HWND hwnd) {
+    RECT r;
+    GetClientRect(hwnd, &r);
+    const LPARAM at = MAKELPARAM(r.right / 2, r.bottom / 2);
+    PostMessageW(hwnd, WM_MOUSEMOVE, 0, at);
+    PostMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(hwnd, WM_LBUTTONUP, 0, at);
+}
+
+template <typename Pred>
+bool WaitUntil(Pred pred, DWORD timeoutMs) {
+    const DWORD end = GetTickCount() + timeoutMs;
+    while (GetTickCount() < end) {
+        if (pred()) return true;
+        Sleep(100);
+    }
+    return pred();
+}
+
+void ForgetSettings() {
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnell");
+}
+
+const char16_t* const kOptionKeys[] = {u"tcpnodelay", u"tcpackfrequency", u"tcpdelacktick",
+                                       u"networkthrottleindex", u"systemresponsiveness"};
+
+// A tweak value in the machine registry's 64-bit view, or nothing.
+bool ReadTweak(const Tweak& tweak, const std::u16string& guid, DWORD& value) {
+    const RegistryPathParts parts = SplitRegistryPath(TweakPath(tweak, guid));
+    HKEY root = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(GetRootKey(parts.root)));
+    DWORD size = sizeof(value);
+    return RegGetValueW(root, W(parts.subkey), W(std::u16string(tweak.valueName)),
+                        RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr, &value, &size) == ERROR_SUCCESS;
+}
+
+void DeleteTweak(const Tweak& tweak, const std::u16string& guid) {
+    const RegistryPathParts parts = SplitRegistryPath(TweakPath(tweak, guid));
+    HKEY root = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(GetRootKey(parts.root)));
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, W(parts.subkey), 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, W(std::u16string(tweak.valueName)));
+        RegCloseKey(key);
+    }
+}
+
+}  // namespace
+
+TEST_CASE(
+    "program: first start lays out the window, records the options, and a second instance ends at once") {
+    ForgetSettings();
+    Program program;
+    REQUIRE(program.WaitForWindow());
+    HWND form = program.form;
+
+    const int dpi = int(GetDpiForWindow(form));
+    if (const char* expected = std::getenv("TARNELL_EXPECT_DPI")) CHECK(dpi == std::atoi(expected));
+    RECT client;
+    GetClientRect(form, &client);
+    CHECK(client.right == MulDiv(MainFormDesc().clientWidth96, dpi, 96));
+    CHECK(client.bottom == MulDiv(MainFormDesc().clientHeight96, dpi, 96));
+    for (const ControlDesc& d : MainFormControls()) {
+        CAPTURE(U8(d.name));
+        HWND control = program.Control(d.name);
+        REQUIRE(control);
+        RECT r;
+        GetWindowRect(control, &r);
+        MapWindowPoints(HWND_DESKTOP, form, reinterpret_cast<POINT*>(&r), 2);
+        int left = MulDiv(d.bounds.left, dpi, 96), top = MulDiv(d.bounds.top, dpi, 96);
+        for (const ControlDesc* p = FindControlDesc(d.parent); p; p = FindControlDesc(p->parent)) {
+            left += MulDiv(p->bounds.left, dpi, 96);
+            top += MulDiv(p->bounds.top, dpi, 96);
+        }
+        CHECK(r.left == left);
+        CHECK(r.top == top);
+        CHECK(r.right - r.left == MulDiv(d.bounds.width, dpi, 96));
+        CHECK(r.bottom - r.top == MulDiv(d.bounds.height, dpi, 96));
+    }
+    CHECK(IsWindowVisible(program.Control(u"Card1")) != FALSE);
+    CHECK(IsWindowVisible(program.Control(u"Card2")) == FALSE);
+    CHECK(IsWindowVisible(program.Control(u"Indicator")) == FALSE);
+    CHECK(IsWindowVisible(program.Control(u"BtnDonate")) == FALSE);
+    // Centred on the screen.
+    RECT outer;
+    GetWindowRect(form, &outer);
+    CHECK(std::abs((outer.left + outer.right) - GetSystemMetrics(SM_CXSCREEN)) <= 2);
+    CHECK(std::abs((outer.top + outer.bottom) - GetSystemMetrics(SM_CYSCREEN)) <= 2);
+    // Fixed size: no sizing border, no maximize box.
+    const LONG style = GetWindowLongW(form, GWL_STYLE);
+    CHECK((style & (WS_THICKFRAME | WS_MAXIMIZEBOX)) == 0);
+    CHECK((style & WS_MINIMIZEBOX) != 0);
+
+    {
+        TConfig config(u"Tarnell");
+        for (const char16_t* key : kOptionKeys) {
+            CAPTURE(U8(key));
+            CHECK(config.ReadBoolean(key, false));
+        }
+        CHECK(config.ReadInteger(u"status", -1) == 0);
+    }
+
+    // A second start while this one runs: it ends at once, silently, without a window of its own.
+    Program second;
+    DWORD code = 1;
+    CHECK(second.WaitForExit(20000, &code));
+    CHECK(code == 0);
+    CHECK(CountForms() == 1);
+
+    PostMessageW(form, WM_CLOSE, 0, 0);
+    CHECK(program.WaitForExit(15000));
+}
+
+TEST_CASE("program: run writes the five values and ends running; stop reverts them and ends idle") {
+    ForgetSettings();
+    std::u16string name, guid, ip;
+    REQUIRE(GetActiveAdapter(name, guid, ip));
+    for (const Tweak& t : TweakCatalogue()) DeleteTweak(t, guid);
+
+    Program program;
+    REQUIRE(program.WaitForWindow());
+    HWND start = program.Control(u"BtnStart");
+    REQUIRE(start);
+    CHECK(U8(Text(start)) == "Run");
+
+    // The configuration card shows the adapter found.
+    CHECK(U8(Text(program.Control(u"LblAdapter"))) == U8(name));
+    CHECK(U8(Text(program.Control(u"LblIPAddress"))) == "IP: " + U8(ip));
+
+    Click(start);
+    REQUIRE(WaitUntil([&] { return TConfig(u"Tarnell").ReadInteger(u"status", -1) == 1; }, 60000));
+    CHECK(WaitUntil([&] { return U8(Text(start)) == "Running" && IsWindowEnabled(start); }, 5000));
+    for (const Tweak& t : TweakCatalogue()) {
+        CAPTURE(U8(t.valueName));
+        DWORD value = 12345;
+        CHECK(ReadTweak(t, guid, value));
+        CHECK(int32_t(value) == t.applyValue);
+    }
+    CHECK(IsWindowEnabled(program.Control(u"ChkTcpNoDelay")) == FALSE);
+
+    Click(start);
+    REQUIRE(WaitUntil([&] { return U8(Text(start)) == "Run" && IsWindowEnabled(start); }, 60000));
+    CHECK(TConfig(u"Tarnell").ReadInteger(u"status", -1) == 0);
+    for (const Tweak& t : TweakCatalogue()) {
+        CAPTURE(U8(t.valueName));
+        DWORD value = 12345;
+        const bool present = ReadTweak(t, guid, value);
+        CHECK(present == !t.revertRemoves);
+        if (present) CHECK(int32_t(value) == t.revertValue);
+    }
+    CHECK(IsWindowEnabled(program.Control(u"ChkTcpNoDelay")) != FALSE);
+
+    // Unticking an option records false at once.
+    Click(program.Control(u"BtnConfig"));
+    CHECK(WaitUntil([&] { return IsWindowVisible(program.Control(u"Card2")) != FALSE; }, 5000));
+    SendMessageW(program.Control(u"ChkTcpNoDelay"), BM_CLICK, 0, 0);
+    CHECK(WaitUntil([&] { return !TConfig(u"Tarnell").ReadBoolean(u"tcpnodelay", true); }, 5000));
+}
+
+TEST_CASE("program: captions follow the locale") {
+    const char* language = std::getenv("TARNELL_EXPECT_LANG");
+    REQUIRE(language);
+    const std::u16string lang = FromAscii(language);
+    LoadTranslationTable();
+    Program program;
+    REQUIRE(program.WaitForWindow());
+    CHECK(U8(Text(program.form)) == (lang == u"ko" ? "타르넬" : "Tarnell"));
+    struct Row {
+        const char16_t* control;
+        const char16_t* source;
+    };
+    const Row rows[] = {{u"LblTitle", u"타르넬"},
+                        {u"BtnHome", u"처음화면"},
+                        {u"BtnConfig", u"환경설정"},
+                        {u"BtnStart", u"실행하기"},
+                        {u"GroupBox1", u"네트워크 아답터 정보"},
+                        {u"GroupBox3", u"네트워크 쓰로틀링"}};
+    for (const Row& row : rows) {
+        CAPTURE(U8(row.control));
+        CHECK(U8(Text(program.Control(row.control))) == U8(TranslateText(row.source, lang)));
+    }
+    CHECK(U8(Text(program.Control(u"ChkTcpNoDelay"))) == "TcpNoDelay");
+    CHECK(U8(Text(program.Control(u"LblVersion"))) ==
+          U8(TranslateText(u"버전", lang)) + ": " + TARNELL_VERSION_TEXT);
+}
+
+TEST_CASE("program: an error in the start-up sequence shows the Close box, then the window opens") {
+    ForgetSettings();
+    HKEY key = nullptr;
+    REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Tarnell", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, nullptr) == ERROR_SUCCESS);
+    const wchar_t text[] = L"yes";  // a Boolean stored as text: the settings store refuses to read it
+    RegSetValueExW(key, L"tcpnodelay", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof(text));
+    RegCloseKey(key);
+
+    Program program;
+    HWND box = nullptr;
+    REQUIRE(WaitUntil(
+        [&] {
+            box = FindWindowW(L"#32770", L"Tarnell");
+            return box != nullptr;
+        },
+        60000));
+    DWORD owner = 0;
+    GetWindowThreadProcessId(box, &owner);
+    CHECK(owner == program.pi.dwProcessId);
+    // The box exists before its buttons do: read them once it is shown.
+    std::vector<std::wstring> buttons;
+    WaitUntil(
+        [&] {
+            buttons.clear();
+            EnumChildWindows(
+                box,
+                [](HWND child, LPARAM lp) -> BOOL {
+                    wchar_t cls[64] = {}, caption[128] = {};
+                    GetClassNameW(child, cls, 64);
+                    GetWindowTextW(child, caption, 128);
+                    if (std::wstring(cls) == L"Button" && IsWindowVisible(child))
+                        reinterpret_cast<std::vector<std::wstring>*>(lp)->push_back(caption);
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(&buttons));
+            return IsWindowVisible(box) && !buttons.empty();
+        },
+        10000);
+    CHECK(buttons == std::vector<std::wstring>{L"Close"});
+    PostMessageW(box, WM_COMMAND, IDCLOSE, 0);
+
+    // The program goes on: the window opens, with the steps before the failing one done.
+    REQUIRE(program.WaitForWindow());
+    CHECK(U8(Text(program.Control(u"LblVersion"))) == std::string("Version: ") + TARNELL_VERSION_TEXT);
+    CHECK(TConfig(u"Tarnell").ReadInteger(u"status", -1) == -1);  // the state load ended before the status
+    ForgetSettings();
+}
