@@ -6,6 +6,11 @@
 
 /generate_204 answers 204; /api.init.php answers ANSWER, by default an empty JSON object (nothing for
 this user); every request line is appended to DIR/loopback.log.
+
+A test can change the answers while the server runs, through files in DIR read at each request:
+    DIR/service_answer   when present, its bytes are the body of /api.init.php
+    DIR/probe_mode       "answer" (the default): 204 at once; "drop": the connection is closed without an
+                         answer (the log line ends in " dropped"); "slow SECONDS": 204 after that long
 """
 import http.server
 import os
@@ -15,19 +20,42 @@ import sys
 import time
 
 
+def read_control(folder, name):
+    try:
+        with open(os.path.join(folder, name), "rb") as f:
+            return f.read()
+    except OSError:
+        return None
+
+
 def serve(port, folder, answer):
     log_path = os.path.join(folder, "loopback.log")
 
     class Handler(http.server.BaseHTTPRequestHandler):
-        def do_GET(self):
+        def log(self, line):
             with open(log_path, "a", encoding="utf-8") as log:
-                log.write(self.path + "\n")
+                log.write(line + "\n")
+
+        def do_GET(self):
             if self.path.startswith("/generate_204"):
+                mode = (read_control(folder, "probe_mode") or b"answer").decode("ascii", "replace").split()
+                if mode and mode[0] == "drop":
+                    self.log(self.path + " dropped")
+                    self.close_connection = True
+                    return
+                self.log(self.path)
+                if mode and mode[0] == "slow" and len(mode) > 1:
+                    time.sleep(float(mode[1]))
                 self.send_response(204)
                 self.end_headers()
                 return
+            self.log(self.path)
             known = self.path.startswith("/api.init.php")
             body = answer if known else b"not here"
+            if known:
+                replaced = read_control(folder, "service_answer")
+                if replaced is not None:
+                    body = replaced
             self.send_response(200 if known else 404)
             self.send_header("Content-Type", "application/json")
             self.send_header("Content-Length", str(len(body)))

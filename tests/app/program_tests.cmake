@@ -101,3 +101,31 @@ add_test(NAME app_program_first_start_144_win32_test
 set_tests_properties(app_program_first_start_144_win32_test PROPERTIES
   FIXTURES_REQUIRED "wine_env;app_loopback;app_prefix144" RESOURCE_LOCK wine_desktop TIMEOUT 240
   ENVIRONMENT "${program_env};TARNELL_EXPECT_DPI=144;TARNELL_WINEPREFIX=${prefix144}")
+
+# Robustness against the running program: hostile service answers (what reaches the shell is recorded by a
+# stand-in program the shell's associations point at), clicks and closes during a connectivity wait.
+add_executable(app_program_shell_recorder WIN32 program_shell_recorder_win32.cpp)
+tarnell_common_options(app_program_shell_recorder)
+tarnell_windows_executable(app_program_shell_recorder UNICODE_ENTRY)
+set_target_properties(app_program_shell_recorder PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+add_executable(app_program_robustness_win32_test program_robustness_win32_test.cpp)
+target_link_libraries(app_program_robustness_win32_test PRIVATE tarnell_main_layout tarnell_config_win32
+                      tarnell_tuning_win32 tarnell_update_win32 tarnell_test_main)
+tarnell_common_options(app_program_robustness_win32_test)
+tarnell_windows_executable(app_program_robustness_win32_test)
+set_target_properties(app_program_robustness_win32_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+add_dependencies(app_program_robustness_win32_test tarnell app_program_shell_recorder)
+set(robustness_env "${program_env};TARNELL_SHELL_RECORDER=$<TARGET_FILE:app_program_shell_recorder>"
+    "TARNELL_LOOPBACK_DIR=${loopback_dir}" "TARNELL_LOOPBACK_URL=http://127.0.0.1:${service_port}")
+foreach(spec IN ITEMS "hostile_links:hostile links*" "malformed_answers:malformed*"
+                      "run_switch_clicks:run switch clicks*" "close_during_wait:closing the window*")
+  string(FIND "${spec}" ":" colon)
+  string(SUBSTRING "${spec}" 0 ${colon} name)
+  math(EXPR colon "${colon} + 1")
+  string(SUBSTRING "${spec}" ${colon} -1 filter)
+  add_test(NAME app_program_${name}_win32_test
+           COMMAND app_program_robustness_win32_test "--test-case=program: ${filter}")
+  set_tests_properties(app_program_${name}_win32_test PROPERTIES
+    FIXTURES_REQUIRED "wine_env;app_loopback" RESOURCE_LOCK wine_desktop TIMEOUT 300
+    ENVIRONMENT "${robustness_env}")
+endforeach()

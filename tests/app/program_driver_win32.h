@@ -1,0 +1,267 @@
+// Driving the real tarnell.exe from outside for the robustness tests: starting it, finding its window and
+// controls, clicking, and steering the loopback fixture server through the control files it reads at each
+// request (see loopback_server.py).
+#pragma once
+
+#include <doctest/doctest.h>
+// clang-format off
+#include <windows.h>  // before <tlhelp32.h>
+#include <tlhelp32.h>
+// clang-format on
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/main_layout.h"
+#include "base/text.h"
+#include "base/wide.h"
+
+namespace tarnell::e2e {
+
+inline std::wstring WindowsPathOf(const char* unixPath) {
+    std::wstring path = L"Z:";
+    for (const char* p = unixPath; *p; ++p)
+        path += (*p == '/') ? L'\\' : wchar_t(static_cast<unsigned char>(*p));
+    return path;
+}
+
+inline std::wstring PathFromEnv(const char* name) {
+    const char* value = std::getenv(name);
+    REQUIRE_MESSAGE(value, name);
+    return WindowsPathOf(value);
+}
+
+inline bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
+    // Written beside and renamed over, so the server never reads half a file.
+    const std::wstring temporary = path + L".new";
+    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok =
+        WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size();
+    CloseHandle(file);
+    return ok && MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+inline std::string ReadWholeFile(const std::wstring& path) {
+    std::string bytes;
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
+    CloseHandle(file);
+    return bytes;
+}
+
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+// The loopback fixture server's folder (TARNELL_LOOPBACK_DIR): its request log and control files.
+class Loopback {
+  public:
+    Loopback() : dir_(PathFromEnv("TARNELL_LOOPBACK_DIR")) {}
+    ~Loopback() {
+        DeleteFileW((dir_ + L"\\probe_mode").c_str());
+        DeleteFileW((dir_ + L"\\service_answer").c_str());
+    }
+    void SetProbeMode(const std::string& mode) { REQUIRE(WriteWholeFile(dir_ + L"\\probe_mode", mode)); }
+    void SetServiceAnswer(const std::string& body) {
+        REQUIRE(WriteWholeFile(dir_ + L"\\service_answer", body));
+    }
+    std::vector<std::string> Log() const { return Lines(ReadWholeFile(dir_ + L"\\loopback.log")); }
+    // Lines of the log from index `from` on that start with `prefix` (and, when given, end with `suffix`).
+    int Count(size_t from, const std::string& prefix, const char* suffix = nullptr) const {
+        const std::vector<std::string> log = Log();
+        int count = 0;
+        for (size_t i = from; i < log.size(); ++i) {
+            if (log[i].rfind(prefix, 0) != 0) continue;
+            const bool endsWith =
+                suffix && log[i].size() >= std::strlen(suffix) &&
+                log[i].compare(log[i].size() - std::strlen(suffix), std::string::npos, suffix) == 0;
+            if (!suffix || endsWith) ++count;
+        }
+        return count;
+    }
+    int AnsweredProbes(size_t from) const { return Count(from, "/generate_204") - DroppedProbes(from); }
+    int DroppedProbes(size_t from) const { return Count(from, "/generate_204", " dropped"); }
+    size_t Size() const { return Log().size(); }
+
+  private:
+    std::wstring dir_;
+};
+
+template <typename Pred>
+bool WaitUntil(Pred pred, DWORD timeoutMs, DWORD stepMs = 50) {
+    const DWORD end = GetTickCount() + timeoutMs;
+    while (GetTickCount() < end) {
+        if (pred()) return true;
+        Sleep(stepMs);
+    }
+    return pred();
+}
+
+inline std::wstring ClassOf(HWND hwnd) {
+    wchar_t cls[64] = {};
+    GetClassNameW(hwnd, cls, 64);
+    return cls;
+}
+
+// A top-level window of process `pid` with class `cls`.
+inline HWND FindTopLevel(DWORD pid, const wchar_t* cls) {
+    struct Search {
+        DWORD pid;
+        const wchar_t* cls;
+        HWND found;
+    } search{pid, cls, nullptr};
+    EnumWindows(
+        [](HWND hwnd, LPARAM lp) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(lp);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(hwnd, &owner);
+            if (owner == s->pid && ClassOf(hwnd) == s->cls) {
+                s->found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// True while a process named like Wine's debugger (the crash handler) runs.
+inline bool CrashHandlerRunning() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (lstrcmpiW(entry.szExeFile, L"winedbg.exe") == 0) found = true;
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+// The program under test (TARNELL_PROGRAM), started at construction and closed, if still running, at the end.
+struct Program {
+    PROCESS_INFORMATION pi{};
+    HWND form = nullptr;
+
+    Program() {
+        const std::wstring path = PathFromEnv("TARNELL_PROGRAM");
+        STARTUPINFOW si{};
+        si.cb = sizeof(si);
+        std::wstring commandLine = L"\"" + path + L"\"";
+        REQUIRE(CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &si, &pi));
+    }
+    ~Program() {
+        if (!pi.hProcess) return;
+        if (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT) {
+            if (form) PostMessageW(form, WM_CLOSE, 0, 0);
+            if (WaitForSingleObject(pi.hProcess, 10000) == WAIT_TIMEOUT) TerminateProcess(pi.hProcess, 1);
+        }
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    HWND WaitForWindow(DWORD timeoutMs = 60000) {
+        const DWORD end = GetTickCount() + timeoutMs;
+        while (GetTickCount() < end && !form) {
+            form = FindTopLevel(pi.dwProcessId, L"TarnellForm");
+            if (!form && WaitForSingleObject(pi.hProcess, 50) != WAIT_TIMEOUT) break;
+        }
+        if (form) {
+            while (GetTickCount() < end && !IsWindowVisible(form)) Sleep(20);
+            Sleep(300);
+        }
+        return form;
+    }
+
+    bool Running() const { return WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT; }
+
+    // The UI thread answers a message within `timeoutMs`.
+    bool Responsive(UINT timeoutMs = 5000) const {
+        DWORD_PTR result = 0;
+        return form && SendMessageTimeoutW(form, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &result) != 0;
+    }
+
+    bool WaitForExit(DWORD timeoutMs, DWORD* code = nullptr) const {
+        if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) return false;
+        if (code) GetExitCodeProcess(pi.hProcess, code);
+        return true;
+    }
+
+    HWND Control(const char16_t* name) const {
+        const ControlDesc* d = FindControlDesc(name);
+        REQUIRE(d);
+        struct Search {
+            int id;
+            HWND found;
+        } search{ControlIdOf(*d), nullptr};
+        EnumChildWindows(
+            form,
+            [](HWND hwnd, LPARAM lp) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(lp);
+                if (GetDlgCtrlID(hwnd) == s->id) {
+                    s->found = hwnd;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+
+    // The update notice line: the status bar child of the main window, once shown.
+    HWND NoticeLine() const {
+        for (HWND child = GetWindow(form, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            if (lstrcmpiW(ClassOf(child).c_str(), L"msctls_statusbar32") == 0) return child;
+        }
+        return nullptr;
+    }
+
+    HWND Prompt() const { return FindTopLevel(pi.dwProcessId, L"#32770"); }
+};
+
+inline std::string TextOf(HWND hwnd) {
+    wchar_t buffer[256] = {};
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000,
+                        nullptr);
+    return Utf16ToUtf8(FromWide(buffer));
+}
+
+// A click as the mouse makes it: over, down, up, in the middle of the control.
+inline void Click(HWND hwnd) {
+    RECT r;
+    GetClientRect(hwnd, &r);
+    const LPARAM at = MAKELPARAM(r.right / 2, r.bottom / 2);
+    PostMessageW(hwnd, WM_MOUSEMOVE, 0, at);
+    PostMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(hwnd, WM_LBUTTONUP, 0, at);
+}
+
+inline void ForgetSettings() {
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnell");
+}
+
+}  // namespace tarnell::e2e

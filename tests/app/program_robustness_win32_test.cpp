@@ -1,0 +1,549 @@
+// The real tarnell.exe under stress and against hostile service answers, driven from outside.
+//
+// What reaches the shell is observed from outside the program: for the test's duration the shell's
+// http, https and file associations, and a test-only URL scheme "tarnellrec", start a small recording
+// program (program_shell_recorder_win32.cpp) that writes its command line to a log; the hostile links also
+// point at that recorder directly (as a path, a file: URL, a \\?\ path), so a link the shell ran in any
+// way ends up in the log. A safe-link scenario of each kind (prompt's Yes, notice line, note label) shows
+// the observation works.
+//
+// Environment: TARNELL_PROGRAM, TARNELL_SHELL_RECORDER (the recorder's path), TARNELL_LOOPBACK_DIR (the
+// loopback fixture server's folder) and TARNELL_LOOPBACK_URL (its base URL, e.g. http://127.0.0.1:18471).
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "config/config_win32.h"
+#include "program_driver_win32.h"
+#include "tuning/network_win32.h"
+#include "tuning/registry_path.h"
+#include "tuning/tweaks.h"
+#include "update/update_dialog_win32.h"
+
+using namespace tarnell;
+using namespace tarnell::e2e;
+
+namespace {
+
+std::string Narrow(const std::wstring& s) {
+    return Utf16ToUtf8(FromWide(s));
+}
+
+// Backslashes and quotes escaped for a JSON string.
+std::string JsonEscaped(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '\\' || c == '"') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+// Points the shell's associations at the recorder for as long as it lives, then restores them.
+class RecordingShell {
+  public:
+    RecordingShell() : recorder_(PathFromEnv("TARNELL_SHELL_RECORDER")) {
+        const std::wstring command = L"\"" + recorder_ + L"\" \"%1\"";
+        for (const wchar_t* scheme : {L"http", L"https", L"file", L"tarnellrec"}) Redirect(scheme, command);
+        HKEY key = nullptr;
+        REQUIRE(RegCreateKeyExW(HKEY_CLASSES_ROOT, L"tarnellrec", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                                nullptr) == ERROR_SUCCESS);
+        RegSetValueExW(key, L"URL Protocol", 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), sizeof(wchar_t));
+        RegCloseKey(key);
+        Clear();
+    }
+    ~RecordingShell() {
+        for (const Saved& saved : saved_) {
+            if (saved.scheme == L"tarnellrec") {
+                RegDeleteTreeW(HKEY_CLASSES_ROOT, L"tarnellrec");
+                RegDeleteKeyW(HKEY_CLASSES_ROOT, L"tarnellrec");
+                continue;
+            }
+            const std::wstring path = saved.scheme + L"\\shell\\open\\command";
+            HKEY key = nullptr;
+            if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+                continue;
+            if (saved.existed) {
+                RegSetValueExW(key, nullptr, 0, saved.type, reinterpret_cast<const BYTE*>(saved.value.data()),
+                               DWORD(saved.value.size() * sizeof(wchar_t)));
+            } else {
+                RegDeleteValueW(key, nullptr);
+            }
+            RegCloseKey(key);
+        }
+    }
+
+    const std::wstring& Recorder() const { return recorder_; }
+    void Clear() { DeleteFileW((recorder_ + L".log").c_str()); }
+
+    // The targets the recorder was started with, in order: its command line without its own name.
+    std::vector<std::string> Targets() const {
+        std::vector<std::string> targets;
+        for (std::string line : Lines(ReadWholeFile(recorder_ + L".log"))) {
+            size_t cut = 0;
+            if (!line.empty() && line[0] == '"') {
+                cut = line.find('"', 1);
+                cut = cut == std::string::npos ? line.size() : cut + 1;
+            } else {
+                cut = std::min(line.find(' '), line.size());
+            }
+            std::string rest = line.substr(cut);
+            while (!rest.empty() && rest.front() == ' ') rest.erase(0, 1);
+            if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"')
+                rest = rest.substr(1, rest.size() - 2);
+            targets.push_back(rest);
+        }
+        return targets;
+    }
+
+  private:
+    struct Saved {
+        std::wstring scheme;
+        bool existed = false;
+        DWORD type = REG_SZ;
+        std::wstring value;
+    };
+
+    void Redirect(const wchar_t* scheme, const std::wstring& command) {
+        const std::wstring path = std::wstring(scheme) + L"\\shell\\open\\command";
+        HKEY key = nullptr;
+        REQUIRE(RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0,
+                                KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr) == ERROR_SUCCESS);
+        Saved saved;
+        saved.scheme = scheme;
+        DWORD bytes = 0;
+        if (RegQueryValueExW(key, nullptr, nullptr, &saved.type, nullptr, &bytes) == ERROR_SUCCESS) {
+            saved.existed = true;
+            saved.value.resize(bytes / sizeof(wchar_t) + 1);
+            bytes = DWORD(saved.value.size() * sizeof(wchar_t));
+            RegQueryValueExW(key, nullptr, nullptr, &saved.type, reinterpret_cast<BYTE*>(saved.value.data()),
+                             &bytes);
+            saved.value.resize(bytes / sizeof(wchar_t));
+        }
+        saved_.push_back(saved);
+        RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                       DWORD((command.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+
+    std::wstring recorder_;
+    std::vector<Saved> saved_;
+};
+
+bool IsWebLink(const std::string& target) {
+    auto starts = [&](const char* prefix) {
+        const size_t n = std::strlen(prefix);
+        if (target.size() <= n) return false;
+        for (size_t i = 0; i < n; ++i)
+            if (std::tolower(static_cast<unsigned char>(target[i])) != prefix[i]) return false;
+        return true;
+    };
+    return starts("http://") || starts("https://");
+}
+
+enum class Answer { No, Yes };
+
+struct Scenario {
+    const char* name;
+    std::string body;
+    bool prompt;                        // the update prompt is offered
+    bool noteLabel;                     // ... with a note link label, which the test clicks
+    Answer answer;                      // what the test answers the prompt
+    bool notice;                        // the notice line is shown afterwards; the test clicks it
+    std::vector<std::string> expected;  // what the recorder must have seen, in order
+};
+
+// Serves the scenario's answer to a fresh start of the program and plays the user's part.
+void Play(const Scenario& s, Loopback& loopback, RecordingShell& shell) {
+    const std::string scenario = s.name;
+    CAPTURE(scenario);
+    loopback.SetServiceAnswer(s.body);
+    shell.Clear();
+    const size_t logStart = loopback.Size();
+    Program program;
+    REQUIRE(program.WaitForWindow());
+    // The check has been answered once the server saw it; its completion follows on the UI thread.
+    REQUIRE(WaitUntil([&] { return loopback.Count(logStart, "/api.init.php") >= 1; }, 20000));
+
+    HWND prompt = nullptr;
+    WaitUntil([&] { return (prompt = program.Prompt()) != nullptr && IsWindowVisible(prompt); },
+              s.prompt ? 20000 : 2500);
+    CHECK((prompt != nullptr) == s.prompt);
+    if (prompt) {
+        Sleep(300);  // laid out and shown
+        HWND label = GetDlgItem(prompt, kPromptNoteLabelId);
+        CHECK((label != nullptr) == s.noteLabel);
+        if (label) {
+            PostMessageW(prompt, WM_COMMAND, MAKEWPARAM(kPromptNoteLabelId, STN_CLICKED), LPARAM(label));
+            Sleep(1500);
+            CHECK(program.Prompt() == prompt);  // the link opens beside the prompt
+        }
+        PostMessageW(prompt, WM_COMMAND, s.answer == Answer::Yes ? IDYES : IDNO, 0);
+    }
+
+    if (s.answer == Answer::Yes && s.prompt) {
+        // The update taken: the program closes itself.
+        DWORD code = 1;
+        CHECK(program.WaitForExit(20000, &code));
+        CHECK(code == 0);
+    } else {
+        HWND notice = nullptr;
+        WaitUntil([&] { return (notice = program.NoticeLine()) != nullptr; }, s.notice ? 10000 : 1500);
+        CHECK((notice != nullptr) == s.notice);
+        if (notice) {
+            RECT r;
+            GetClientRect(notice, &r);
+            const LPARAM at = MAKELPARAM(r.right / 2, r.bottom / 2);
+            PostMessageW(notice, WM_LBUTTONDOWN, MK_LBUTTON, at);
+            PostMessageW(notice, WM_LBUTTONUP, 0, at);
+        }
+        // Still running and answering.
+        CHECK(program.Running());
+        CHECK(program.Responsive());
+    }
+    // Whatever the shell was handed has started the recorder by now.
+    WaitUntil([&] { return shell.Targets().size() >= s.expected.size(); }, 10000);
+    Sleep(1500);
+    const std::vector<std::string> targets = shell.Targets();
+    for (const std::string& target : targets) {
+        CAPTURE(target);
+        CHECK(IsWebLink(target));
+    }
+    CHECK(targets == s.expected);
+    CHECK_FALSE(CrashHandlerRunning());
+
+    if (program.Running()) {
+        PostMessageW(program.form, WM_CLOSE, 0, 0);
+        DWORD code = 1;
+        CHECK(program.WaitForExit(15000, &code));
+        CHECK(code == 0);
+    }
+}
+
+std::string BaseUrl() {
+    const char* url = std::getenv("TARNELL_LOOPBACK_URL");
+    REQUIRE(url);
+    return url;
+}
+
+// A Windows path as a file: URL.
+std::string FileUrl(const std::wstring& path) {
+    std::string url = "file:///";
+    for (wchar_t c : path) url += c == L'\\' ? '/' : char(c);
+    return url;
+}
+
+}  // namespace
+
+TEST_CASE("program: hostile links never reach the shell; web links do") {
+    Loopback loopback;
+    RecordingShell shell;
+    const std::string base = BaseUrl();
+    const std::string recorder = Narrow(shell.Recorder());
+    const std::string path = JsonEscaped(recorder);
+    const std::string file = JsonEscaped(FileUrl(shell.Recorder()));
+    const std::string device = JsonEscaped("\\\\?\\" + recorder);
+    const std::string share = JsonEscaped("\\\\127.0.0.1\\share\\setup.exe");
+    const std::string safe = base + "/setup";
+
+    const Scenario scenarios[] = {
+        // The observation itself: each way a web link reaches the shell.
+        {"web update link, Yes", "{\"update\":\"" + safe + "\"}", true, false, Answer::Yes, false, {safe}},
+        {"web notice link",
+         "{\"notify\":\"" + base + "/news\"}",
+         false,
+         false,
+         Answer::No,
+         true,
+         {base + "/news"}},
+        {"web note link",
+         "{\"update\":\"" + safe + "\",\"info\":{\"style\":\"note\",\"text\":\"Read\",\"url\":\"" + base +
+             "/notes\"}}",
+         true,
+         true,
+         Answer::No,
+         false,
+         {base + "/notes"}},
+        {"upper-case scheme",
+         "{\"update\":\"HTTP://127.0.0.1/Setup\"}",
+         true,
+         false,
+         Answer::Yes,
+         false,
+         {"HTTP://127.0.0.1/Setup"}},
+        // Hostile links: no prompt, no notice, nothing to the shell.
+        {"paths",
+         "{\"update\":\"" + path + "\",\"notify\":\"" + path + "\"}",
+         false,
+         false,
+         Answer::No,
+         false,
+         {}},
+        {"file: URLs",
+         "{\"update\":\"" + file + "\",\"notify\":\"" + file + "\"}",
+         false,
+         false,
+         Answer::No,
+         false,
+         {}},
+        {"other schemes",
+         "{\"update\":\"tarnellrec:update\",\"notify\":\"TarnellRec://notify\"}",
+         false,
+         false,
+         Answer::No,
+         false,
+         {}},
+        {"UNC and device paths",
+         "{\"update\":\"" + device + "\",\"notify\":\"" + share + "\"}",
+         false,
+         false,
+         Answer::No,
+         false,
+         {}},
+        {"scheme without a host",
+         "{\"update\":\"http:///Z:/x.exe\",\"notify\":\"http:" + share + "\"}",
+         false,
+         false,
+         Answer::No,
+         false,
+         {}},
+        {"quote breaking out of the command line",
+         "{\"update\":\"" + base + "/a\\\" " + path + "\",\"notify\":\" " + base + "/lead\"}",
+         false,
+         false,
+         Answer::No,
+         false,
+         {}},
+        {"javascript and mailto",
+         "{\"update\":\"javascript:alert(1)\",\"notify\":\"mailto:a@b.c\"}",
+         false,
+         false,
+         Answer::No,
+         false,
+         {}},
+        // Hostile note links beside a web update link: the prompt shows, the link opens nothing.
+        {"note link to a file: URL",
+         "{\"update\":\"" + safe + "\",\"info\":{\"style\":\"note\",\"text\":\"Read\",\"url\":\"" + file +
+             "\"}}",
+         true,
+         true,
+         Answer::No,
+         false,
+         {}},
+        {"note link to a path",
+         "{\"update\":\"" + safe + "\",\"info\":{\"style\":\"note\",\"text\":\"Read\",\"url\":\"" + path +
+             "\"}}",
+         true,
+         true,
+         Answer::No,
+         false,
+         {}},
+        {"note link to another scheme",
+         "{\"update\":\"" + safe +
+             "\",\"info\":{\"style\":\"note\",\"text\":\"Read\",\"url\":\"tarnellrec:note\"}}",
+         true,
+         true,
+         Answer::No,
+         false,
+         {}},
+    };
+    for (const Scenario& s : scenarios) Play(s, loopback, shell);
+}
+
+TEST_CASE("program: malformed and oversized answers leave the program running") {
+    Loopback loopback;
+    RecordingShell shell;
+    const std::string base = BaseUrl();
+    const std::string safe = base + "/setup";
+    const std::string file = JsonEscaped(FileUrl(shell.Recorder()));
+
+    std::string huge = "{\"update\":\"" + safe + "\",\"notify\":\"" + base + "/n\",\"pad\":\"";
+    huge.append((size_t(1) << 20) + 16, 'x');
+    huge += "\"}";
+    std::string markers;
+    while (markers.size() < 900000) markers += "\"update\":\"";
+    const std::string braces(200000, '{');
+    const std::string longPath(200000, 'a');
+
+    const Scenario scenarios[] = {
+        // An answer over 1 MiB is no answer: the attempt fails whatever it holds.
+        {"body over 1 MiB", huge, false, false, Answer::No, false, {}},
+        {"invalid UTF-8",
+         std::string("\xff\xfe\xc3(\x80{\"update\":\"") + safe +
+             "\",\"info\":{\"style\":\"note\",\"text\":\"\xed\xa0\x80\xf8\x88\x80\x80\x80\",\"url\":\"" +
+             file + "\"},\"notify\":\"" + base + "/n\xc3\"}",
+         true,
+         true,
+         Answer::No,
+         true,
+         {base + "/n\xef\xbf\xbd"}},
+        {"unterminated info object",
+         "{\"update\":\"" + safe + "\",\"info\":{\"style\":\"note\",\"text\":\"Read\",\"url\":\"" + file +
+             "\"",
+         true,
+         false,
+         Answer::No,
+         false,
+         {}},
+        {"\\u at the end of a value and of the body",
+         "{\"notify\":\"" + base + "/e\\u\",\"update\":\"" + base + "/f\\u",
+         false,
+         false,
+         Answer::No,
+         false,
+         {}},
+        {"short \\u escapes",
+         "{\"notify\":\"" + base + "/g\\u00\",\"update\":\"" + base + "/h\\u12G4\"}",
+         false,
+         false,
+         Answer::No,
+         false,
+         {}},
+        {"nested braces",
+         braces +
+             "{\"info\":{\"x\":{\"style\":\"note\"},\"style\":\"note\",\"text\":\"{{{{\",\"url\":\"{"
+             "\\\"a\\\":{}}\"},"
+             "\"update\":\"" +
+             safe + "\",\"y\":{\"z\":{}}}}",
+         true,
+         true,
+         Answer::No,
+         false,
+         {}},
+        {"very long fields",
+         "{\"update\":\"" + base + "/" + longPath + "\",\"info\":{\"style\":\"note\",\"text\":\"" +
+             std::string(100000, 'W') + "\",\"url\":\"tarnellrec:x\"},\"notify\":\"tarnellrec:" + longPath +
+             "\"}",
+         true,
+         true,
+         Answer::No,
+         false,
+         {}},
+        {"a field marker repeated to the limit", "{" + markers + "}", false, false, Answer::No, false, {}},
+        {"not JSON at all", std::string("\0\0\0\x01<html>", 11), false, false, Answer::No, false, {}},
+    };
+    for (const Scenario& s : scenarios) Play(s, loopback, shell);
+}
+
+namespace {
+
+int32_t TConfigStatus() {
+    return TConfig(u"Tarnell").ReadInteger(u"status", -1);
+}
+
+const Tweak& FirstTweak() {
+    return TweakCatalogue().front();
+}
+
+bool TweakPresent(const std::u16string& guid) {
+    const RegistryPathParts parts = SplitRegistryPath(TweakPath(FirstTweak(), guid));
+    HKEY root = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(GetRootKey(parts.root)));
+    DWORD value = 0, size = sizeof(value);
+    return RegGetValueW(root, W(parts.subkey), W(std::u16string(FirstTweak().valueName)),
+                        RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr, &value, &size) == ERROR_SUCCESS;
+}
+
+void DeleteTweak(const std::u16string& guid) {
+    const RegistryPathParts parts = SplitRegistryPath(TweakPath(FirstTweak(), guid));
+    HKEY root = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(GetRootKey(parts.root)));
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, W(parts.subkey), 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, W(std::u16string(FirstTweak().valueName)));
+        RegCloseKey(key);
+    }
+}
+
+// Starts the program with the probe failing or slow and clicks the run switch: returns once the wait has
+// sent its first probe.
+void StartWaiting(Program& program, Loopback& loopback) {
+    REQUIRE(program.WaitForWindow());
+    HWND start = program.Control(u"BtnStart");
+    REQUIRE(start);
+    REQUIRE(TextOf(start) == "Run");
+    const size_t from = loopback.Size();
+    Click(start);
+    REQUIRE(WaitUntil([&] { return loopback.Count(from, "/generate_204") >= 1; }, 20000, 10));
+}
+
+}  // namespace
+
+TEST_CASE("program: run switch clicks during a wait start nothing twice") {
+    Loopback loopback;
+    loopback.SetServiceAnswer("{}");
+    loopback.SetProbeMode("drop");
+    ForgetSettings();
+    std::u16string name, guid, ip;
+    REQUIRE(GetActiveAdapter(name, guid, ip));
+
+    Program program;
+    StartWaiting(program, loopback);
+    HWND start = program.Control(u"BtnStart");
+    CHECK(IsWindowEnabled(start) == FALSE);
+    // The values are written once, before the wait: a second start would write them again.
+    REQUIRE(TweakPresent(guid));
+    DeleteTweak(guid);
+
+    const size_t beforeClicks = loopback.Size();
+    const DWORD clicksStarted = GetTickCount();
+    for (int i = 0; i < 100; ++i) {
+        Click(start);
+        Sleep(2);
+    }
+    CHECK(program.Responsive());  // every click handled
+    const DWORD clicksMs = GetTickCount() - clicksStarted;
+    MESSAGE("100 clicks took " << clicksMs << " ms");
+    Sleep(4000);
+    const DWORD spanMs = GetTickCount() - clicksStarted;
+    // One wait probes about once a second (a failed probe, then a pause of a second).
+    const int dropped = loopback.DroppedProbes(beforeClicks);
+    CAPTURE(spanMs);
+    CHECK(dropped <= int(spanMs / 1000) + 1);
+    CHECK_FALSE(TweakPresent(guid));
+    CHECK(TConfigStatus() == 0);
+
+    // Let the probe answer: exactly one wait ends, once, in the running look; nothing follows it.
+    const size_t beforeAnswer = loopback.Size();
+    loopback.SetProbeMode("answer");
+    REQUIRE(WaitUntil([&] { return TextOf(start) == "Running" && IsWindowEnabled(start); }, 20000));
+    Sleep(3000);
+    CHECK(loopback.AnsweredProbes(beforeAnswer) == 1);
+    const size_t afterRunning = loopback.Size();
+    Sleep(2500);
+    CHECK(loopback.Count(afterRunning, "/generate_204") == 0);
+    CHECK(TextOf(start) == "Running");
+    CHECK(TConfigStatus() == 1);
+    CHECK_FALSE(TweakPresent(guid));
+
+    // Back to idle for the tests that follow.
+    Click(start);
+    CHECK(WaitUntil([&] { return TextOf(start) == "Run" && IsWindowEnabled(start); }, 30000));
+    CHECK(TConfigStatus() == 0);
+}
+
+TEST_CASE("program: closing the window during a wait ends the process within a second, 20 times") {
+    Loopback loopback;
+    loopback.SetServiceAnswer("{}");
+    DWORD slowest = 0;
+    for (int round = 0; round < 20; ++round) {
+        CAPTURE(round);
+        // Every other round the probe is still in flight when the window closes (its answer would take 30 s).
+        loopback.SetProbeMode(round % 2 ? "slow 30" : "drop");
+        ForgetSettings();
+        Program program;
+        StartWaiting(program, loopback);
+        const DWORD closed = GetTickCount();
+        PostMessageW(program.form, WM_CLOSE, 0, 0);
+        DWORD code = 1;
+        const bool ended = program.WaitForExit(1000, &code);
+        CHECK(ended);
+        if (!ended) {
+            CHECK(program.WaitForExit(15000, &code));
+        }
+        slowest = std::max(slowest, GetTickCount() - closed);
+        CHECK(code == 0);
+        CHECK_FALSE(CrashHandlerRunning());
+    }
+    MESSAGE("slowest exit after WM_CLOSE: " << slowest << " ms");
+    ForgetSettings();
+}
