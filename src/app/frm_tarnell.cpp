@@ -20,11 +20,11 @@ namespace tarnell {
 namespace {
 
 TFontSpec ToFontSpec(const FontDesc& font) {
-    TFontSpec spec;
-    spec.face = font.face ? font.face : u"Segoe UI";
-    spec.height96 = font.height96;
-    spec.antialiased = font.antialiased;
-    return spec;
+    TFontSpec desc;
+    desc.face = font.face ? font.face : u"Segoe UI";
+    desc.height96 = font.height96;
+    desc.antialiased = font.antialiased;
+    return desc;
 }
 
 template <typename T>

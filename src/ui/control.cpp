@@ -34,14 +34,14 @@ int DpiOfWindow(HWND hwnd) {
     return dpi > 0 ? dpi : kDefaultDpi;
 }
 
-ScopedGdiObject CreateFontForDpi(const TFontSpec& spec, int dpi) {
+ScopedGdiObject CreateFontForDpi(const TFontSpec& desc, int dpi) {
     LOGFONTW lf{};
-    lf.lfHeight = ScaleForDpi(spec.height96, dpi);
-    lf.lfWeight = spec.bold ? FW_BOLD : FW_NORMAL;
-    lf.lfUnderline = spec.underline ? TRUE : FALSE;
+    lf.lfHeight = ScaleForDpi(desc.height96, dpi);
+    lf.lfWeight = desc.bold ? FW_BOLD : FW_NORMAL;
+    lf.lfUnderline = desc.underline ? TRUE : FALSE;
     lf.lfCharSet = DEFAULT_CHARSET;
-    lf.lfQuality = spec.antialiased ? ANTIALIASED_QUALITY : DEFAULT_QUALITY;
-    const std::wstring face = ToWide(spec.face);
+    lf.lfQuality = desc.antialiased ? ANTIALIASED_QUALITY : DEFAULT_QUALITY;
+    const std::wstring face = ToWide(desc.face);
     wcsncpy_s(lf.lfFaceName, face.c_str(), _TRUNCATE);
     return ScopedGdiObject(CreateFontIndirectW(&lf));
 }

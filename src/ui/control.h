@@ -30,7 +30,7 @@ struct TFontSpec {
 };
 
 // A font made for one DPI; frees itself.
-ScopedGdiObject CreateFontForDpi(const TFontSpec& spec, int dpi);
+ScopedGdiObject CreateFontForDpi(const TFontSpec& desc, int dpi);
 // The DPI of a window, 96 where the system cannot tell.
 int DpiOfWindow(HWND hwnd);
 

@@ -14,10 +14,10 @@ int Height96FromPoints(int points) {
 
 void FitLabelFont(TLabel& label) {
     if (!label.Hwnd()) return;
-    TFontSpec spec = label.HasOwnFont() ? label.OwnFont() : TFontSpec{};
+    TFontSpec desc = label.HasOwnFont() ? label.OwnFont() : TFontSpec{};
     FitLabelTarget target;
     target.width = label.BoundsPixels().width;
-    target.fontSize = PointsFromHeight96(spec.height96);
+    target.fontSize = PointsFromHeight96(desc.height96);
     target.measureCaption = [&label]() {
         HDC dc = GetDC(label.Hwnd());
         if (!dc) return 0;
@@ -30,9 +30,9 @@ void FitLabelFont(TLabel& label) {
         ReleaseDC(label.Hwnd(), dc);
         return int(extent.cx);
     };
-    target.setFontSize = [&label, &spec](int points) {
-        spec.height96 = Height96FromPoints(points);
-        label.SetOwnFont(spec);
+    target.setFontSize = [&label, &desc](int points) {
+        desc.height96 = Height96FromPoints(points);
+        label.SetOwnFont(desc);
     };
     FitLabelFont(target);
 }

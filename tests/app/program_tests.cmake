@@ -76,10 +76,10 @@ set_tests_properties(app_program_first_start_win32_test app_program_run_stop_win
 if(TARGET translate_test_locales)
   set(locale_dir ${CMAKE_BINARY_DIR}/tests/translate/locales)
   add_dependencies(app_program_win32_test translate_test_locales)
-  foreach(spec IN ITEMS en_US:en ko_KR:ko ja_JP:ja de_DE:de)
-    string(REPLACE ":" ";" spec "${spec}")
-    list(GET spec 0 locale)
-    list(GET spec 1 language)
+  foreach(entry IN ITEMS en_US:en ko_KR:ko ja_JP:ja de_DE:de)
+    string(REPLACE ":" ";" entry "${entry}")
+    list(GET entry 0 locale)
+    list(GET entry 1 language)
     add_test(NAME app_program_captions_${language}_win32_test
              COMMAND app_program_win32_test "--test-case=program: captions*")
     set_tests_properties(app_program_captions_${language}_win32_test PROPERTIES
@@ -117,12 +117,12 @@ set_target_properties(app_program_robustness_win32_test PROPERTIES RUNTIME_OUTPU
 add_dependencies(app_program_robustness_win32_test tarnell app_program_shell_recorder)
 set(robustness_env "${program_env};TARNELL_SHELL_RECORDER=$<TARGET_FILE:app_program_shell_recorder>"
     "TARNELL_LOOPBACK_DIR=${loopback_dir}" "TARNELL_LOOPBACK_URL=http://127.0.0.1:${service_port}")
-foreach(spec IN ITEMS "hostile_links:hostile links*" "malformed_answers:malformed*"
+foreach(entry IN ITEMS "hostile_links:hostile links*" "malformed_answers:malformed*"
                       "run_switch_clicks:run switch clicks*" "close_during_wait:closing the window*")
-  string(FIND "${spec}" ":" colon)
-  string(SUBSTRING "${spec}" 0 ${colon} name)
+  string(FIND "${entry}" ":" colon)
+  string(SUBSTRING "${entry}" 0 ${colon} name)
   math(EXPR colon "${colon} + 1")
-  string(SUBSTRING "${spec}" ${colon} -1 filter)
+  string(SUBSTRING "${entry}" ${colon} -1 filter)
   add_test(NAME app_program_${name}_win32_test
            COMMAND app_program_robustness_win32_test "--test-case=program: ${filter}")
   set_tests_properties(app_program_${name}_win32_test PROPERTIES
