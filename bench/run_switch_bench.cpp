@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/main_layout.h"
+#include "window_search_win32.h"
 
 using namespace tarnell;
 
@@ -64,62 +65,13 @@ int DroppedProbes(const std::wstring& logPath) {
     return count;
 }
 
-HWND FindForm(DWORD pid) {
-    struct Search {
-        DWORD pid;
-        HWND found;
-    } search{pid, nullptr};
-    EnumWindows(
-        [](HWND hwnd, LPARAM lp) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(lp);
-            wchar_t cls[64] = {};
-            GetClassNameW(hwnd, cls, 64);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(hwnd, &owner);
-            if (owner == s->pid && std::wstring(cls) == L"TarnellForm") {
-                s->found = hwnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-HWND FindControl(HWND form, const char16_t* name) {
-    const ControlDesc* d = FindControlDesc(name);
-    if (!d) return nullptr;
-    struct Search {
-        int id;
-        HWND found;
-    } search{ControlIdOf(*d), nullptr};
-    EnumChildWindows(
-        form,
-        [](HWND hwnd, LPARAM lp) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(lp);
-            if (GetDlgCtrlID(hwnd) != s->id) return TRUE;
-            s->found = hwnd;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 std::wstring Caption(HWND hwnd) {
     wchar_t buffer[128] = {};
     SendMessageTimeoutW(hwnd, WM_GETTEXT, 128, reinterpret_cast<LPARAM>(buffer), SMTO_NORMAL, 10000, nullptr);
     return buffer;
 }
 
-void Click(HWND hwnd) {
-    RECT r;
-    GetClientRect(hwnd, &r);
-    const LPARAM at = MAKELPARAM(r.right / 2, r.bottom / 2);
-    PostMessageW(hwnd, WM_MOUSEMOVE, 0, at);
-    PostMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    PostMessageW(hwnd, WM_LBUTTONUP, 0, at);
-    PostMessageW(hwnd, WM_MOUSELEAVE, 0, 0);
-}
+void Click(HWND hwnd) { outside::PostClick(hwnd); }
 
 // Clicks the switch and returns the milliseconds until it is enabled again with a caption other than
 // `from` (the busy look disables it and clears the caption in between); negative after `limitMs`.
@@ -190,10 +142,10 @@ int wmain(int argc, wchar_t** argv) {
     }
     HWND form = nullptr;
     for (int i = 0; i < 600 && !(form && IsWindowVisible(form)); ++i) {
-        form = FindForm(pi.dwProcessId);
+        form = outside::FindForm(pi.dwProcessId);
         Sleep(100);
     }
-    HWND button = form ? FindControl(form, u"BtnStart") : nullptr;
+    HWND button = form ? outside::FindControl(form, u"BtnStart") : nullptr;
     int rc = 0;
     if (!button) {
         std::fprintf(stderr, "no main window or run switch\n");

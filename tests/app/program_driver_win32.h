@@ -17,8 +17,12 @@
 #include "app/main_layout.h"
 #include "base/text.h"
 #include "base/wide.h"
+#include "window_search_win32.h"
 
 namespace tarnell::e2e {
+
+using outside::ClassOf;
+using outside::FindTopLevel;
 
 inline std::wstring WindowsPathOf(const char* unixPath) {
     std::wstring path = L"Z:";
@@ -117,34 +121,6 @@ bool WaitUntil(Pred pred, DWORD timeoutMs, DWORD stepMs = 50) {
     return pred();
 }
 
-inline std::wstring ClassOf(HWND hwnd) {
-    wchar_t cls[64] = {};
-    GetClassNameW(hwnd, cls, 64);
-    return cls;
-}
-
-// A top-level window of process `pid` with class `cls`.
-inline HWND FindTopLevel(DWORD pid, const wchar_t* cls) {
-    struct Search {
-        DWORD pid;
-        const wchar_t* cls;
-        HWND found;
-    } search{pid, cls, nullptr};
-    EnumWindows(
-        [](HWND hwnd, LPARAM lp) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(lp);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(hwnd, &owner);
-            if (owner == s->pid && ClassOf(hwnd) == s->cls) {
-                s->found = hwnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 // True while a process named like Wine's debugger (the crash handler) runs.
 inline bool CrashHandlerRunning() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -212,24 +188,8 @@ struct Program {
     }
 
     HWND Control(const char16_t* name) const {
-        const ControlDesc* d = FindControlDesc(name);
-        REQUIRE(d);
-        struct Search {
-            int id;
-            HWND found;
-        } search{ControlIdOf(*d), nullptr};
-        EnumChildWindows(
-            form,
-            [](HWND hwnd, LPARAM lp) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(lp);
-                if (GetDlgCtrlID(hwnd) == s->id) {
-                    s->found = hwnd;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.found;
+        REQUIRE(FindControlDesc(name));
+        return outside::FindControl(form, name);
     }
 
     // The update notice line: the status bar child of the main window, once shown.
@@ -250,15 +210,7 @@ inline std::string TextOf(HWND hwnd) {
     return Utf16ToUtf8(FromWide(buffer));
 }
 
-// A click as the mouse makes it: over, down, up, in the middle of the control.
-inline void Click(HWND hwnd) {
-    RECT r;
-    GetClientRect(hwnd, &r);
-    const LPARAM at = MAKELPARAM(r.right / 2, r.bottom / 2);
-    PostMessageW(hwnd, WM_MOUSEMOVE, 0, at);
-    PostMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    PostMessageW(hwnd, WM_LBUTTONUP, 0, at);
-}
+inline void Click(HWND hwnd) { outside::PostClick(hwnd); }
 
 inline void ForgetSettings() {
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnell");

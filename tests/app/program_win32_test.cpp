@@ -19,6 +19,7 @@
 #include "config/config_win32.h"
 #include "translate/translation.h"
 #include "translate/translation_win32.h"
+#include "window_search_win32.h"
 #include "tuning/network_win32.h"
 #include "tuning/registry_path.h"
 #include "tuning/tweaks.h"
@@ -66,7 +67,7 @@ struct Program {
     HWND WaitForWindow(DWORD timeoutMs = 60000) {
         const DWORD end = GetTickCount() + timeoutMs;
         while (GetTickCount() < end && !form) {
-            form = FindFormOf(pi.dwProcessId);
+            form = outside::FindForm(pi.dwProcessId);
             if (!form) {
                 if (WaitForSingleObject(pi.hProcess, 100) != WAIT_TIMEOUT) break;
             }
@@ -85,47 +86,9 @@ struct Program {
         return true;
     }
 
-    static HWND FindFormOf(DWORD pid) {
-        struct Search {
-            DWORD pid;
-            HWND found;
-        } search{pid, nullptr};
-        EnumWindows(
-            [](HWND hwnd, LPARAM lp) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(lp);
-                wchar_t cls[64] = {};
-                GetClassNameW(hwnd, cls, 64);
-                DWORD owner = 0;
-                GetWindowThreadProcessId(hwnd, &owner);
-                if (owner == s->pid && std::wstring(cls) == L"TarnellForm") {
-                    s->found = hwnd;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.found;
-    }
-
     HWND Control(const char16_t* name) const {
-        const ControlDesc* d = FindControlDesc(name);
-        REQUIRE(d);
-        struct Search {
-            int id;
-            HWND found;
-        } search{ControlIdOf(*d), nullptr};
-        EnumChildWindows(
-            form,
-            [](HWND hwnd, LPARAM lp) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(lp);
-                if (GetDlgCtrlID(hwnd) == s->id) {
-                    s->found = hwnd;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.found;
+        REQUIRE(FindControlDesc(name));
+        return outside::FindControl(form, name);
     }
 };
 
@@ -149,15 +112,7 @@ std::u16string Text(HWND hwnd) {
     return FromWide(buffer);
 }
 
-// A click as the mouse makes it: over, down, up, in the middle of the control.
-void Click(HWND hwnd) {
-    RECT r;
-    GetClientRect(hwnd, &r);
-    const LPARAM at = MAKELPARAM(r.right / 2, r.bottom / 2);
-    PostMessageW(hwnd, WM_MOUSEMOVE, 0, at);
-    PostMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    PostMessageW(hwnd, WM_LBUTTONUP, 0, at);
-}
+void Click(HWND hwnd) { outside::PostClick(hwnd); }
 
 template <typename Pred>
 bool WaitUntil(Pred pred, DWORD timeoutMs) {
