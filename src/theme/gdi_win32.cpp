@@ -65,4 +65,20 @@ HFONT CreateStyledFont(HFONT base, TFontStyles style) {
     return CreateFontIndirectW(&lf);
 }
 
+bool RegisterControlClass(const wchar_t* className, WNDPROC proc, UINT style) {
+    WNDCLASSEXW wc{sizeof wc};
+    wc.style = style;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = className;
+    return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+void* ControlFromHandle(HWND hwnd, const wchar_t* className) {
+    wchar_t name[64] = {};
+    if (!hwnd || !GetClassNameW(hwnd, name, 64) || lstrcmpiW(name, className) != 0) return nullptr;
+    return reinterpret_cast<void*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
 }  // namespace tarnell

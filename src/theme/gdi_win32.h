@@ -1,4 +1,5 @@
-// Win32 glue shared by the theme's controls: colour resolution, DPI, GDI+ start-up, font variants.
+// Win32 glue shared by the theme's controls: colour resolution, DPI, GDI+ start-up, font variants,
+// class registration.
 #pragma once
 
 #include <windows.h>
@@ -27,5 +28,10 @@ bool EnsureGdiplus();
 // A font like base (or like the GUI font when base is null) with the given style bits.
 HFONT CreateStyledFont(HFONT base, TFontStyles style);
 LOGFONTW FontInfo(HFONT font);
+
+// Registers a control window class of this module once; true when it is (or already was) registered.
+bool RegisterControlClass(const wchar_t* className, WNDPROC proc, UINT style = 0);
+// The object a control window of class `className` keeps in GWLP_USERDATA; nullptr for any other window.
+void* ControlFromHandle(HWND hwnd, const wchar_t* className);
 
 }  // namespace tarnell

@@ -87,14 +87,7 @@ const wchar_t* MarkupLabel::ClassName() {
 
 HWND MarkupLabel::Create(HWND parent, int x, int y, int width, int height, const MarkupLabelConfig& config,
                          UINT id) {
-    static const bool registered = [] {
-        WNDCLASSEXW wc{sizeof wc};
-        wc.lpfnWndProc = WindowProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.lpszClassName = kClassName;
-        return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    }();
+    static const bool registered = RegisterControlClass(kClassName, WindowProc);
     if (!registered) return nullptr;
     MarkupLabelConfig copy = config;
     return CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, x, y, width, height,
@@ -103,9 +96,7 @@ HWND MarkupLabel::Create(HWND parent, int x, int y, int width, int height, const
 }
 
 MarkupLabel* MarkupLabel::FromHandle(HWND hwnd) {
-    wchar_t name[64] = {};
-    if (!hwnd || !GetClassNameW(hwnd, name, 64) || lstrcmpiW(name, kClassName) != 0) return nullptr;
-    return reinterpret_cast<MarkupLabel*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    return static_cast<MarkupLabel*>(ControlFromHandle(hwnd, kClassName));
 }
 
 LRESULT CALLBACK MarkupLabel::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -53,15 +53,7 @@ const wchar_t* StyledButton::ClassName() {
 
 HWND StyledButton::Create(HWND parent, int x, int y, int width, int height, const StyledButtonConfig& config,
                           UINT id) {
-    static const bool registered = [] {
-        WNDCLASSEXW wc{sizeof wc};
-        wc.style = CS_HREDRAW | CS_VREDRAW;
-        wc.lpfnWndProc = WindowProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.lpszClassName = kClassName;
-        return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    }();
+    static const bool registered = RegisterControlClass(kClassName, WindowProc, CS_HREDRAW | CS_VREDRAW);
     if (!registered) return nullptr;
     StyledButtonConfig copy = config;
     return CreateWindowExW(0, kClassName, W(config.caption), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, x, y,
@@ -70,9 +62,7 @@ HWND StyledButton::Create(HWND parent, int x, int y, int width, int height, cons
 }
 
 StyledButton* StyledButton::FromHandle(HWND hwnd) {
-    wchar_t name[64] = {};
-    if (!hwnd || !GetClassNameW(hwnd, name, 64) || lstrcmpiW(name, kClassName) != 0) return nullptr;
-    return reinterpret_cast<StyledButton*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    return static_cast<StyledButton*>(ControlFromHandle(hwnd, kClassName));
 }
 
 StyledButton::StyledButton(HWND hwnd, const StyledButtonConfig& config) : hwnd_(hwnd), config_(config) {

@@ -43,14 +43,7 @@ LRESULT CALLBACK LineWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
 }
 
 void RegisterLineClass() {
-    static const bool registered = [] {
-        WNDCLASSEXW wc{sizeof wc};
-        wc.lpfnWndProc = LineWindowProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.lpszClassName = kLineClass;
-        return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    }();
+    static const bool registered = RegisterControlClass(kLineClass, LineWindowProc);
     (void)registered;
 }
 

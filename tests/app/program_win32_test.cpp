@@ -19,6 +19,7 @@
 #include "config/config_win32.h"
 #include "translate/translation.h"
 #include "translate/translation_win32.h"
+#include "program_driver_win32.h"
 #include "window_search_win32.h"
 #include "tuning/network_win32.h"
 #include "tuning/registry_path.h"
@@ -32,65 +33,7 @@ std::string U8(const std::u16string& s) {
     return Utf16ToUtf8(s);
 }
 
-std::wstring ProgramPath() {
-    const char* unixPath = std::getenv("TARNELL_PROGRAM");
-    REQUIRE(unixPath);
-    std::wstring path = L"Z:";
-    for (const char* p = unixPath; *p; ++p) path += (*p == '/') ? L'\\' : wchar_t(*p);
-    return path;
-}
-
-struct Program {
-    PROCESS_INFORMATION pi{};
-    HWND form = nullptr;
-
-    Program() {
-        std::wstring path = ProgramPath();
-        STARTUPINFOW si{};
-        si.cb = sizeof(si);
-        std::wstring commandLine = L"\"" + path + L"\"";
-        REQUIRE(CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &si, &pi));
-    }
-    ~Program() {
-        if (pi.hProcess) {
-            if (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT) {
-                if (form) PostMessageW(form, WM_CLOSE, 0, 0);
-                if (WaitForSingleObject(pi.hProcess, 10000) == WAIT_TIMEOUT) TerminateProcess(pi.hProcess, 1);
-            }
-            CloseHandle(pi.hProcess);
-            CloseHandle(pi.hThread);
-        }
-    }
-
-    // Waits until the program shows its main window.
-    HWND WaitForWindow(DWORD timeoutMs = 60000) {
-        const DWORD end = GetTickCount() + timeoutMs;
-        while (GetTickCount() < end && !form) {
-            form = outside::FindForm(pi.dwProcessId);
-            if (!form) {
-                if (WaitForSingleObject(pi.hProcess, 100) != WAIT_TIMEOUT) break;
-            }
-        }
-        if (form) {
-            // The window is shown once the start-up sequence has run.
-            while (GetTickCount() < end && !IsWindowVisible(form)) Sleep(50);
-            Sleep(300);
-        }
-        return form;
-    }
-
-    bool WaitForExit(DWORD timeoutMs, DWORD* code = nullptr) {
-        if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) return false;
-        if (code) GetExitCodeProcess(pi.hProcess, code);
-        return true;
-    }
-
-    HWND Control(const char16_t* name) const {
-        REQUIRE(FindControlDesc(name));
-        return outside::FindControl(form, name);
-    }
-};
+using e2e::Program;
 
 int CountForms() {
     int count = 0;
