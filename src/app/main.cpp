@@ -8,6 +8,7 @@
 #include <exception>
 #include <memory>
 
+#include "app/command_line_win32.h"
 #include "app/error_box_win32.h"
 #include "app/frm_tarnell.h"
 #include "app/single_instance_win32.h"
@@ -51,6 +52,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     StartUpStep(&RegisterVorbeckButtonStyles);
     SetUnhandledErrorHandler(&ShowUnhandledError);
     SetUiTaskErrorHandler(&ShowUnhandledError);
+
+    // With arguments the program runs a command instead of the window; it takes the guard itself.
+    if (const auto arguments = ProcessArguments(); !arguments.empty()) return RunCommandLine(arguments);
 
     if (!AcquireSingleInstance()) return 0;
 

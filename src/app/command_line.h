@@ -1,0 +1,60 @@
+// The program's command line: revert or apply the tweak set, or tell the recorded status, without a
+// window. Portable rules over the run control's interfaces; command_line_win32.h wires them to the
+// system and to the process entry.
+//
+//   tarnell.exe             the window (no arguments)
+//   tarnell.exe --revert    what the run switch's Stop does, then wait for the internet (bounded)
+//   tarnell.exe --apply     what the run switch's Start does with the recorded option switches
+//   tarnell.exe --status    exit 0 when the recorded status is idle, 1 when running
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "app/run_control.h"
+
+namespace tarnell {
+
+enum class TCommand { Window, Revert, Apply, Status, Invalid };
+
+// Exit codes. The program runs in the GUI subsystem: nothing is printed, the code is the only answer.
+enum TExitCode : int {
+    kExitDone = 0,              // done; for --status: the recorded status is idle
+    kExitStatusRunning = 1,     // --status only: the recorded status is running
+    kExitBadArguments = 2,      // unknown or extra arguments; nothing was changed
+    kExitNoAdapter = 3,         // no active adapter; nothing was changed
+    kExitNoConnectivity = 4,    // the values were written, but the internet did not answer in time
+    kExitAnotherInstance = 5,   // another instance (the window or a command) is running; nothing changed
+};
+
+// The arguments after the program's name. No arguments: the window. Exactly one known option, written
+// as listed above: that command. Anything else is Invalid.
+TCommand ParseCommandLine(const std::vector<std::u16string>& arguments);
+
+// How long a command waits for the internet after cycling the connection, unless told otherwise.
+inline constexpr std::chrono::milliseconds kCommandWaitLimit{60000};
+
+// The wait after a command's cycle, measured against a deadline rather than a count of probes, since a
+// probe that gets no answer takes its own time-outs on top of the pause.
+class CommandWaitEnvironment {
+  public:
+    virtual ~CommandWaitEnvironment() = default;
+    virtual bool CheckConnectivity() = 0;
+    virtual std::chrono::milliseconds Elapsed() = 0;  // since the wait began
+    virtual void Pause(std::chrono::milliseconds duration) = 0;
+};
+
+// Probes until one answers (true) or `limit` has passed (false). Failed probes are kProbeInterval apart;
+// the last pause is cut short at the deadline and one last probe follows it.
+bool CommandConnectivityWait(CommandWaitEnvironment& env, std::chrono::milliseconds limit);
+
+// Runs a command other than Window and answers its exit code. The single-instance guard is the
+// caller's: this is reached only once the guard is held. The status is recorded right after the tweak
+// values are written, before the connection is cycled and the wait begins, as the window does.
+// A settings value that cannot be read (wrong type) counts as missing here: a command has no one to
+// show an error to, and must never stop an uninstaller.
+int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAdapterServices& services,
+               CommandWaitEnvironment& wait, std::chrono::milliseconds waitLimit = kCommandWaitLimit);
+
+}  // namespace tarnell

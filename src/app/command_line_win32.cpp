@@ -1,0 +1,80 @@
+#include "app/command_line_win32.h"
+
+#include <windows.h>
+
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <chrono>
+#include <thread>
+
+#include "app/command_line.h"
+#include "app/run_control_win32.h"
+#include "app/single_instance_win32.h"
+#include "base/wide.h"
+#include "tuning/registry_writer_win32.h"
+
+#ifndef TARNELL_COMMAND_WAIT_MS
+#define TARNELL_COMMAND_WAIT_MS 60000
+#endif
+
+namespace tarnell {
+
+namespace {
+
+class SystemCommandWait final : public CommandWaitEnvironment {
+  public:
+    // The clock starts with the first probe, once the connection has been cycled.
+    bool CheckConnectivity() override {
+        if (!started_) {
+            start_ = std::chrono::steady_clock::now();
+            started_ = true;
+        }
+        return services_.CheckConnectivity();
+    }
+    std::chrono::milliseconds Elapsed() override {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                     start_);
+    }
+    void Pause(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
+
+  private:
+    TSystemAdapterServices services_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    bool started_ = false;
+};
+
+}  // namespace
+
+std::vector<std::u16string> ProcessArguments() {
+    std::vector<std::u16string> arguments;
+    int count = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!argv) return arguments;
+    for (int i = 1; i < count; ++i) arguments.push_back(FromWide(argv[i]));
+    LocalFree(argv);
+    return arguments;
+}
+
+int RunCommandLine(const std::vector<std::u16string>& arguments) {
+    const TCommand command = ParseCommandLine(arguments);
+    if (command == TCommand::Invalid || command == TCommand::Window) return kExitBadArguments;
+    if (!AcquireSingleInstance()) return kExitAnotherInstance;
+
+    // Connection cycling goes through COM on this thread; discovery initialises COM for itself.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    int code = kExitBadArguments;
+    {
+        SystemRegistryWriter registry;
+        TCatalogueRunTweaks tweaks(registry);
+        TConfigRunSettings settings;
+        TSystemAdapterServices services;
+        SystemCommandWait wait;
+        code = RunCommand(command, settings, tweaks, services, wait,
+                          std::chrono::milliseconds(TARNELL_COMMAND_WAIT_MS));
+    }
+    if (SUCCEEDED(com)) CoUninitialize();
+    return code;
+}
+
+}  // namespace tarnell
