@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev      # sanitizer lane and fuzzers
   librsvg2-bin                  # the logo is drawn as SVG and rasterised at build time
   locales                       # locale sources: the Wine locale tests compile ko_KR, ja_JP... into the build tree
+  wixl msitools osslsigncode zip unzip openssl   # the release packages, their signing and their tests
 )
 
 missing=()

@@ -5,9 +5,10 @@
 #   winget/                              the winget manifests, filled for that installer
 # <version> is the CMake project version (TARNELL_VERSION), the same as the program's version resource.
 #
-#   scripts/package.sh [--dist DIR] [--build DIR] [-- CMAKE_ARGS...]
+#   scripts/package.sh [--dist DIR] [--build DIR] [--keep-build] [-- CMAKE_ARGS...]
 #
-# The build folder is made afresh each time, so nothing of an earlier build ends up in a package.
+# The build folder (build/package) is made afresh each time, so nothing of an earlier build ends up in a
+# package; --keep-build builds on in it instead (the tests make two versions one after the other).
 # Signing: with TARNELL_SIGN_CERT and TARNELL_SIGN_KEY (PEM files; TARNELL_SIGN_KEY_PASSWORD when the
 # key is encrypted, TARNELL_SIGN_TIMESTAMP_URL for a time-stamp server) tarnell.exe and the MSI are
 # signed with osslsigncode. TARNELL_DOWNLOAD_URL is where the MSI will be published (the winget
@@ -19,18 +20,20 @@ root=$(pwd)
 dist=$root/dist
 build=$root/build/package
 cmake_args=()
+keep=
 while [ $# -gt 0 ]; do
   case $1 in
     --dist) dist=$(realpath -m "$2"); shift 2 ;;
     --build) build=$(realpath -m "$2"); shift 2 ;;
+    --keep-build) keep=1; shift ;;
     --) shift; cmake_args=("$@"); break ;;
-    *) echo "usage: $0 [--dist DIR] [--build DIR] [-- CMAKE_ARGS...]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--dist DIR] [--build DIR] [--keep-build] [-- CMAKE_ARGS...]" >&2; exit 2 ;;
   esac
 done
 
 [ -n "${TARNELL_SKIP_BOOTSTRAP:-}" ] || scripts/bootstrap.sh
 
-rm -rf "$build"
+[ -n "$keep" ] || rm -rf "$build"
 cmake --preset windows -B "$build" "${cmake_args[@]}" >/dev/null
 cmake --build "$build" --target tarnell -j2 >/dev/null
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
@@ -43,6 +46,8 @@ mkdir -p "$dist"
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 cp "$build/tarnell.exe" "$stage/tarnell.exe"
+cp "$build/generated/resources/tarnell.ico" "$stage/tarnell.ico"
+cp packaging/wix/tarnell.wxs "$stage/tarnell.wxs"
 
 sign() {  # sign IN: signs the file in place
   [ -n "${TARNELL_SIGN_CERT:-}" ] && [ -n "${TARNELL_SIGN_KEY:-}" ] || return 0
@@ -56,22 +61,22 @@ sign() {  # sign IN: signs the file in place
 sign "$stage/tarnell.exe"
 
 msi=$dist/Tarnell-$version-x64.msi
-wixl -a x64 -D Version="$msi_version" -D Exe="$stage/tarnell.exe" \
-  -D Icon="$build/generated/resources/tarnell.ico" -o "$msi" packaging/wix/tarnell.wxs 2>"$stage/wixl.log" || {
-  cat "$stage/wixl.log" >&2; exit 1; }
+# wixl looks up source files relative to the folder it runs in.
+(cd "$stage" && wixl -a x64 -D Version="$msi_version" -D Exe=tarnell.exe -D Icon=tarnell.ico -o "$msi" \
+  tarnell.wxs 2>wixl.log) || { cat "$stage/wixl.log" >&2; exit 1; }
 sign "$msi"
 
 cp README.md "$stage/README.md"
 (cd "$stage" && zip -q -X "$dist/Tarnell-$version-x64-portable.zip" tarnell.exe README.md)
 
 # The winget manifests for this installer.
-product_code=$(msiinfo export "$msi" Property | awk -F'\t' '$1 == "ProductCode" { print $2 }')
-upgrade_code=$(msiinfo export "$msi" Property | awk -F'\t' '$1 == "UpgradeCode" { print $2 }')
+product_code=$(msiinfo export "$msi" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" { print $2 }')
+upgrade_code=$(msiinfo export "$msi" Property | tr -d '\r' | awk -F'\t' '$1 == "UpgradeCode" { print $2 }')
 sha256=$(sha256sum "$msi" | cut -d' ' -f1 | tr a-f A-F)
 url=${TARNELL_DOWNLOAD_URL:-https://downloads.tarnell.example/releases/$version/Tarnell-$version-x64.msi}
 mkdir -p "$dist/winget"
 for template in packaging/winget/*.yaml; do
-  sed -e "s|@VERSION@|$version|g" -e "s|@MSI_VERSION@|$msi_version|g" -e "s|@URL@|$url|g" \
+  sed -e "/^# /d" -e "s|@VERSION@|$version|g" -e "s|@MSI_VERSION@|$msi_version|g" -e "s|@URL@|$url|g" \
       -e "s|@SHA256@|$sha256|g" -e "s|@PRODUCT_CODE@|$product_code|g" -e "s|@UPGRADE_CODE@|$upgrade_code|g" \
       "$template" >"$dist/winget/$(basename "$template")"
 done

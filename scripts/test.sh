@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test: the native core, the Windows build under Wine, the
 # program end to end under Wine, the core under AddressSanitizer and UndefinedBehaviorSanitizer,
-# then each fuzzer for a bounded time.
+# the release packages (installed, upgraded and removed under Wine), then each fuzzer for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
@@ -13,6 +13,11 @@ for preset in native windows e2e sanitize; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+# The release: the packages as a user gets them, then both versions' installers under Wine.
+echo "== package"
+TARNELL_SKIP_BOOTSTRAP=1 scripts/package.sh
+tests/package/package_test.sh
 
 if [ -f tests/fuzz/CMakeLists.txt ]; then
   echo "== fuzz"
