@@ -192,14 +192,17 @@ check "settings untouched by the upgrade" "$settings_before" "$(settings)"
 
 # --- removal --------------------------------------------------------------------------------------
 # Each row: name | setup (on: tweak set on, status 1; off: tweak set on, status 0) | network (own: the
-# prefix's usual one; none: no adapter) | tweaks after | status after
+# prefix's usual one; none: no adapter) | revert action runs (from the installer's log) | tweaks after |
+# settings after
 removal_rows=(
-  "remove while running|on|own|$reverted|status=0x0 tcpnodelay=0x0"
-  "remove while running, revert fails (no adapter)|on|none|$applied|status=0x1 tcpnodelay=0x0"
-  "remove while idle: no revert runs|off|own|$applied|status=0x0 tcpnodelay=0x0"
+  "remove while running|on|own|yes|$reverted|status=0x0 tcpnodelay=0x0"
+  "remove while running, revert fails (no adapter)|on|none|yes|$applied|status=0x1 tcpnodelay=0x0"
+  "remove while idle: no revert runs|off|own|no|$applied|status=0x0 tcpnodelay=0x0"
 )
 for row in "${removal_rows[@]}"; do
-  IFS='|' read -r name setup network want_tweaks want_settings <<<"$row"
+  IFS='|' read -r name setup network want_ran want_tweaks want_settings <<<"$row"
+  log=$work/remove.log
+  rm -f "$log"
   echo "== $name"
   [ -f "$installed" ] || { msiexec /i "Z:${msi2//\//\\}" /qn || fail "reinstall for '$name'"; }
   switch_on
@@ -207,14 +210,15 @@ for row in "${removal_rows[@]}"; do
   if [ "$network" = none ]; then
     # The adapter list comes from the prefix's device service: restart the prefix's Wine without a network.
     "$WINESERVER" -k; "$WINESERVER" -w
-    unshare -n bash -c '"$0" msiexec.exe /x "$1" /qn </dev/null 2>/dev/null; code=$?; "$2" -w; exit $code' \
-      "$WINE" "Z:${msi2//\//\\}" "$WINESERVER"; code=$?
+    unshare -n bash -c '"$0" msiexec.exe /x "$1" /qn /l*v "$3" </dev/null 2>/dev/null; code=$?; "$2" -w; exit $code' \
+      "$WINE" "Z:${msi2//\//\\}" "$WINESERVER" "Z:${log//\//\\}"; code=$?
     # The same program in that namespace: no adapter, exit 3, nothing changed.
     "$WINESERVER" -p >/dev/null 2>&1 </dev/null
   else
-    msiexec /x "Z:${msi2//\//\\}" /qn; code=$?
+    msiexec /x "Z:${msi2//\//\\}" /qn /l*v "Z:${log//\//\\}"; code=$?
   fi
   check "msiexec /x exit code" 0 "$code"
+  check "revert action ran" "$want_ran" "$(grep -aq 'Action start [0-9:]*: RevertTweakSet' "$log" && echo yes || echo no)"
   check "program file gone" no "$([ -e "$installed" ] && echo yes || echo no)"
   check "Program Files\\Tarnell gone" no "$([ -e "$(dirname "$installed")" ] && echo yes || echo no)"
   check "shortcut gone" "" "$(shortcut)"
