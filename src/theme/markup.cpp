@@ -232,56 +232,70 @@ class Flattener {
   public:
     Flattener(const MarkupDocument& doc, TextMeasurer& measurer) : doc_(doc), measurer_(measurer) {}
 
+    // Walks the tree in order with an explicit stack of open blocks rather than by recursion, so the
+    // nesting depth is bounded by the text's length, not by the thread's stack.
     std::vector<Item> Flatten(FormatState state) {
-        Walk(0, state);
+        struct OpenBlock {
+            int index;
+            size_t nextChild;
+            FormatState saved;  // restored when the block ends: nesting acts as a stack
+        };
+        std::vector<OpenBlock> open;
+        open.push_back({0, 0, state});
+        while (!open.empty()) {
+            const MarkupToken& block = doc_.tokens[open.back().index];
+            if (open.back().nextChild == block.children.size()) {
+                state = std::move(open.back().saved);
+                open.pop_back();
+                continue;
+            }
+            const int child = block.children[open.back().nextChild++];
+            const MarkupToken& token = doc_.tokens[child];
+            if (token.kind == MarkupToken::Kind::Block) {
+                open.push_back({child, 0, state});
+                Apply(token, state);
+            } else {
+                Leaf(token, state);
+            }
+        }
         return std::move(items_);
     }
 
   private:
-    void Walk(int index, FormatState& state) {
-        const MarkupToken& token = doc_.tokens[index];
-        switch (token.kind) {
-            case MarkupToken::Kind::Block: {
-                const FormatState saved = state;
-                switch (token.tag) {
-                    case MarkupTag::Bold:
-                        if (token.boldOff)
-                            state.font.style &= TFontStyles(~fsBold);
-                        else
-                            state.font.style |= fsBold;
-                        break;
-                    case MarkupTag::Center:
-                        state.horz = THorzAlign::haCenter;
-                        break;
-                    case MarkupTag::FontColor:
-                        state.font.color = token.color;
-                        break;
-                    default:
-                        break;
-                }
-                for (int child : token.children) Walk(child, state);
-                state = saved;
+    static void Apply(const MarkupToken& block, FormatState& state) {
+        switch (block.tag) {
+            case MarkupTag::Bold:
+                if (block.boldOff)
+                    state.font.style &= TFontStyles(~fsBold);
+                else
+                    state.font.style |= fsBold;
                 break;
+            case MarkupTag::Center:
+                state.horz = THorzAlign::haCenter;
+                break;
+            case MarkupTag::FontColor:
+                state.font.color = block.color;
+                break;
+            default:
+                break;
+        }
+    }
+
+    void Leaf(const MarkupToken& token, const FormatState& state) {
+        if (token.kind == MarkupToken::Kind::Word) {
+            if (pendingSpace_) {
+                pendingSpace_ = false;
+                AddRun(u" ", true, state);
             }
-            case MarkupToken::Kind::Word:
-                if (pendingSpace_) {
-                    pendingSpace_ = false;
-                    AddRun(u" ", true, state);
-                }
-                AddRun(token.word, token.breakable, state);
-                break;
-            case MarkupToken::Kind::Break:
-                if (token.hard) {
-                    Item item;
-                    item.isBreak = true;
-                    item.emptyLineHeight = measurer_.Measure(u" ", state.font).height;
-                    items_.push_back(std::move(item));
-                    pendingSpace_ = false;
-                } else {
-                    pendingSpace_ =
-                        !items_.empty() && !items_.back().isBreak && items_.back().run.text != u" ";
-                }
-                break;
+            AddRun(token.word, token.breakable, state);
+        } else if (token.hard) {
+            Item item;
+            item.isBreak = true;
+            item.emptyLineHeight = measurer_.Measure(u" ", state.font).height;
+            items_.push_back(std::move(item));
+            pendingSpace_ = false;
+        } else {
+            pendingSpace_ = !items_.empty() && !items_.back().isBreak && items_.back().run.text != u" ";
         }
     }
 

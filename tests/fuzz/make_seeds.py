@@ -40,6 +40,10 @@ for i, t in enumerate(taglines[:9]):
 write("fuzz_markup", "tags", bytes([100, 40, 2, 2, 1, 4, 12]) +
       b'<C><FC=red>red</FC> and <B>bold <B=off>not</B></B></C><BR>x <FC=$00DD843D>accent</FC> <Z> <B')
 
+# Nesting deep enough to exhaust the fuzzer's small layout stack if the layout recursed per level, inside
+# libFuzzer's default input size (4096 bytes).
+write("fuzz_markup", "deep_nesting", bytes([120, 66, 0, 0, 1, 13, 13]) + b"<B>" * 1200 + b"x" + b"</B>" * 100)
+
 write("fuzz_translation", "table_ja", piece(b"ja") + piece("알수없음".encode()) + table)
 write("fuzz_translation", "table_none", piece(b"") + piece(b"UNKNOWN") + table)
 write("fuzz_translation", "lone_cr", piece(b"fr") + piece(b"b") + b"ko=a\ren=b\r\rfr=c=d\nit")

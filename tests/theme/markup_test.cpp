@@ -171,6 +171,42 @@ TEST_CASE("blocks left open are reported innermost first and each adds a marker 
     for (const auto& run : layout.lines[0].runs) CHECK((run.font.style & fsBold) != 0);
 }
 
+TEST_CASE("deep nesting lays out without exhausting the stack") {
+    // 60,000 levels: deeper than the default stacks (1 to 8 MB) allow a walk that recurses per level.
+    constexpr size_t kDepth = 60000;
+    auto repeat = [](std::u16string_view piece, size_t n) {
+        std::u16string s;
+        s.reserve(piece.size() * n);
+        for (size_t i = 0; i < n; ++i) s += piece;
+        return s;
+    };
+    struct Case {
+        const char* what;
+        std::u16string text;
+        size_t errors;  // all "Missing closing tag <b>", at the end of the text
+        bool bold;
+    };
+    const Case cases[] = {
+        {"closed", repeat(u"<B>", kDepth) + u"x" + repeat(u"</B>", kDepth), 0, true},
+        {"left open, off at the bottom", repeat(u"<B>", kDepth) + u"<B:off>x", kDepth + 1, false},
+    };
+    for (const Case& c : cases) {
+        INFO(c.what);
+        const MarkupLayout layout = Lay(c.text, Label(500, 33));
+        REQUIRE(layout.errors.size() == c.errors);
+        for (const auto& error : layout.errors) {
+            if (error != MarkupError{c.text.size(), u"Missing closing tag <b>"}) {
+                CHECK(error == MarkupError{c.text.size(), u"Missing closing tag <b>"});
+                break;
+            }
+        }
+        REQUIRE_FALSE(layout.lines.empty());
+        const MarkupRun& x = layout.lines[0].runs.front();
+        CHECK(x.text == u"x");
+        CHECK(((x.font.style & fsBold) != 0) == c.bold);
+    }
+}
+
 TEST_CASE("escaped angle brackets show a tag as text; a lone < is a marker and the rest stays plain") {
     const MarkupLayout escaped = Lay(u"&lt;B&gt;x&lt;/B&gt; &amp;lt;");
     CHECK(escaped.errors.empty());
