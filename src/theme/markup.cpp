@@ -324,7 +324,9 @@ bool IsSpaceRun(const MarkupRun& run) {
 
 class LineBreaker {
   public:
-    explicit LineBreaker(int available) : available_(available) { lines_.emplace_back(); }
+    LineBreaker(int available, TextMeasurer& measurer) : available_(available), measurer_(measurer) {
+        lines_.emplace_back();
+    }
 
     void Run(const std::vector<Item>& items, int finalEmptyHeight) {
         std::vector<const MarkupRun*> group;
@@ -364,6 +366,9 @@ class LineBreaker {
                 line->runs.pop_back();
                 removedSpace = true;
             }
+            // A line whose only run was that space is left without runs: it is as high as a space in
+            // the font current where the line ended, the font of the group that wrapped.
+            if (line->runs.empty()) line->height = measurer_.Measure(u" ", group.front()->font).height;
             lines_.emplace_back();
             line = &lines_.back();
             if (group.size() == 1 && IsSpaceRun(*group.front()) && !removedSpace) return;
@@ -381,6 +386,7 @@ class LineBreaker {
     }
 
     int available_;
+    TextMeasurer& measurer_;
     std::vector<MarkupLine> lines_;
 };
 
@@ -460,7 +466,7 @@ MarkupLayout LayoutMarkup(std::u16string_view text, const MarkupFont& font, cons
 
     const int available = options.width - options.borderLeft - options.borderRight;
     const int availableHeight = options.height - options.borderTop - options.borderBottom;
-    LineBreaker breaker(options.wordWrap ? available : INT_MAX);
+    LineBreaker breaker(options.wordWrap ? available : INT_MAX, measurer);
     breaker.Run(items, measurer.Measure(u" ", font).height);
     layout.lines = breaker.Take();
 

@@ -268,6 +268,36 @@ TEST_CASE("a space that itself overflows is dropped; after two spaces the second
     CHECK(LineTexts(Lay(u"aaaa  bbbb", Label(40, 33))) == Texts{u"aaaa", u" bbbb"});
 }
 
+TEST_CASE("a line that wrapping leaves without runs is as high as a space") {
+    struct Case {
+        const char16_t* text;
+        int width;
+        Texts lines;
+        std::vector<int> heights;
+        int wordTop;  // in a 100-pixel label, centred: (100 - text height) / 2 + the lines above
+    };
+    const Case cases[] = {
+        {u" aaaaaaaaaa", 70, {u"", u"aaaaaaaaaa"}, {15, 15}, 35 + 15},
+        {u"a\n aaaaaaaaaa", 70, {u"a", u"", u"aaaaaaaaaa"}, {15, 15, 15}, 28 + 30},
+        // The current font is bold where the word that wrapped is: a bold space is 17 high.
+        {u"<B> aaaaaaaaaa</B>", 90, {u"", u"aaaaaaaaaa"}, {17, 17}, 33 + 17},
+        {u" <B>aaaaaaaaaa</B>", 90, {u"", u"aaaaaaaaaa"}, {17, 17}, 33 + 17},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(Utf16ToUtf8(c.text));
+        const MarkupLayout layout = Lay(c.text, Label(c.width, 100));
+        CHECK(LineTexts(layout) == c.lines);
+        std::vector<int> heights;
+        for (const auto& line : layout.lines) heights.push_back(line.height);
+        CHECK(heights == c.heights);
+        int sum = 0;
+        for (int h : c.heights) sum += h;
+        CHECK(layout.textHeight == sum);
+        // The word sits below the empty line, inside the vertically centred block.
+        CHECK(layout.lines.back().runs.front().y == c.wordTop);
+    }
+}
+
 TEST_CASE("glued runs wrap as one group; a group wider than the line overflows on its own line") {
     // ab + cd (bold) + ef = 14 + 18 + 14 = 46 pixels, kept together.
     const MarkupLayout glued = Lay(u"xx ab<B>cd</B>ef", Label(50, 33));
