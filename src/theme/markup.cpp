@@ -159,12 +159,12 @@ class Reader {
         const size_t colon = tagText.find(u':');
         const bool hasParam = colon != std::u16string_view::npos;
         if (hasParam) {
-            name = tagText.substr(0, colon);
+            // Only a tag with a parameter has its parts trimmed; "<B >" names no tag.
+            name = Trim(tagText.substr(0, colon));
             param = Trim(tagText.substr(colon + 1));
             if (param.empty()) return u"Blank parameter specified";
             if (closing) return u"Parameter not allowed in closing tag";
         }
-        name = Trim(name);
         if (name.empty()) return u"Blank tag";
         const TagDefinition* def = FindTag(AsciiUpperCase(name));
         if (!def) return u"Invalid tag";

@@ -14,7 +14,7 @@
 
 namespace {
 class FixedWidthMeasurer final : public tarnell::TextMeasurer {
-public:
+  public:
     tarnell::TextSize Measure(std::u16string_view text, const tarnell::MarkupFont& font) override {
         const int height = font.height < 0 ? -font.height : font.height;
         const int perChar = (font.style != 0) ? 8 : 7;

@@ -103,7 +103,8 @@ TEST_CASE("tag names in any letter case act alike") {
 }
 
 TEST_CASE("B with the parameter off removes bold inside a bold run") {
-    for (const char16_t* text : {u"<B>a <B:off>b</B> c</B>", u"<B>a <b: OFF >b</b> c</B>"}) {
+    for (const char16_t* text :
+         {u"<B>a <B:off>b</B> c</B>", u"<B>a <b: OFF >b</b> c</B>", u"<B>a < B :off>b</B> c</B>"}) {
         const MarkupLayout layout = Lay(text);
         CHECK(layout.errors.empty());
         REQUIRE(RunTexts(layout) == Texts{u"a", u" ", u"b", u" ", u"c"});
@@ -143,8 +144,14 @@ TEST_CASE("every malformed tag records its error and shows the marker in its pla
         {u"a<FC:clNone>b", 1, u"<fc:clnone> - Invalid parameter"},
         {u"a<C:x>b", 1, u"<c:x> - Parameter not allowed"},
         {u"a<Q>b", 1, u"<q> - Invalid tag"},
+        // Without a ":" the name is taken as written, blanks included.
+        {u"a<B >b", 1, u"<b > - Invalid tag"},
+        {u"a< C>b", 1, u"< c> - Invalid tag"},
+        {u"a</B >b", 1, u"</b > - Invalid tag"},
+        {u"a< >b", 1, u"< > - Invalid tag"},
         {u"a<>b", 1, u"<> - Blank tag"},
         {u"a<:x>b", 1, u"<:x> - Blank tag"},
+        {u"a< :x>b", 1, u"< :x> - Blank tag"},
         {u"a</B:x>b", 1, u"</b:x> - Parameter not allowed in closing tag"},
         {u"a</BR>b", 1, u"</br> - Single tag does not allow closing tag"},
         {u"a</B>b", 1, u"</b> - Not the current tag to close"},
