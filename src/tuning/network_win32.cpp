@@ -16,62 +16,14 @@
 #include "base/wide.h"
 #include "build_config.h"
 #include "tuning/com_win32.h"
+#include "tuning/netshell_win32.h"
 #include "tuning/wmi_win32.h"
 
 namespace tarnell {
 
 namespace {
 
-// The network-connections manager of netshell.dll, declared here as its vtable layout is fixed.
-struct NetConProperties {
-    GUID guidId;
-    LPWSTR pszwName;
-    LPWSTR pszwDeviceName;
-    int Status;
-    int MediaType;
-    DWORD dwCharacter;
-    CLSID clsidThisObject;
-    CLSID clsidUiObject;
-};
-
-struct NetConnection : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE Connect() = 0;
-    virtual HRESULT STDMETHODCALLTYPE Disconnect() = 0;
-    virtual HRESULT STDMETHODCALLTYPE Delete() = 0;
-    virtual HRESULT STDMETHODCALLTYPE Duplicate(LPCWSTR name, NetConnection** copy) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetProperties(NetConProperties** properties) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetUiObjectClassId(CLSID* clsid) = 0;
-    virtual HRESULT STDMETHODCALLTYPE Rename(LPCWSTR name) = 0;
-};
-
-struct EnumNetConnection : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE Next(ULONG count, NetConnection** items, ULONG* fetched) = 0;
-    virtual HRESULT STDMETHODCALLTYPE Skip(ULONG count) = 0;
-    virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
-    virtual HRESULT STDMETHODCALLTYPE Clone(EnumNetConnection** copy) = 0;
-};
-
-struct NetConnectionManager : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE EnumConnections(int flags, EnumNetConnection** items) = 0;
-};
-
-// {BA126AD1-2166-11D1-B1D0-00805FC1270E}
-const CLSID kConnectionManagerClass = {
-    0xBA126AD1, 0x2166, 0x11D1, {0xB1, 0xD0, 0x00, 0x80, 0x5F, 0xC1, 0x27, 0x0E}};
-// {C08956A2-1CD3-11D1-B1C5-00805FC1270E}
-const IID kConnectionManagerInterface = {
-    0xC08956A2, 0x1CD3, 0x11D1, {0xB1, 0xC5, 0x00, 0x80, 0x5F, 0xC1, 0x27, 0x0E}};
-constexpr int kEnumDefault = 0;  // NCME_DEFAULT
 constexpr DWORD kAnyContext = CLSCTX_ALL;
-
-using FreeNetconPropertiesFn = void(WINAPI*)(NetConProperties*);
-
-std::u16string GuidText(const GUID& guid) {
-    std::array<uint8_t, 16> bytes{};
-    static_assert(sizeof(GUID) == 16, "GUID layout");
-    std::memcpy(bytes.data(), &guid, sizeof guid);
-    return FormatGuid(bytes);
-}
 
 std::u16string AddressText(const SOCKET_ADDRESS& address) {
     wchar_t text[INET6_ADDRSTRLEN] = {};
@@ -173,22 +125,7 @@ bool EnableConnection(const std::u16string& guid, bool enable) {
                                 manager.put_void())) ||
         !manager)
         return false;
-    ComRef<EnumNetConnection> connections;
-    if (FAILED(manager->EnumConnections(kEnumDefault, connections.put())) || !connections) return false;
-
-    bool result = false;
-    for (;;) {
-        ComRef<NetConnection> connection;
-        ULONG fetched = 0;
-        if (connections->Next(1, connection.put(), &fetched) != S_OK || !connection) break;
-        NetConProperties* properties = nullptr;
-        if (connection->GetProperties(&properties) != S_OK || !properties) continue;
-        const bool match = GuidTextEquals(GuidText(properties->guidId), guid);
-        if (match) result = (enable ? connection->Connect() : connection->Disconnect()) == S_OK;
-        freeProperties(properties);
-        if (match) break;
-    }
-    return result;
+    return CycleConnection(*manager.get(), freeProperties, guid, enable);
 }
 
 bool CheckConnectivity() {
