@@ -32,20 +32,26 @@ std::optional<std::u16string> ChooseAddress(const AdapterConfiguration& configur
     return list.empty() ? std::u16string() : list.front();
 }
 
+std::optional<AdapterIdentity> QualifyAdapter(const AdapterRecord& adapter,
+                                              const ConfigurationQuery& configurations) {
+    if (!adapter.index || !adapter.identityRead) return std::nullopt;
+    if (adapter.name.empty() || adapter.guid.empty()) return std::nullopt;
+    std::u16string displayName = AdapterDisplayName(adapter);
+    if (IsExcludedAdapterName(displayName)) return std::nullopt;
+    const std::optional<std::vector<AdapterConfiguration>> found = configurations(adapter);
+    if (!found) return std::nullopt;
+    for (const AdapterConfiguration& configuration : *found) {
+        if (std::optional<std::u16string> ip = ChooseAddress(configuration)) {
+            return AdapterIdentity{std::move(displayName), adapter.guid, std::move(*ip)};
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<AdapterIdentity> SelectActiveAdapter(const std::vector<AdapterRecord>& adapters,
                                                    const ConfigurationQuery& configurations) {
     for (const AdapterRecord& adapter : adapters) {
-        if (!adapter.index || !adapter.identityRead) continue;
-        if (adapter.name.empty() || adapter.guid.empty()) continue;
-        std::u16string displayName = AdapterDisplayName(adapter);
-        if (IsExcludedAdapterName(displayName)) continue;
-        const std::optional<std::vector<AdapterConfiguration>> found = configurations(adapter);
-        if (!found) continue;
-        for (const AdapterConfiguration& configuration : *found) {
-            if (std::optional<std::u16string> ip = ChooseAddress(configuration)) {
-                return AdapterIdentity{std::move(displayName), adapter.guid, std::move(*ip)};
-            }
-        }
+        if (auto found = QualifyAdapter(adapter, configurations)) return found;
     }
     return std::nullopt;
 }
@@ -64,8 +70,10 @@ std::optional<AdapterIdentity> SelectActiveAdapter(const std::vector<AdapterEntr
 std::vector<AdapterEntry> AdaptersFromIpHelper(const std::vector<IpHelperAdapter>& adapters) {
     std::vector<AdapterEntry> entries;
     for (const IpHelperAdapter& a : adapters) {
-        const bool physical = a.interfaceType == kIfTypeEthernet || a.interfaceType == kIfTypeWifi;
-        if (!physical || !a.operationalUp) continue;
+        const bool physicalType = a.interfaceType == kIfTypeEthernet || a.interfaceType == kIfTypeWifi;
+        // VPN clients and virtual switches present themselves as Ethernet too; only the hardware flag
+        // tells them apart (the exclusion words then still apply to the display name).
+        if (!physicalType || !a.hardwareInterface || !a.operationalUp) continue;
         AdapterEntry entry;
         entry.adapter.index = std::u16string(FromAscii(std::to_string(a.interfaceIndex)));
         entry.adapter.connectionId = a.friendlyName;
@@ -78,6 +86,21 @@ std::vector<AdapterEntry> AdaptersFromIpHelper(const std::vector<IpHelperAdapter
         entries.push_back(std::move(entry));
     }
     return entries;
+}
+
+Discovery DiscoverActiveAdapter(AdapterSystem& system) {
+    Discovery result;
+    const ConfigurationQuery configurations = [&system](const AdapterRecord& adapter) {
+        return system.WmiConfigurations(adapter);
+    };
+    const bool answered = system.WalkWmiAdapters([&](const AdapterRecord& adapter) {
+        result.adapter = QualifyAdapter(adapter, configurations);
+        return !result.adapter;  // stop at the first adapter that qualifies
+    });
+    if (answered) return result;
+    result.source = AdapterSource::IpHelper;
+    result.adapter = SelectActiveAdapter(AdaptersFromIpHelper(system.IpHelperAdapters()));
+    return result;
 }
 
 std::u16string FormatGuid(const std::array<uint8_t, 16>& b) {

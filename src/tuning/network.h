@@ -57,6 +57,11 @@ std::optional<std::u16string> ChooseAddress(const AdapterConfiguration& configur
 std::optional<AdapterIdentity> SelectActiveAdapter(const std::vector<AdapterRecord>& adapters,
                                                    const ConfigurationQuery& configurations);
 
+// One adapter record, checked as discovery checks each adapter the query yields: the adapter's identity
+// if it qualifies (see SelectActiveAdapter), else nullopt.
+std::optional<AdapterIdentity> QualifyAdapter(const AdapterRecord& adapter,
+                                              const ConfigurationQuery& configurations);
+
 // Adapter records with their configurations already known (the IP Helper source).
 struct AdapterEntry {
     AdapterRecord adapter;
@@ -73,14 +78,40 @@ struct IpHelperAdapter {
     std::u16string description;                    // the adapter's name
     std::u16string adapterName;                    // braced interface GUID
     std::vector<std::u16string> unicastAddresses;  // in the order the system gives them
+    bool hardwareInterface = false;                // backed by a device, not a VPN, tunnel or virtual switch
 };
 
 inline constexpr uint32_t kIfTypeEthernet = 6;
 inline constexpr uint32_t kIfTypeWifi = 71;
 
-// Keeps the physical (Ethernet, Wi-Fi) adapters that are up, as the adapter query would list them;
-// a configuration is IP-enabled when the adapter has unicast addresses.
+// Keeps the physical adapters that are up, as the adapter query would list them: hardware interfaces
+// of the Ethernet or Wi-Fi type. A configuration is IP-enabled when the adapter has unicast addresses.
 std::vector<AdapterEntry> AdaptersFromIpHelper(const std::vector<IpHelperAdapter>& adapters);
+
+// What discovery asks of the system: the WMI adapter query, walked one adapter at a time, with the
+// configuration query for each; the IP Helper API's adapter list stands in when WMI fails.
+class AdapterSystem {
+  public:
+    virtual ~AdapterSystem() = default;
+    // Runs the adapter query and hands each adapter to `visit` as the query yields it, until `visit`
+    // answers false or the query's walk ends (also when it ends in an error after some adapters).
+    // False when WMI failed before yielding any adapter: no locator, no connection, a query refused.
+    virtual bool WalkWmiAdapters(const std::function<bool(const AdapterRecord&)>& visit) = 0;
+    virtual std::optional<std::vector<AdapterConfiguration>> WmiConfigurations(
+        const AdapterRecord& adapter) = 0;
+    virtual std::vector<IpHelperAdapter> IpHelperAdapters() = 0;
+};
+
+enum class AdapterSource { Wmi, IpHelper };
+
+struct Discovery {
+    AdapterSource source = AdapterSource::Wmi;
+    std::optional<AdapterIdentity> adapter;
+};
+
+// The first qualifying adapter of the WMI adapter query, checked as each adapter arrives and stopping at
+// the first that qualifies; only when WMI fails, the first qualifying adapter of the IP Helper list.
+Discovery DiscoverActiveAdapter(AdapterSystem& system);
 
 // A GUID as 16 bytes in its in-memory layout (Data1, Data2, Data3 little-endian, then Data4), formatted
 // braced with upper-case hexadecimal digits: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
+#include <netioapi.h>
 #include <winhttp.h>
 // clang-format on
 
@@ -71,6 +72,11 @@ std::vector<IpHelperAdapter> ReadIpHelperAdapters() {
         adapter.friendlyName = FromWide(a->FriendlyName);
         adapter.description = FromWide(a->Description);
         adapter.adapterName = a->AdapterName ? FromAscii(a->AdapterName) : std::u16string();
+        // Whether a device backs the interface: VPN clients and virtual switches report Ethernet too.
+        MIB_IF_ROW2 row{};
+        row.InterfaceLuid = a->Luid;
+        adapter.hardwareInterface =
+            GetIfEntry2(&row) == NO_ERROR && row.InterfaceAndOperStatusFlags.HardwareInterface != FALSE;
         for (auto* u = a->FirstUnicastAddress; u; u = u->Next) {
             std::u16string text = AddressText(u->Address);
             if (!text.empty()) adapter.unicastAddresses.push_back(std::move(text));
@@ -80,24 +86,29 @@ std::vector<IpHelperAdapter> ReadIpHelperAdapters() {
     return adapters;
 }
 
+bool SystemAdapters::WalkWmiAdapters(const std::function<bool(const AdapterRecord&)>& visit) {
+    return connected_ && wmi_.WalkAdapters(visit);
+}
+
+std::optional<std::vector<AdapterConfiguration>> SystemAdapters::WmiConfigurations(
+    const AdapterRecord& adapter) {
+    return wmi_.QueryConfigurations(*adapter.index);
+}
+
+std::vector<IpHelperAdapter> SystemAdapters::IpHelperAdapters() {
+    return ReadIpHelperAdapters();
+}
+
 bool GetActiveAdapter(std::u16string& name, std::u16string& guid, std::u16string& ip) {
     name.clear();
     guid.clear();
     ip.clear();
     ComApartment com;  // declared first: every COM object below is released before it ends
     try {
-        std::optional<AdapterIdentity> found;
         WmiSession wmi;
-        std::optional<std::vector<AdapterRecord>> adapters;
-        if (wmi.Connect()) adapters = wmi.QueryAdapters();
-        if (adapters) {
-            found = SelectActiveAdapter(*adapters, [&wmi](const AdapterRecord& adapter) {
-                return wmi.QueryConfigurations(*adapter.index);
-            });
-        } else {
-            // WMI cannot list adapters here; the IP Helper API stands in for it.
-            found = SelectActiveAdapter(AdaptersFromIpHelper(ReadIpHelperAdapters()));
-        }
+        const bool connected = wmi.Connect();
+        SystemAdapters system(wmi, connected);
+        std::optional<AdapterIdentity> found = DiscoverActiveAdapter(system).adapter;
         if (!found) return false;
         name = std::move(found->name);
         guid = std::move(found->guid);

@@ -27,4 +27,20 @@ bool CheckConnectivity(const std::u16string& url);
 // The machine's adapters as the IP Helper API reports them (empty when it fails).
 std::vector<IpHelperAdapter> ReadIpHelperAdapters();
 
+class WmiSession;
+
+// Discovery's view of this machine: the adapter and configuration queries through `wmi` (not connected
+// stands for a WMI that failed), the IP Helper API for the stand-in.
+class SystemAdapters final : public AdapterSystem {
+  public:
+    SystemAdapters(WmiSession& wmi, bool connected) : wmi_(wmi), connected_(connected) {}
+    bool WalkWmiAdapters(const std::function<bool(const AdapterRecord&)>& visit) override;
+    std::optional<std::vector<AdapterConfiguration>> WmiConfigurations(const AdapterRecord& adapter) override;
+    std::vector<IpHelperAdapter> IpHelperAdapters() override;
+
+  private:
+    WmiSession& wmi_;
+    bool connected_;
+};
+
 }  // namespace tarnell

@@ -116,12 +116,12 @@ bool WmiSession::Connect() {
     return true;
 }
 
-std::optional<std::vector<ComRef<IDispatch>>> WmiSession::Query(const std::u16string& wql) {
-    if (!services_) return std::nullopt;
+bool WmiSession::Walk(const std::u16string& wql, const std::function<bool(IDispatch*)>& visit) {
+    if (!services_) return false;
     ScopedVariant text(W(wql)), set;
     if (FAILED(InvokeByName(services_.get(), L"ExecQuery", DISPATCH_METHOD, {text.get()}, set.get())))
-        return std::nullopt;
-    if ((*set).vt != VT_DISPATCH || !(*set).pdispVal) return std::nullopt;
+        return false;
+    if ((*set).vt != VT_DISPATCH || !(*set).pdispVal) return false;
 
     // The collection is walked through its _NewEnum enumerator, one item at a time.
     DISPPARAMS none{nullptr, nullptr, 0, 0};
@@ -129,51 +129,54 @@ std::optional<std::vector<ComRef<IDispatch>>> WmiSession::Query(const std::u16st
     if (FAILED((*set).pdispVal->Invoke(DISPID_NEWENUM, IID_NULL, LOCALE_USER_DEFAULT,
                                        DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, enumVariant.get(),
                                        nullptr, nullptr)))
-        return std::nullopt;
+        return false;
     const VARIANT& ev = *enumVariant;
     IUnknown* unknown = ev.vt == VT_UNKNOWN ? ev.punkVal : ev.vt == VT_DISPATCH ? ev.pdispVal : nullptr;
-    if (!unknown) return std::nullopt;
+    if (!unknown) return false;
     ComRef<IEnumVARIANT> items;
-    if (FAILED(unknown->QueryInterface(IID_IEnumVARIANT, items.put_void()))) return std::nullopt;
+    if (FAILED(unknown->QueryInterface(IID_IEnumVARIANT, items.put_void()))) return false;
 
-    std::vector<ComRef<IDispatch>> objects;
-    for (;;) {
+    // A query WMI refuses (an unknown class or property) may only fail at its first step.
+    for (bool first = true;; first = false) {
         ScopedVariant item;
         ULONG fetched = 0;
         const HRESULT hr = items->Next(1, item.get(), &fetched);
-        if (hr == S_FALSE) break;
-        if (hr != S_OK) return std::nullopt;  // a query that fails while it is walked has failed
-        if ((*item).vt == VT_DISPATCH && (*item).pdispVal) {
-            (*item).pdispVal->AddRef();
-            objects.emplace_back((*item).pdispVal);
-        }
+        if (hr != S_OK) return hr == S_FALSE || !first;
+        if ((*item).vt != VT_DISPATCH || !(*item).pdispVal) continue;
+        if (!visit((*item).pdispVal)) return true;
     }
+}
+
+std::optional<std::vector<ComRef<IDispatch>>> WmiSession::Query(const std::u16string& wql) {
+    std::vector<ComRef<IDispatch>> objects;
+    const bool walked = Walk(wql, [&objects](IDispatch* object) {
+        object->AddRef();
+        objects.emplace_back(object);
+        return true;
+    });
+    if (!walked) return std::nullopt;
     return objects;
 }
 
-std::optional<std::vector<AdapterRecord>> WmiSession::QueryAdapters() {
-    auto objects =
-        Query(u"SELECT * FROM Win32_NetworkAdapter WHERE PhysicalAdapter = True AND NetEnabled = True");
-    if (!objects) return std::nullopt;
-    std::vector<AdapterRecord> adapters;
-    for (const ComRef<IDispatch>& object : *objects) {
-        AdapterRecord adapter;
-        ScopedVariant index;
-        if (!GetWmiProperty(object.get(), L"Index", index.get())) {
-            adapter.identityRead = false;
-        } else if (!IsNull(*index)) {
-            std::u16string text;
-            adapter.identityRead = VariantText(*index, text);
-            adapter.index = std::move(text);
-        }
-        if (adapter.index && adapter.identityRead) {
-            adapter.identityRead = ReadText(object.get(), L"NetConnectionID", adapter.connectionId) &&
-                                   ReadText(object.get(), L"Name", adapter.name) &&
-                                   ReadText(object.get(), L"GUID", adapter.guid);
-        }
-        adapters.push_back(std::move(adapter));
-    }
-    return adapters;
+bool WmiSession::WalkAdapters(const std::function<bool(const AdapterRecord&)>& visit) {
+    return Walk(u"SELECT * FROM Win32_NetworkAdapter WHERE PhysicalAdapter = True AND NetEnabled = True",
+                [&visit](IDispatch* object) {
+                    AdapterRecord adapter;
+                    ScopedVariant index;
+                    if (!GetWmiProperty(object, L"Index", index.get())) {
+                        adapter.identityRead = false;
+                    } else if (!IsNull(*index)) {
+                        std::u16string text;
+                        adapter.identityRead = VariantText(*index, text);
+                        adapter.index = std::move(text);
+                    }
+                    if (adapter.index && adapter.identityRead) {
+                        adapter.identityRead = ReadText(object, L"NetConnectionID", adapter.connectionId) &&
+                                               ReadText(object, L"Name", adapter.name) &&
+                                               ReadText(object, L"GUID", adapter.guid);
+                    }
+                    return visit(adapter);
+                });
 }
 
 std::optional<std::vector<AdapterConfiguration>> WmiSession::QueryConfigurations(

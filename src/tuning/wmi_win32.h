@@ -7,8 +7,10 @@
 #include <oaidl.h>
 // clang-format on
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tuning/com_win32.h"
@@ -18,15 +20,25 @@ namespace tarnell {
 
 class WmiSession {
   public:
+    WmiSession() = default;
+    // A session on a services object obtained elsewhere (a stand-in, in the tests).
+    explicit WmiSession(ComRef<IDispatch> services) : services_(std::move(services)) {}
+
     // Creates "WbemScripting.SWbemLocator" and connects to "." / "root\CIMV2". False on any failure.
     bool Connect();
 
-    // Runs a WQL query and collects its objects in the order the enumeration yields them; nullopt when
-    // the query or the walk over its result fails.
+    // Runs a WQL query and hands its objects to `visit` one at a time, as IEnumVARIANT.Next yields
+    // them, while Next answers S_OK and `visit` answers true. False when the query could not be run or
+    // its walk failed before yielding an object; an error after some objects ends the walk, and what
+    // was handed over stands.
+    bool Walk(const std::u16string& wql, const std::function<bool(IDispatch*)>& visit);
+
+    // Runs a WQL query and collects its objects (see Walk); nullopt when Walk answers false.
     std::optional<std::vector<ComRef<IDispatch>>> Query(const std::u16string& wql);
 
-    // The adapter query: physical, enabled adapters with index, connection name, name and GUID.
-    std::optional<std::vector<AdapterRecord>> QueryAdapters();
+    // The adapter query (physical, enabled adapters), each adapter handed to `visit` as it is read;
+    // false when WMI failed before yielding one (see Walk).
+    bool WalkAdapters(const std::function<bool(const AdapterRecord&)>& visit);
 
     // The configuration query for one adapter index; nullopt when it fails. A configuration whose
     // IPEnabled or IPAddress cannot be read is listed as not usable.

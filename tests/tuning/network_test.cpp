@@ -3,6 +3,7 @@
 
 #include <doctest/doctest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -204,50 +205,186 @@ TEST_CASE("no adapters, or only virtual ones: nothing found") {
     CHECK(configs.asked.empty());
 }
 
-TEST_CASE("IP Helper adapters: physical and up only; the same rules choose among them") {
+TEST_CASE("IP Helper adapters: hardware Ethernet and Wi-Fi interfaces that are up; the same rules choose") {
+    constexpr bool kHardware = true, kSoftware = false;
     const std::vector<IpHelperAdapter> machine = {
-        {1, 24, true, u"lo", u"Loopback", u"{00000001-0000-0000-0000-4E6574446576}", {u"127.0.0.1", u"::1"}},
+        {1,
+         24,
+         true,
+         u"lo",
+         u"Loopback",
+         u"{00000001-0000-0000-0000-4E6574446576}",
+         {u"127.0.0.1", u"::1"},
+         kSoftware},
         {2,
          kIfTypeEthernet,
          false,
          u"Ethernet 3",
          u"Unplugged NIC",
          u"{00000002-0000-0000-0000-000000000002}",
-         {u"169.254.3.3"}},
-        {3, 131, true, u"Tunnel", u"Teredo", u"{00000003-0000-0000-0000-000000000003}", {u"2001::1"}},
+         {u"169.254.3.3"},
+         kHardware},
+        {3,
+         131,
+         true,
+         u"Tunnel",
+         u"Teredo",
+         u"{00000003-0000-0000-0000-000000000003}",
+         {u"2001::1"},
+         kSoftware},
+        // A VPN client's adapter: Ethernet, up, addressed, no exclusion word, but no device behind it.
+        {7,
+         kIfTypeEthernet,
+         true,
+         u"Ethernet 2",
+         u"TAP-Windows Adapter V9",
+         u"{00000007-0000-0000-0000-000000000007}",
+         {u"10.8.0.6"},
+         kSoftware},
+        {8,
+         kIfTypeWifi,
+         true,
+         u"Local Area Connection* 1",
+         u"Wi-Fi Direct Adapter",
+         u"{00000008-0000-0000-0000-000000000008}",
+         {u"192.168.137.1"},
+         kSoftware},
         {4,
          kIfTypeEthernet,
          true,
          u"vEthernet (WSL)",
          u"Hyper-V Virtual Ethernet Adapter",
          u"{00000004-0000-0000-0000-000000000004}",
-         {u"172.20.0.1"}},
-        {5, kIfTypeWifi, true, u"Wi-Fi", u"Dormant radio", u"{00000005-0000-0000-0000-000000000005}", {}},
+         {u"172.20.0.1"},
+         kHardware},
+        {5,
+         kIfTypeWifi,
+         true,
+         u"Wi-Fi",
+         u"Dormant radio",
+         u"{00000005-0000-0000-0000-000000000005}",
+         {},
+         kHardware},
         {6,
          kIfTypeEthernet,
          true,
          u"eth0",
          u"Wine Ethernet",
          u"{00000006-0000-0000-0000-4E6574446576}",
-         {u"fd00::2", u"fe80::1", u"192.0.2.2"}},
+         {u"fd00::2", u"fe80::1", u"192.0.2.2"},
+         kHardware},
     };
     const std::vector<AdapterEntry> entries = AdaptersFromIpHelper(machine);
+    std::vector<std::u16string> kept;
+    for (const AdapterEntry& e : entries) kept.push_back(*e.adapter.index);
+    CHECK(kept == std::vector<std::u16string>{u"4", u"5", u"6"});
     REQUIRE(entries.size() == 3);
-    CHECK(*entries[0].adapter.index == u"4");
-    CHECK(*entries[1].adapter.index == u"5");
     CHECK(entries[1].adapter.connectionId == u"Wi-Fi");
     CHECK(entries[1].adapter.name == u"Dormant radio");
     REQUIRE(entries[1].configurations.size() == 1);
     CHECK_FALSE(entries[1].configurations[0].ipEnabled);
-    CHECK(*entries[2].adapter.index == u"6");
     REQUIRE(entries[2].configurations.size() == 1);
     CHECK(entries[2].configurations[0].ipEnabled);
 
+    // The virtual switch, though it reports hardware, still falls to the exclusion words.
     auto found = SelectActiveAdapter(entries);
     REQUIRE(found);
     CHECK(found->name == u"eth0 (Wine Ethernet)");
     CHECK(found->guid == u"{00000006-0000-0000-0000-4E6574446576}");
     CHECK(found->ip == u"192.0.2.2");
+}
+
+namespace {
+
+// The system as discovery sees it: WMI failing or answering with its adapters, and an IP Helper list.
+struct FakeAdapterSystem final : AdapterSystem {
+    bool wmiFails = false;
+    std::vector<AdapterRecord> wmiAdapters;
+    std::map<std::u16string, std::vector<AdapterConfiguration>> configurations;
+    std::vector<IpHelperAdapter> ipHelper;
+    std::vector<std::u16string> visited;  // adapter indexes handed to discovery, in order
+    bool ipHelperAsked = false;
+
+    bool WalkWmiAdapters(const std::function<bool(const AdapterRecord&)>& visit) override {
+        if (wmiFails) return false;
+        for (const AdapterRecord& adapter : wmiAdapters) {
+            visited.push_back(*adapter.index);
+            if (!visit(adapter)) break;
+        }
+        return true;
+    }
+    std::optional<std::vector<AdapterConfiguration>> WmiConfigurations(
+        const AdapterRecord& adapter) override {
+        auto it = configurations.find(*adapter.index);
+        if (it == configurations.end()) return std::nullopt;
+        return it->second;
+    }
+    std::vector<IpHelperAdapter> IpHelperAdapters() override {
+        ipHelperAsked = true;
+        return ipHelper;
+    }
+};
+
+}  // namespace
+
+TEST_CASE("discovery's sources: WMI while it answers, the IP Helper list only when WMI fails") {
+    const IpHelperAdapter wineEthernet = {2,
+                                          kIfTypeEthernet,
+                                          true,
+                                          u"eth0",
+                                          u"Wine Ethernet",
+                                          u"{00000004-0000-0000-0000-4E6574446576}",
+                                          {u"fd00::2", u"192.0.2.2"},
+                                          true};
+    const AdapterRecord virtualNic = Adapter(u"1", u"vEthernet", u"Hyper-V Virtual Ethernet Adapter", kGuidA);
+    const AdapterRecord nicOne = Adapter(u"7", u"Ethernet", u"NIC One", kGuidA);
+    const AdapterRecord nicTwo = Adapter(u"9", u"Ethernet 2", u"NIC Two", kGuidB);
+    struct Case {
+        const char* what;
+        bool wmiFails;
+        std::vector<AdapterRecord> wmi;
+        AdapterSource source;
+        std::optional<std::u16string> found;  // display name
+        std::vector<std::u16string> visited;
+    };
+    const Case cases[] = {
+        {"WMI fails: the IP Helper list stands in",
+         true,
+         {},
+         AdapterSource::IpHelper,
+         u"eth0 (Wine Ethernet)",
+         {}},
+        {"WMI answers with adapters: the first that qualifies, and the walk stops there",
+         false,
+         {virtualNic, nicOne, nicTwo},
+         AdapterSource::Wmi,
+         u"Ethernet (NIC One)",
+         {u"1", u"7"}},
+        {"WMI answers with none: nothing, and no stand-in", false, {}, AdapterSource::Wmi, std::nullopt, {}},
+        {"WMI answers only with adapters that do not qualify: nothing, and no stand-in",
+         false,
+         {virtualNic},
+         AdapterSource::Wmi,
+         std::nullopt,
+         {u"1"}},
+    };
+    for (const Case& c : cases) {
+        INFO(c.what);
+        FakeAdapterSystem system;
+        system.wmiFails = c.wmiFails;
+        system.wmiAdapters = c.wmi;
+        system.configurations[u"1"] = {Config(true, Addresses{u"172.20.0.1"})};
+        system.configurations[u"7"] = {Config(true, Addresses{u"fe80::7", u"192.168.1.7"})};
+        system.configurations[u"9"] = {Config(true, Addresses{u"192.168.1.9"})};
+        system.ipHelper = {wineEthernet};
+
+        const Discovery discovery = DiscoverActiveAdapter(system);
+        CHECK(discovery.source == c.source);
+        CHECK(system.ipHelperAsked == (c.source == AdapterSource::IpHelper));
+        CHECK(system.visited == c.visited);
+        REQUIRE(discovery.adapter.has_value() == c.found.has_value());
+        if (c.found) CHECK(discovery.adapter->name == *c.found);
+    }
 }
 
 TEST_CASE("FormatGuid: braced, upper-case, Data1-3 little-endian in memory") {
