@@ -217,7 +217,7 @@ TEST_CASE("connection cycling: calls made, result and records freed, for the ans
          {"enum", "next", "props 0", "free 0", "next"}},
     };
     for (const Case& c : cases) {
-        INFO(c.what);
+        INFO(std::string(c.what));
         std::vector<std::string> calls;
         g_calls = &calls;
         g_recordsOut = 0;
