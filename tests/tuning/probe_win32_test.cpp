@@ -66,6 +66,23 @@ TEST_CASE("a port where nothing listens fails fast") {
     CHECK(t.seconds < 2.0);
 }
 
+TEST_CASE("failures that end at once: TLS against a plain HTTP server, a name that cannot resolve") {
+    const auto ports = FixturePorts();
+    const std::u16string cases[] = {
+        // The server answers the TLS greeting with an HTTP error page, which is no TLS.
+        FromAscii("https://127.0.0.1:" + std::to_string(ports.at("port")) + "/status/204"),
+        // ".invalid" is reserved never to resolve.
+        u"https://probe.invalid/generate_204",
+        u"http://probe.invalid/generate_204",
+    };
+    for (const std::u16string& url : cases) {
+        INFO(Utf16ToUtf8(url));
+        const Timed t = Probe(url);
+        CHECK_FALSE(t.result);
+        CHECK(t.seconds < 2.0);
+    }
+}
+
 TEST_CASE("a server that accepts and never answers fails within the time-outs") {
     const auto ports = FixturePorts();
     const Timed t = Probe(Url(ports.at("port"), "/silent"));
