@@ -72,17 +72,4 @@ private:
     HGDIOBJ old_;
 };
 
-// COM initialised for the calling thread; uninitialised at scope end whatever the first call answered.
-class ScopedCoInit {
-public:
-    explicit ScopedCoInit(DWORD model = COINIT_APARTMENTTHREADED) : hr_(CoInitializeEx(nullptr, model)) {}
-    ~ScopedCoInit() { CoUninitialize(); }
-    ScopedCoInit(const ScopedCoInit&) = delete;
-    ScopedCoInit& operator=(const ScopedCoInit&) = delete;
-    HRESULT result() const { return hr_; }
-
-private:
-    HRESULT hr_;
-};
-
 }  // namespace tarnell
