@@ -3,17 +3,8 @@
 namespace tarnell {
 
 const char16_t* OptionSettingsKey(TRunOption option) {
-    switch (option) {
-        case TRunOption::TcpAckFrequency:
-            return u"tcpackfrequency";
-        case TRunOption::TcpDelAckTick:
-            return u"tcpdelacktick";
-        case TRunOption::TcpNoDelay:
-            return u"tcpnodelay";
-        case TRunOption::NetworkThrottlingIndex:
-            return u"networkthrottleindex";
-        case TRunOption::SystemResponsiveness:
-            return u"systemresponsiveness";
+    for (const Tweak& tweak : TweakCatalogue()) {
+        if (tweak.option == option) return tweak.settingsKey;
     }
     return u"";
 }

@@ -15,25 +15,22 @@
 #include <memory>
 #include <string>
 
+#include "tuning/tweaks.h"
+
 namespace tarnell {
 
 // The run status, one byte. Only stIdle and stRunning are ever recorded.
 enum TStatus : uint8_t { stIdle = 0, stRunning = 1, stBusy = 2 };
 
-// The five option switches, in the tweak catalogue's order (the order of Start and Stop).
-enum class TRunOption : uint8_t {
-    TcpAckFrequency,         // ChkTCPAckFrequency
-    TcpDelAckTick,           // ChkTcpDelAckTick
-    TcpNoDelay,              // ChkTcpNoDelay
-    NetworkThrottlingIndex,  // ChkNetworkThrottlingIndex
-    SystemResponsiveness,    // ChkSystemResponsiveness
-};
-inline constexpr size_t kRunOptionCount = 5;
+// The five option switches are the tweak catalogue's options, in its order (the order of Start and
+// Stop); each catalogue row names its switch and its settings key.
+using TRunOption = TweakOption;
+inline constexpr size_t kRunOptionCount = kTweakCount;
 inline constexpr std::array<TRunOption, kRunOptionCount> kRunOptions = {
     TRunOption::TcpAckFrequency, TRunOption::TcpDelAckTick, TRunOption::TcpNoDelay,
     TRunOption::NetworkThrottlingIndex, TRunOption::SystemResponsiveness};
 
-// The settings key under which an option switch's state is kept ("tcpackfrequency", ...).
+// The settings key under which an option switch's state is kept: its catalogue row's.
 const char16_t* OptionSettingsKey(TRunOption option);
 
 inline constexpr char16_t kSettingsPath[] = u"Tarnell";

@@ -2,13 +2,6 @@
 
 namespace tarnell {
 
-static_assert(kRunOptionCount == kTweakCount);
-static_assert(size_t(TRunOption::TcpAckFrequency) == size_t(TweakOption::TcpAckFrequency));
-static_assert(size_t(TRunOption::TcpDelAckTick) == size_t(TweakOption::TcpDelAckTick));
-static_assert(size_t(TRunOption::TcpNoDelay) == size_t(TweakOption::TcpNoDelay));
-static_assert(size_t(TRunOption::NetworkThrottlingIndex) == size_t(TweakOption::NetworkThrottlingIndex));
-static_assert(size_t(TRunOption::SystemResponsiveness) == size_t(TweakOption::SystemResponsiveness));
-
 void TCatalogueRunTweaks::Apply(const std::array<bool, kRunOptionCount>& enabled,
                                 const std::u16string& networkGuid) {
     // The switches are indexed by option; the catalogue says which option each of its rows belongs to.

@@ -29,11 +29,18 @@ const std::string kProfile =
 }  // namespace
 
 TEST_CASE("Each option switch's settings key is its catalogue row's key") {
-    const auto& catalogue = TweakCatalogue();
-    for (TRunOption option : kRunOptions) {
-        CAPTURE(Key(option));
-        CHECK(std::u16string(OptionSettingsKey(option)) == catalogue[size_t(option)].settingsKey);
-        CHECK(size_t(catalogue[size_t(option)].option) == size_t(option));
+    const std::pair<TRunOption, std::u16string> keys[] = {
+        {TRunOption::TcpAckFrequency, u"tcpackfrequency"},
+        {TRunOption::TcpDelAckTick, u"tcpdelacktick"},
+        {TRunOption::TcpNoDelay, u"tcpnodelay"},
+        {TRunOption::NetworkThrottlingIndex, u"networkthrottleindex"},
+        {TRunOption::SystemResponsiveness, u"systemresponsiveness"},
+    };
+    REQUIRE(std::size(keys) == kRunOptions.size());
+    for (size_t i = 0; i < kRunOptions.size(); ++i) {
+        CAPTURE(i);
+        CHECK(kRunOptions[i] == keys[i].first);
+        CHECK(std::u16string(OptionSettingsKey(keys[i].first)) == keys[i].second);
     }
 }
 
