@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "ui/dpi_scale.h"
+#include "base/dpi_scale.h"
 
 namespace tarnell {
 

@@ -21,24 +21,6 @@ TColor Win32SystemColor(int index) {
     return RgbColor(GetRValue(c), GetGValue(c), GetBValue(c));
 }
 
-UINT WindowDpi(HWND hwnd) {
-    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const GetDpiForWindowFn getDpiForWindow = [] {
-        HMODULE user32 = GetModuleHandleW(L"user32.dll");
-        return user32 ? reinterpret_cast<GetDpiForWindowFn>(
-                            reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForWindow")))
-                      : nullptr;
-    }();
-    if (getDpiForWindow && hwnd) {
-        const UINT dpi = getDpiForWindow(hwnd);
-        if (dpi != 0) return dpi;
-    }
-    HDC screen = GetDC(nullptr);
-    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen) ReleaseDC(nullptr, screen);
-    return dpi > 0 ? UINT(dpi) : 96;
-}
-
 bool EnsureGdiplus() {
     static const bool started = [] {
         Gdiplus::GdiplusStartupInput input;

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "base/dpi_scale.h"
+#include "base/dpi_win32.h"
 #include "theme/button_styles.h"
 #include "theme/color.h"
 
@@ -15,12 +17,6 @@ namespace tarnell {
 COLORREF ToColorRef(TColor color);
 // The resolver LightenByPercent uses on Windows.
 TColor Win32SystemColor(int index);
-
-// The window's DPI (GetDpiForWindow where the system has it, else the screen's), 96 when unknown.
-UINT WindowDpi(HWND hwnd);
-inline int ScaleForDpi(int value96, UINT dpi) {
-    return MulDiv(value96, int(dpi), 96);
-}
 
 // Starts GDI+ once per process, on first use; it stays up until the process ends. False when it cannot.
 bool EnsureGdiplus();

@@ -274,7 +274,7 @@ void StyledButton::Paint(HDC target) {
     DeleteObject(background);
 
     const TStyledButtonAttributes& record = records_[size_t(State())];
-    const UINT dpi = WindowDpi(hwnd_);
+    const int dpi = WindowDpi(hwnd_);
     if (EnsureGdiplus()) {
         Gdiplus::Graphics graphics(dc);
         graphics.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);

@@ -11,28 +11,7 @@ namespace {
 
 const wchar_t kControlProp[] = L"TarnellControl";
 
-using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-
-GetDpiForWindowFn LoadGetDpiForWindow() {
-    HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    return user32 ? reinterpret_cast<GetDpiForWindowFn>(
-                        reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForWindow")))
-                  : nullptr;
-}
-
 }  // namespace
-
-int DpiOfWindow(HWND hwnd) {
-    static const GetDpiForWindowFn getDpiForWindow = LoadGetDpiForWindow();
-    if (hwnd && getDpiForWindow) {
-        UINT dpi = getDpiForWindow(hwnd);
-        if (dpi) return int(dpi);
-    }
-    HDC screen = GetDC(nullptr);
-    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : kDefaultDpi;
-    if (screen) ReleaseDC(nullptr, screen);
-    return dpi > 0 ? dpi : kDefaultDpi;
-}
 
 ScopedGdiObject CreateFontForDpi(const TFontSpec& desc, int dpi) {
     LOGFONTW lf{};

@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "base/dpi_scale.h"
+#include "base/dpi_win32.h"
 #include "base/scoped_win.h"
 #include "ui/component.h"
-#include "ui/dpi_scale.h"
 #include "ui/window.h"
 
 namespace tarnell {
@@ -31,8 +32,6 @@ struct TFontSpec {
 
 // A font made for one DPI; frees itself.
 ScopedGdiObject CreateFontForDpi(const TFontSpec& desc, int dpi);
-// The DPI of a window, 96 where the system cannot tell.
-int DpiOfWindow(HWND hwnd);
 
 class TControl : public TComponent {
   public:

@@ -97,7 +97,7 @@ void TForm::CreateFormHandle() {
     if (Hwnd()) return;
     CreateHandle(nullptr);
     if (!Hwnd()) return;
-    dpi_ = DpiOfWindow(Hwnd());
+    dpi_ = WindowDpi(Hwnd());
     RebuildFont();
     // Size for the client area at this DPI and centre on the screen the window is on.
     const SIZE outer = OuterSizeForClient(dpi_);

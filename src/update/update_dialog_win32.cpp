@@ -4,6 +4,7 @@
 #include <functional>
 #include <mutex>
 
+#include "base/dpi_win32.h"
 #include "base/wide.h"
 #include "translate/translation.h"
 #include "update/control_hint_win32.h"
@@ -58,19 +59,6 @@ struct PromptState {
         if (grey) DeleteObject(grey);
     }
 };
-
-int DpiOf(HWND hwnd) {
-    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-    if (getDpiForWindow) {
-        if (const UINT dpi = getDpiForWindow(hwnd)) return static_cast<int>(dpi);
-    }
-    HDC dc = GetDC(hwnd);
-    const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
-    ReleaseDC(hwnd, dc);
-    return dpi > 0 ? dpi : 96;
-}
 
 HFONT MessageFont(int dpi, bool underline) {
     NONCLIENTMETRICSW metrics{};
@@ -182,9 +170,9 @@ BOOL CALLBACK RecaptionButton(HWND child, LPARAM) {
 }
 
 void LayOut(HWND dialog, PromptState& state) {
-    const int percent = ScalePercentForDpi(DpiOf(dialog));
+    const int percent = ScalePercentForDpi(WindowDpi(dialog));
     auto scale = [percent](int v) { return ScaleByPercent(v, percent); };
-    state.font = MessageFont(DpiOf(dialog), false);
+    state.font = MessageFont(WindowDpi(dialog), false);
     state.white = CreateSolidBrush(kWhite);
     state.grey = CreateSolidBrush(kLineGrey);
 
@@ -238,7 +226,7 @@ void LayOut(HWND dialog, PromptState& state) {
                                     kPromptHoldCheckId, state.font);
             Place(check, band.controlLeft, band.controlTop, band.controlWidth, scale(kCheckBoxHeight));
         } else if (state.info.style == u"note") {
-            state.linkFont = MessageFont(DpiOf(dialog), true);
+            state.linkFont = MessageFont(WindowDpi(dialog), true);
             HWND link = AddControl(dialog, L"STATIC", caption, SS_LEFT | SS_NOPREFIX | SS_NOTIFY,
                                    kPromptNoteLabelId, state.linkFont);
             const SIZE size = MeasureText(dialog, state.linkFont, caption, 0);

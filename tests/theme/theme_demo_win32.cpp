@@ -57,7 +57,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     HWND form = CreateWindowExW(0, wc.lpszClassName, L"Tarnell theme", style, 0, 0, 100, 100, nullptr,
                                 nullptr, instance, nullptr);
-    const UINT dpi = WindowDpi(form);
+    const int dpi = WindowDpi(form);
     auto scale = [dpi](int v) { return ScaleForDpi(v, dpi); };
     RECT frame{0, 0, scale(720), scale(300)};
     AdjustWindowRect(&frame, style, FALSE);

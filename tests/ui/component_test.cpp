@@ -12,7 +12,7 @@
 #include "base/text.h"
 #include "translate/component_translation.h"
 #include "translate/translation.h"
-#include "ui/dpi_scale.h"
+#include "base/dpi_scale.h"
 
 using namespace tarnell;
 
