@@ -11,6 +11,16 @@ namespace {
 
 const wchar_t kControlProp[] = L"TarnellControl";
 
+// A control that is hidden or disabled while it, or a control on it, holds the keyboard focus hands the
+// focus to its form, as the toolkit does: otherwise keys would still reach a control the user cannot see
+// or use (a hidden check box toggles on Space).
+void GiveFocusToForm(HWND hwnd, const TForm* form) {
+    HWND focus = GetFocus();
+    if (!focus || (focus != hwnd && !IsChild(hwnd, focus))) return;
+    HWND target = form ? form->Hwnd() : nullptr;
+    SetFocus(target && target != hwnd ? target : nullptr);
+}
+
 }  // namespace
 
 ScopedGdiObject CreateFontForDpi(const TFontSpec& desc, int dpi) {
@@ -70,12 +80,15 @@ void TControl::SetBounds96(const Rect96& bounds) {
 
 void TControl::SetVisible(bool visible) {
     visible_ = visible;
-    if (hwnd_) ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE);
+    if (!hwnd_) return;
+    if (!visible) GiveFocusToForm(hwnd_, Form());
+    ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE);
 }
 
 void TControl::SetEnabled(bool enabled) {
     enabled_ = enabled;
     if (hwnd_) {
+        if (!enabled) GiveFocusToForm(hwnd_, Form());
         EnableWindow(hwnd_, enabled ? TRUE : FALSE);
         InvalidateRect(hwnd_, nullptr, TRUE);
     }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 
 #include "app/frm_tarnell.h"
@@ -101,6 +102,30 @@ void CheckLayout(TFrmTarnell& form, int dpi) {
 
 bool ReadOption(const char16_t* key) {
     return TConfig(u"Tarnell").ReadBoolean(key, false);
+}
+
+// A left click with the mouse as the system delivers it to the window under the pointer.
+void ClickWindow(HWND hwnd) {
+    RECT r;
+    GetClientRect(hwnd, &r);
+    const LPARAM centre = MAKELPARAM(r.right / 2, r.bottom / 2);
+    SendMessageW(hwnd, WM_MOUSEMOVE, 0, centre);
+    SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, centre);
+    SendMessageW(hwnd, WM_LBUTTONUP, 0, centre);
+    Pump(30);
+}
+
+// Presses and releases keys through the system's input queue: they reach whichever window holds the
+// keyboard focus of the foreground window.
+void PressKeys(std::initializer_list<WORD> keys) {
+    for (WORD key : keys) {
+        INPUT input[2] = {};
+        input[0].type = input[1].type = INPUT_KEYBOARD;
+        input[0].ki.wVk = input[1].ki.wVk = key;
+        input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        SendInput(2, input, sizeof(INPUT));
+        Pump(30);
+    }
 }
 
 }  // namespace
@@ -243,4 +268,64 @@ TEST_CASE("captions by language: Korean everywhere, the window's own caption Eng
         CHECK(U8(form->LblVersion->Caption()).rfind(U8(TranslateText(kTextVersion, c.language)) + ": ", 0) ==
               0);
     }
+}
+
+TEST_CASE("an option switch that is hidden or disabled gives up the keyboard focus; keys change no setting") {
+    struct Case {
+        const char* after;  // what happens after the option switch was clicked
+        void (*act)(TFrmTarnell&);
+    };
+    const Case cases[] = {
+        {"the home card is shown", [](TFrmTarnell& form) { ClickWindow(form.BtnHome->Hwnd()); }},
+        {"a run makes the window busy",
+         [](TFrmTarnell& form) {
+             form.RunControl()->SetStatus(stBusy);
+             Pump(30);
+         }},
+        {"the home card is shown, the window deactivated and activated again",
+         [](TFrmTarnell& form) {
+             ClickWindow(form.BtnHome->Hwnd());
+             HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr,
+                                          nullptr, GetModuleHandleW(nullptr), nullptr);
+             SetForegroundWindow(other);
+             Pump(50);
+             CHECK(GetForegroundWindow() == other);
+             SetForegroundWindow(form.Hwnd());
+             Pump(50);
+             DestroyWindow(other);
+             Pump(30);
+         }},
+    };
+    for (const Case& c : cases) {
+        const std::string after = c.after;
+        CAPTURE(after);
+        ForgetSettings();
+        auto form = OpenWindow(u"en");
+        SetForegroundWindow(form->Hwnd());
+        ClickWindow(form->BtnConfig->Hwnd());
+        REQUIRE(form->PnlMain->ActiveCardIndex() == 1);
+        // The user unticks "TcpNoDelay" with the mouse: the switch takes the focus and records false.
+        ClickWindow(form->ChkTcpNoDelay->Hwnd());
+        REQUIRE(GetFocus() == form->ChkTcpNoDelay->Hwnd());
+        REQUIRE_FALSE(ReadOption(u"tcpnodelay"));
+
+        c.act(*form);
+        CHECK(GetFocus() == form->Hwnd());
+        REQUIRE(GetForegroundWindow() == form->Hwnd());
+        PressKeys({VK_SPACE, VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT, VK_SPACE, VK_SPACE});
+        CHECK_FALSE(form->ChkTcpNoDelay->Checked());
+        CHECK_FALSE(ReadOption(u"tcpnodelay"));
+        for (const char16_t* key :
+             {u"tcpackfrequency", u"tcpdelacktick", u"networkthrottleindex", u"systemresponsiveness"}) {
+            CAPTURE(U8(key));
+            CHECK(ReadOption(key));
+        }
+        if (form->RunControl()->Status() == stBusy) {
+            // Settled again: the switches are enabled, and still nothing has the focus that keys could change.
+            form->RunControl()->SetStatus(stIdle);
+            PressKeys({VK_SPACE, VK_SPACE, VK_SPACE});
+            CHECK_FALSE(ReadOption(u"tcpnodelay"));
+        }
+    }
+    ForgetSettings();
 }
