@@ -5,7 +5,9 @@
 namespace tarnell {
 
 HWND TLabel::MakeWindow(HWND parentHwnd, const PixelRect& rect, DWORD visibleFlag) {
-    const DWORD align = centered_ ? SS_CENTER : SS_LEFT;
+    // A label is one line that is cut at its right edge; SS_LEFT would break it at a space and show only
+    // the words that fit ("IP:" of "IP: 192.168.100.200").
+    const DWORD align = centered_ ? SS_CENTER : SS_LEFTNOWORDWRAP;
     return CreateWindowExW(0, L"STATIC", W(Caption()), WS_CHILD | SS_NOPREFIX | align | visibleFlag,
                            rect.left, rect.top, rect.width, rect.height, parentHwnd, nullptr,
                            GetModuleHandleW(nullptr), nullptr);

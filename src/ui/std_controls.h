@@ -5,7 +5,8 @@
 
 namespace tarnell {
 
-// A static text. Automatic sizing is off: the text is clipped to the stored rectangle.
+// A static text. Automatic sizing is off: the text is clipped to the stored rectangle. A left-aligned
+// label does not wrap: its one line is cut at the right edge.
 class TLabel : public TControl {
   public:
     using TControl::TControl;

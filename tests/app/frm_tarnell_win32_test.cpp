@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "app/frm_tarnell.h"
 #include "app/main_layout.h"
@@ -328,4 +329,81 @@ TEST_CASE("an option switch that is hidden or disabled gives up the keyboard foc
         }
     }
     ForgetSettings();
+}
+
+namespace {
+
+// The columns of a window's client area in which its own painting put a dark pixel (text is drawn in the
+// window-text colour on white), painted into a bitmap through WM_PRINTCLIENT.
+std::vector<bool> DarkColumns(HWND hwnd) {
+    RECT r;
+    GetClientRect(hwnd, &r);
+    const int w = r.right, h = r.bottom;
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    RECT all{0, 0, w, h};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
+    GdiFlush();
+    std::vector<bool> dark(size_t(w), false);
+    const auto* px = static_cast<const uint32_t*>(bits);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const uint32_t p = px[size_t(y) * size_t(w) + size_t(x)];
+            if (int(p & 0xFF) + int((p >> 8) & 0xFF) + int((p >> 16) & 0xFF) < 3 * 128) dark[size_t(x)] = true;
+        }
+    }
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return dark;
+}
+
+}  // namespace
+
+TEST_CASE("single-line labels keep to one line: a text too long for the label is cut at its right edge") {
+    struct Case {
+        const char* label;
+        const char16_t* text;
+    };
+    // Each text is wider than its label, with a break opportunity early on.
+    const Case cases[] = {
+        {"LblIPAddress", u"IP: 192.168.100.200"},
+        {"LblVersion", u"Versione: 10.20.300.4000"},
+        {"LblAdapter", u"Intel(R) I219-V Hyper-V-Virtual-Switch-Extension-Adapter-0042"},
+    };
+    auto form = OpenWindow(u"it");
+    for (int dpi : {96, 144}) {
+        CAPTURE(dpi);
+        form->ChangeDpi(dpi);
+        Pump(30);
+        for (const Case& c : cases) {
+            const std::string label = c.label;
+            CAPTURE(label);
+            auto* control = dynamic_cast<TLabel*>(form->FindComponent(Utf8ToUtf16(c.label)));
+            REQUIRE(control);
+            control->SetCaption(c.text);
+            const std::vector<bool> dark = DarkColumns(control->Hwnd());
+            REQUIRE_FALSE(dark.empty());
+            const int width = int(dark.size());
+            // The first characters are drawn at the left edge...
+            int first = 0;
+            while (first < width && !dark[size_t(first)]) ++first;
+            CHECK(first <= MulDiv(3, dpi, 96));
+            // ...and the one line runs on to the right edge, where it is cut (a wrapped text stops early).
+            int last = width - 1;
+            while (last >= 0 && !dark[size_t(last)]) --last;
+            CHECK(last >= width - MulDiv(12, dpi, 96));
+        }
+    }
 }
