@@ -177,6 +177,7 @@ void TFrmTarnell::Create() {
 
 void TFrmTarnell::FormCreate() {
     theme_ = std::make_unique<TThemeHelper>(Hwnd());
+    SetTopInset96(TThemeHelper::kLineHeight96);  // the accent line is the topmost strip; the rest sits below
     TranslateComponent(this, std::u16string());
     FitLabelFont(*LblTitle);
     SetDesktopFont(true);

@@ -89,6 +89,7 @@ TThemeHelper::TThemeHelper(HWND form) {
     FForm = form;
     FActiveColor = AccentColor;
     FIsActive = true;
+    FDpi = WindowDpi(FForm);
 
     RequestDarkTitleBar(FForm);
 
@@ -118,7 +119,7 @@ TColor TThemeHelper::LineColor() const {
 }
 
 int TThemeHelper::LineHeight() const {
-    return ScaleForDpi(kLineHeight96, WindowDpi(FForm));
+    return ScaleForDpi(kLineHeight96, int(FDpi));
 }
 
 void TThemeHelper::UpdateShape() {
@@ -141,6 +142,10 @@ LRESULT CALLBACK TThemeHelper::FormWindowProc(HWND hwnd, UINT msg, WPARAM wParam
         case WM_SIZE:
             helper->AlignLine();
             helper->UpdateShape();
+            break;
+        case WM_DPICHANGED:
+            // The form takes the suggested size next; the WM_SIZE that follows lays the line out anew.
+            if (HIWORD(wParam)) helper->FDpi = HIWORD(wParam);
             break;
         case WM_ACTIVATE:
             helper->FIsActive = LOWORD(wParam) != WA_INACTIVE;

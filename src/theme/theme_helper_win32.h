@@ -43,6 +43,7 @@ class TThemeHelper {
     TColor FActiveColor = AccentColor;
     bool FIsActive = true;
     HWND FShape = nullptr;
+    UINT FDpi = 96;  // the form's DPI, followed through WM_DPICHANGED
 };
 
 // The line's colour as stored in a "TarnellAccentLine" window.

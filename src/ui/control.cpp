@@ -70,6 +70,10 @@ int TControl::Dpi() const {
     return form ? form->CurrentDpi() : kDefaultDpi;
 }
 
+PixelRect TControl::BoundsPixels() const {
+    return parent_ ? parent_->PlaceChild(bounds96_, Dpi()) : ScaleRect(bounds96_, Dpi());
+}
+
 void TControl::SetBounds96(const Rect96& bounds) {
     bounds96_ = bounds;
     if (hwnd_) {

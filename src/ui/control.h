@@ -49,7 +49,7 @@ class TControl : public TComponent {
     const Rect96& Bounds96() const { return bounds96_; }
     void SetBounds96(const Rect96& bounds);
     // The rectangle in pixels at the current DPI, relative to the parent's client area.
-    PixelRect BoundsPixels() const { return ScaleRect(bounds96_, Dpi()); }
+    PixelRect BoundsPixels() const;
 
     bool Visible() const { return visible_; }
     void SetVisible(bool visible);
@@ -146,6 +146,9 @@ class TContainer : public TCustomControl {
 
     void ApplyDpi() override;
     void CreateChildHandles();
+
+    // Where a child with these bounds (at 96 DPI) lies in this container at `dpi`, in pixels.
+    virtual PixelRect PlaceChild(const Rect96& bounds, int dpi) const { return ScaleRect(bounds, dpi); }
 
   protected:
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;

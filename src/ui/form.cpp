@@ -32,6 +32,35 @@ void TForm::SetClientSize96(int width, int height) {
     clientHeight96_ = height;
 }
 
+void TForm::SetTopInset96(int inset) {
+    topInset96_ = inset;
+    if (Hwnd()) PlaceAgain(*this);
+}
+
+// Only places change: a container's children follow their container (a card fills its card panel).
+void TForm::PlaceAgain(TContainer& container) {
+    for (TControl* child : container.Children()) {
+        if (child->Hwnd()) {
+            const PixelRect r = child->BoundsPixels();
+            SetWindowPos(child->Hwnd(), nullptr, r.left, r.top, r.width, r.height,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        if (auto* inner = dynamic_cast<TContainer*>(child)) PlaceAgain(*inner);
+    }
+}
+
+PixelRect TForm::PlaceChild(const Rect96& bounds, int dpi) const {
+    PixelRect r = ScaleRect(bounds, dpi);
+    const int inset = ScaleForDpi(topInset96_, dpi);
+    if (inset == 0) return r;
+    r.top += inset;
+    if (bounds.top + bounds.height >= clientHeight96_) {
+        r.height = ScaleForDpi(clientHeight96_, dpi) - r.top;
+        if (r.height < 0) r.height = 0;
+    }
+    return r;
+}
+
 void TForm::SetFormFont(const TFontSpec& font) {
     fontSpec_ = font;
     RebuildFont();

@@ -28,6 +28,12 @@ class TForm : public TContainer {
 
     int CurrentDpi() const { return dpi_; }
 
+    // A strip this high (at 96 DPI) across the top of the client area is kept free for the window's
+    // decoration: the controls placed on the form move down by its height, and the one that reaches the
+    // bottom of the client area (the client-aligned panel) keeps its bottom there and loses that height.
+    void SetTopInset96(int inset);
+    PixelRect PlaceChild(const Rect96& bounds, int dpi) const override;
+
     // Makes the hidden top-level window and every control's window, centred on the screen.
     void CreateFormHandle();
     void Show();
@@ -54,11 +60,13 @@ class TForm : public TContainer {
 
   private:
     void RebuildFont();
+    static void PlaceAgain(TContainer& container);
     SIZE OuterSizeForClient(int dpi) const;
     void ApplyFontToAll(TControl* control);
 
     int clientWidth96_ = 0;
     int clientHeight96_ = 0;
+    int topInset96_ = 0;
     bool fixedSingle_ = true;
     bool desktopFont_ = false;
     TFontSpec fontSpec_;

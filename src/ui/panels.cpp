@@ -53,6 +53,11 @@ int TCardPanel::AddCard(TCard* card) {
     return int(cards_.size()) - 1;
 }
 
+PixelRect TCardPanel::PlaceChild(const Rect96&, int) const {
+    const PixelRect own = BoundsPixels();
+    return {0, 0, own.width, own.height};
+}
+
 void TCardPanel::SetActiveCardIndex(int index) {
     if (index < 0 || index >= CardCount()) return;
     active_ = index;

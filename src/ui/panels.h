@@ -44,6 +44,8 @@ class TCardPanel : public TContainer {
     int ActiveCardIndex() const { return active_; }
     // Shows the card at `index` and hides the others; an index outside the cards changes nothing.
     void SetActiveCardIndex(int index);
+    // Every card fills the card panel, whatever its own bounds say.
+    PixelRect PlaceChild(const Rect96& bounds, int dpi) const override;
 
   private:
     friend class TCard;

@@ -94,10 +94,14 @@ void CheckLayout(TFrmTarnell& form, int dpi) {
             left += MulDiv(p->bounds.left, dpi, 96);
             top += MulDiv(p->bounds.top, dpi, 96);
         }
+        // The accent line (2 pixels at 96 DPI) is the topmost strip of the client area; everything lies
+        // below it, and the card panel with its cards keeps its bottom at the client area's bottom.
+        top += MulDiv(2, dpi, 96);
+        const bool fillsToBottom = U8(d.name) == "PnlMain" || U8(d.name) == "Card1" || U8(d.name) == "Card2";
         CHECK(r.left == left);
         CHECK(r.top == top);
         CHECK(r.right - r.left == MulDiv(b.width, dpi, 96));
-        CHECK(r.bottom - r.top == MulDiv(b.height, dpi, 96));
+        CHECK(r.bottom - r.top == (fillsToBottom ? client.bottom - top : MulDiv(b.height, dpi, 96)));
     }
 }
 
@@ -404,6 +408,80 @@ TEST_CASE("single-line labels keep to one line: a text too long for the label is
             int last = width - 1;
             while (last >= 0 && !dark[size_t(last)]) --last;
             CHECK(last >= width - MulDiv(12, dpi, 96));
+        }
+    }
+}
+
+namespace {
+
+// A window's rectangle in the client coordinates of `form`.
+RECT RectInForm(HWND hwnd, HWND form) {
+    RECT r;
+    GetWindowRect(hwnd, &r);
+    MapWindowPoints(HWND_DESKTOP, form, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+// What the system does when the window moves to a monitor of another DPI: WM_DPICHANGED with the size the
+// window should take (Wine keeps the frame at the system's size, so the frame is taken as it is).
+void MoveToDpi(TFrmTarnell& form, int dpi) {
+    RECT window, client;
+    GetWindowRect(form.Hwnd(), &window);
+    GetClientRect(form.Hwnd(), &client);
+    const int frameX = (window.right - window.left) - client.right,
+              frameY = (window.bottom - window.top) - client.bottom;
+    RECT suggested{window.left, window.top, window.left + MulDiv(498, dpi, 96) + frameX,
+                   window.top + MulDiv(426, dpi, 96) + frameY};
+    SendMessageW(form.Hwnd(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    Pump(30);
+}
+
+HWND AccentLineOf(HWND form) {
+    for (HWND child = GetWindow(form, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t cls[64] = {};
+        GetClassNameW(child, cls, 64);
+        if (std::wstring(cls) == L"TarnellAccentLine") return child;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+TEST_CASE("the accent line is the topmost strip of the client area; the header and the cards lie below it") {
+    auto form = OpenWindow(u"en");
+    HWND line = AccentLineOf(form->Hwnd());
+    REQUIRE(line);
+    for (int dpi : {96, 144, 96}) {
+        CAPTURE(dpi);
+        MoveToDpi(*form, dpi);
+        RECT client;
+        GetClientRect(form->Hwnd(), &client);
+        const int lineHeight = MulDiv(2, dpi, 96);  // 2 pixels at 96 DPI
+        const RECT lineRect = RectInForm(line, form->Hwnd());
+        CHECK(lineRect.top == 0);
+        CHECK(lineRect.left == 0);
+        CHECK(lineRect.bottom == lineHeight);
+        CHECK(IsWindowVisible(line) != FALSE);
+
+        // No control that shows covers any part of the line.
+        for (const ControlDesc& d : MainFormControls()) {
+            HWND hwnd = dynamic_cast<TControl*>(form->FindComponent(d.name))->Hwnd();
+            if (!IsWindowVisible(hwnd)) continue;
+            const std::string name = U8(d.name);
+            CAPTURE(name);
+            RECT r = RectInForm(hwnd, form->Hwnd()), overlap;
+            CHECK_FALSE(IntersectRect(&overlap, &r, &lineRect));
+        }
+        // The header starts right below the line, its buttons 10 pixels (at 96 DPI) further down; the card
+        // panel follows the 50-pixel header and keeps its bottom at the client area's bottom.
+        CHECK(RectInForm(form->PnlHead->Hwnd(), form->Hwnd()).top == lineHeight);
+        CHECK(RectInForm(form->PnlHead->Hwnd(), form->Hwnd()).bottom == lineHeight + MulDiv(50, dpi, 96));
+        CHECK(RectInForm(form->BtnHome->Hwnd(), form->Hwnd()).top == lineHeight + MulDiv(10, dpi, 96));
+        CHECK(RectInForm(form->PnlLogo->Hwnd(), form->Hwnd()).top == lineHeight);
+        for (HWND card : {form->PnlMain->Hwnd(), form->Card1->Hwnd(), form->Card2->Hwnd()}) {
+            const RECT r = RectInForm(card, form->Hwnd());
+            CHECK(r.top == lineHeight + MulDiv(50, dpi, 96));
+            CHECK(r.bottom == client.bottom);
         }
     }
 }

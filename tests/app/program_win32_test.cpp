@@ -120,10 +120,14 @@ TEST_CASE(
             left += MulDiv(p->bounds.left, dpi, 96);
             top += MulDiv(p->bounds.top, dpi, 96);
         }
+        // The accent line (2 pixels at 96 DPI) is the topmost strip of the client area; everything lies
+        // below it, and the card panel with its cards keeps its bottom at the client area's bottom.
+        top += MulDiv(2, dpi, 96);
+        const bool fillsToBottom = U8(d.name) == "PnlMain" || U8(d.name) == "Card1" || U8(d.name) == "Card2";
         CHECK(r.left == left);
         CHECK(r.top == top);
         CHECK(r.right - r.left == MulDiv(d.bounds.width, dpi, 96));
-        CHECK(r.bottom - r.top == MulDiv(d.bounds.height, dpi, 96));
+        CHECK(r.bottom - r.top == (fillsToBottom ? client.bottom - top : MulDiv(d.bounds.height, dpi, 96)));
     }
     CHECK(IsWindowVisible(program.Control(u"Card1")) != FALSE);
     CHECK(IsWindowVisible(program.Control(u"Card2")) == FALSE);
