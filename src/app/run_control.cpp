@@ -148,12 +148,17 @@ void TRunControl::Start() {
     std::array<bool, kRunOptionCount> enabled{};
     for (size_t i = 0; i < kRunOptionCount; ++i) enabled[i] = FView.OptionChecked(kRunOptions[i]);
     FTweaks.Apply(enabled, NetworkGUID);
+    // The values are in the registry now: record the status that matches them before the connection is
+    // cycled and the wait begins, so a program that ends during the wait (killed, or closed for an
+    // update) comes back in agreement with the machine. The look still settles only after the wait.
+    SaveConfigInteger(kStatusKey, stRunning);
     Refresh(stRunning);
 }
 
 void TRunControl::Stop() {
     SetStatus(stBusy);
     FTweaks.Revert(NetworkGUID);
+    SaveConfigInteger(kStatusKey, stIdle);  // as in Start: the record follows the registry at once
     Refresh(stIdle);
 }
 

@@ -177,7 +177,8 @@ class TRunControl {
     void SaveConfigBoolean(const std::u16string& name, bool value);
     void SaveConfigInteger(const std::u16string& name, int32_t value);
 
-    // The run switch's click handler.
+    // The run switch's click handler. Start and Stop record the status that matches the registry as
+    // soon as the tweak values are written, before the wait; the look settles when the wait ends.
     void BtnStartClick();
     void Start();
     void Stop();

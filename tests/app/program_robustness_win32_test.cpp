@@ -500,7 +500,7 @@ TEST_CASE("program: run switch clicks during a wait start nothing twice") {
     CAPTURE(spanMs);
     CHECK(dropped <= int(spanMs / 1000) + 1);
     CHECK_FALSE(TweakPresent(guid));
-    CHECK(TConfigStatus() == 0);
+    CHECK(TConfigStatus() == 1);  // recorded as soon as the values were written, before the wait
 
     // Let the probe answer: exactly one wait ends, once, in the running look; nothing follows it.
     const size_t beforeAnswer = loopback.Size();
@@ -545,5 +545,83 @@ TEST_CASE("program: closing the window during a wait ends the process within a s
         CHECK_FALSE(CrashHandlerRunning());
     }
     MESSAGE("slowest exit after WM_CLOSE: " << slowest << " ms");
+    ForgetSettings();
+}
+
+namespace {
+
+// The five tweak values as the machine registry holds them: the value, or -2 for "absent" (no tweak value
+// is -2). Paths and names typed from the tweak table.
+std::vector<int64_t> TweakValues(const std::u16string& guid) {
+    struct Row {
+        std::wstring key;
+        const wchar_t* name;
+    };
+    const std::wstring interfaces = L"SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\" +
+                                    std::wstring(W(guid));
+    const std::wstring profile = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Multimedia\\SystemProfile";
+    const Row rows[] = {{interfaces, L"TcpAckFrequency"},
+                        {interfaces, L"TcpDelAckTicks"},
+                        {L"SOFTWARE\\Microsoft\\MSMQ\\Parameters", L"TCPNoDelay"},
+                        {profile, L"NetworkThrottlingIndex"},
+                        {profile, L"SystemResponsiveness"}};
+    std::vector<int64_t> values;
+    for (const Row& row : rows) {
+        DWORD value = 0, size = sizeof(value);
+        const bool present = RegGetValueW(HKEY_LOCAL_MACHINE, row.key.c_str(), row.name,
+                                          RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr, &value,
+                                          &size) == ERROR_SUCCESS;
+        values.push_back(present ? int64_t(int32_t(value)) : -2);
+    }
+    return values;
+}
+
+void Kill(Program& program) {
+    REQUIRE(TerminateProcess(program.pi.hProcess, 9));
+    REQUIRE(program.WaitForExit(10000));
+}
+
+}  // namespace
+
+TEST_CASE("program: killed during a wait, it starts again in the look that matches the registry") {
+    Loopback loopback;
+    loopback.SetServiceAnswer("{}");
+    loopback.SetProbeMode("drop");
+    ForgetSettings();
+    std::u16string name, guid, ip;
+    REQUIRE(GetActiveAdapter(name, guid, ip));
+    // Applied: 1, 0, 1, -1 (0xFFFFFFFF), 0. Reverted: three removed, then 10 and 20.
+    const std::vector<int64_t> applied{1, 0, 1, -1, 0}, reverted{-2, -2, -2, 10, 20};
+
+    {  // Killed while the start waits: every value is applied.
+        Program program;
+        StartWaiting(program, loopback);
+        Kill(program);
+    }
+    CHECK(TweakValues(guid) == applied);
+    CHECK(TConfigStatus() == 1);
+
+    {  // The next start shows the running look; killed again while the stop waits.
+        Program program;
+        REQUIRE(program.WaitForWindow());
+        HWND start = program.Control(u"BtnStart");
+        CHECK(TextOf(start) == "Running");
+        CHECK(IsWindowEnabled(program.Control(u"ChkTcpNoDelay")) == FALSE);
+        const size_t from = loopback.Size();
+        Click(start);
+        REQUIRE(WaitUntil([&] { return loopback.Count(from, "/generate_204") >= 1; }, 20000, 10));
+        CHECK(TextOf(start).empty());  // busy: the look settles only after the wait
+        Kill(program);
+    }
+    CHECK(TweakValues(guid) == reverted);
+    CHECK(TConfigStatus() == 0);
+
+    {  // And back in the idle look.
+        Program program;
+        REQUIRE(program.WaitForWindow());
+        CHECK(TextOf(program.Control(u"BtnStart")) == "Run");
+        CHECK(IsWindowEnabled(program.Control(u"ChkTcpNoDelay")) != FALSE);
+        CHECK(TConfigStatus() == 0);
+    }
     ForgetSettings();
 }

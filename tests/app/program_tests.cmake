@@ -118,7 +118,8 @@ add_dependencies(app_program_robustness_win32_test tarnell app_program_shell_rec
 set(robustness_env "${program_env};TARNELL_SHELL_RECORDER=$<TARGET_FILE:app_program_shell_recorder>"
     "TARNELL_LOOPBACK_DIR=${loopback_dir}" "TARNELL_LOOPBACK_URL=http://127.0.0.1:${service_port}")
 foreach(entry IN ITEMS "hostile_links:hostile links*" "malformed_answers:malformed*"
-                      "run_switch_clicks:run switch clicks*" "close_during_wait:closing the window*")
+                      "run_switch_clicks:run switch clicks*" "close_during_wait:closing the window*"
+                      "killed_during_wait:killed during a wait*")
   string(FIND "${entry}" ":" colon)
   string(SUBSTRING "${entry}" 0 ${colon} name)
   math(EXPR colon "${colon} + 1")
