@@ -188,6 +188,12 @@ LRESULT TCustomControl::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             EndPaint(Handle(), &ps);
             return 0;
         }
+        case WM_PRINTCLIENT: {
+            RECT client;
+            GetClientRect(Handle(), &client);
+            Paint(reinterpret_cast<HDC>(wParam), client);
+            return 0;
+        }
         case WM_SETCURSOR:
             if (Cursor() && LOWORD(lParam) == HTCLIENT) {
                 ::SetCursor(Cursor());

@@ -58,14 +58,79 @@ PixelRect TCardPanel::PlaceChild(const Rect96&, int) const {
     return {0, 0, own.width, own.height};
 }
 
+namespace {
+
+// Paints `hwnd`'s client area into `target` at (x, y), cut to `clip`, and then, bottom of the z-order first,
+// every child window that is shown. Each window paints into a bitmap of its own at the origin (standard
+// controls clip their painting to their client rectangle, which a moved origin would not follow).
+void PrintWindowTree(HWND hwnd, HDC target, int x, int y, const RECT& clip) {
+    RECT client;
+    GetClientRect(hwnd, &client);
+    const RECT placed{x, y, x + client.right, y + client.bottom};
+    RECT visible;
+    if (!IntersectRect(&visible, &placed, &clip)) return;
+    HDC own = CreateCompatibleDC(target);
+    if (!own) return;
+    {
+        ScopedGdiObject bitmap(CreateCompatibleBitmap(target, client.right, client.bottom));
+        if (bitmap) {
+            ScopedSelect select(own, bitmap.get());
+            SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(own), PRF_CLIENT | PRF_ERASEBKGND);
+            BitBlt(target, visible.left, visible.top, visible.right - visible.left, visible.bottom - visible.top,
+                   own, visible.left - x, visible.top - y, SRCCOPY);
+        }
+    }
+    DeleteDC(own);
+    HWND top = GetWindow(hwnd, GW_CHILD);
+    for (HWND child = top ? GetWindow(top, GW_HWNDLAST) : nullptr; child; child = GetWindow(child, GW_HWNDPREV)) {
+        if (!(GetWindowLongPtrW(child, GWL_STYLE) & WS_VISIBLE)) continue;
+        RECT r;
+        GetWindowRect(child, &r);
+        MapWindowPoints(HWND_DESKTOP, hwnd, reinterpret_cast<POINT*>(&r), 2);
+        PrintWindowTree(child, target, x + r.left, y + r.top, visible);
+    }
+}
+
+}  // namespace
+
 void TCardPanel::SetActiveCardIndex(int index) {
     if (index < 0 || index >= CardCount()) return;
     active_ = index;
-    // Show the new card before hiding the old one, so nothing behind them flashes through.
+    // The screen must show the old card or the new one whole. Shown piece by piece, each window painting
+    // itself, the new card's frames appeared before their contents and the old title through the gaps.
+    // So drawing is held off while the cards change, the whole panel is composed off-screen and put on
+    // the screen in one copy, and the windows it covers are then up to date. (WM_SETREDRAW on would show
+    // a hidden panel, so a panel that is not on screen just switches.)
+    const bool onScreen = Hwnd() && IsWindowVisible(Hwnd());
+    if (onScreen) SendMessageW(Hwnd(), WM_SETREDRAW, FALSE, 0);
     cards_[size_t(index)]->SetVisible(true);
     for (int i = 0; i < CardCount(); ++i) {
         if (i != index) cards_[size_t(i)]->SetVisible(false);
     }
+    if (!onScreen) return;
+    SendMessageW(Hwnd(), WM_SETREDRAW, TRUE, 0);
+
+    RECT client;
+    GetClientRect(Hwnd(), &client);
+    HDC screen = GetDCEx(Hwnd(), nullptr, DCX_CACHE | DCX_CLIPSIBLINGS);  // over the children as well
+    bool composed = false;
+    if (screen && client.right > 0 && client.bottom > 0) {
+        HDC memory = CreateCompatibleDC(screen);
+        ScopedGdiObject bitmap(CreateCompatibleBitmap(screen, client.right, client.bottom));
+        if (memory && bitmap) {
+            {
+                ScopedSelect select(memory, bitmap.get());
+                PrintWindowTree(Hwnd(), memory, 0, 0, client);
+                composed = BitBlt(screen, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY) != FALSE;
+            }
+        }
+        if (memory) DeleteDC(memory);
+    }
+    if (screen) ReleaseDC(Hwnd(), screen);
+    // What the copy put there needs no second paint; without a copy every window paints itself.
+    RedrawWindow(Hwnd(), nullptr, nullptr,
+                 composed ? (RDW_VALIDATE | RDW_NOERASE | RDW_ALLCHILDREN)
+                          : (RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN));
 }
 
 }  // namespace tarnell

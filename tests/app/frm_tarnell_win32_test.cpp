@@ -4,9 +4,12 @@
 #include <doctest/doctest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <initializer_list>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/frm_tarnell.h"
@@ -484,4 +487,97 @@ TEST_CASE("the accent line is the topmost strip of the client area; the header a
             CHECK(r.bottom == client.bottom);
         }
     }
+}
+
+namespace {
+
+// Screen captures of one rectangle, taken on a thread of their own while the UI thread works.
+class ScreenWatch {
+  public:
+    explicit ScreenWatch(const RECT& screenRect)
+        : rect_(screenRect), w_(screenRect.right - screenRect.left), h_(screenRect.bottom - screenRect.top) {}
+
+    std::vector<uint32_t> Capture() const {
+        std::vector<uint32_t> pixels(size_t(w_) * size_t(h_));
+        HDC screen = GetDC(nullptr);
+        HDC dc = CreateCompatibleDC(screen);
+        HBITMAP bitmap = CreateCompatibleBitmap(screen, w_, h_);
+        HGDIOBJ old = SelectObject(dc, bitmap);
+        BitBlt(dc, 0, 0, w_, h_, screen, rect_.left, rect_.top, SRCCOPY);
+        SelectObject(dc, old);
+        BITMAPINFO bi{};
+        bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+        bi.bmiHeader.biWidth = w_;
+        bi.bmiHeader.biHeight = -h_;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        GetDIBits(dc, bitmap, 0, UINT(h_), pixels.data(), &bi, DIB_RGB_COLORS);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+        ReleaseDC(nullptr, screen);
+        for (uint32_t& p : pixels) p &= 0x00FFFFFF;
+        return pixels;
+    }
+
+    static int Differences(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+        int count = 0;
+        for (size_t i = 0; i < a.size() && i < b.size(); ++i) count += a[i] != b[i];
+        return count;
+    }
+
+  private:
+    RECT rect_;
+    int w_, h_;
+};
+
+}  // namespace
+
+TEST_CASE("a card switch shows the old card or the new one whole, never a mix of the two") {
+    auto form = OpenWindow(u"en");
+    SetWindowPos(form->Hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    RECT panel;
+    GetWindowRect(form->PnlMain->Hwnd(), &panel);
+    const ScreenWatch watch(panel);
+    auto settled = [&](int card) {
+        form->BtnHomeClick(card == 0 ? form->BtnHome : form->BtnConfig);
+        // Each window painting itself, as after any other change: the reference for the card.
+        RedrawWindow(form->Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        Pump(300);
+        return watch.Capture();
+    };
+    const std::vector<uint32_t> home = settled(0), config = settled(1);
+    settled(0);
+    REQUIRE(ScreenWatch::Differences(home, config) > 1000);  // the captures show the cards
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> frames{0}, mixed{0}, worst{0};
+    std::thread watcher([&] {
+        while (!stop) {
+            const std::vector<uint32_t> frame = watch.Capture();
+            const int off = std::min(ScreenWatch::Differences(frame, home), ScreenWatch::Differences(frame, config));
+            ++frames;
+            // A few pixels may differ (a focus mark); a card drawn over the other, or frames without their
+            // contents, differ in hundreds.
+            if (off > 40) ++mixed;
+            if (off > worst) worst = off;
+        }
+    });
+    for (int i = 0; i < 24; ++i) {
+        // A real click on the header button, as the user makes it.
+        HWND button = (i % 2 == 0 ? form->BtnConfig : form->BtnHome)->Hwnd();
+        RECT r;
+        GetClientRect(button, &r);
+        const LPARAM centre = MAKELPARAM(r.right / 2, r.bottom / 2);
+        PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, centre);
+        PostMessageW(button, WM_LBUTTONUP, 0, centre);
+        Pump(120);
+    }
+    stop = true;
+    watcher.join();
+    MESSAGE(frames.load() << " captures during 24 card switches");
+    CHECK(frames > 48);
+    const int mixedFrames = mixed.load(), worstFrame = worst.load();
+    CAPTURE(worstFrame);
+    CHECK(mixedFrames == 0);
+    SetWindowPos(form->Hwnd(), HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 }
