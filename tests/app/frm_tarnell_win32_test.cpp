@@ -15,6 +15,7 @@
 #include "app/frm_tarnell.h"
 #include "app/main_layout.h"
 #include "app/main_texts.h"
+#include "layout_expected.h"
 #include "base/text.h"
 #include "base/ui_task.h"
 #include "base/wide.h"
@@ -580,4 +581,115 @@ TEST_CASE("a card switch shows the old card or the new one whole, never a mix of
     CAPTURE(worstFrame);
     CHECK(mixedFrames == 0);
     SetWindowPos(form->Hwnd(), HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+}
+
+namespace {
+
+std::string Utf8Of(std::u16string_view s) {
+    return U8(std::u16string(s));
+}
+
+LOGFONTW FontOf(HWND hwnd) {
+    LOGFONTW lf{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0)), sizeof(lf), &lf);
+    return lf;
+}
+
+// Every control against the table typed from the layout: where it is at `dpi`, its parent, what it shows.
+void CheckAgainstTable(TFrmTarnell& form, int dpi, bool started) {
+    CAPTURE(dpi);
+    CAPTURE(started);
+    RECT client;
+    GetClientRect(form.Hwnd(), &client);
+    CHECK(client.right == expected::Scale(expected::kClientWidth, dpi));
+    CHECK(client.bottom == expected::Scale(expected::kClientHeight, dpi));
+    for (const expected::Control& e : expected::kControls) {
+        const std::string name = Utf8Of(e.name);
+        CAPTURE(name);
+        auto* control = dynamic_cast<TControl*>(form.FindComponent(std::u16string(e.name)));
+        REQUIRE(control);
+        REQUIRE(control->Hwnd());
+        // Parent, in the component tree and among the windows.
+        if (e.parent.empty()) {
+            CHECK(control->Parent() == &form);
+        } else {
+            REQUIRE(control->Parent());
+            CHECK(Utf8Of(control->Parent()->Name()) == Utf8Of(e.parent));
+        }
+        CHECK(GetParent(control->Hwnd()) == control->Parent()->Hwnd());
+        if (started) {
+            const expected::PixelPlace want = expected::PlaceAt(e, dpi);
+            const RECT r = RectInForm(control->Hwnd(), form.Hwnd());
+            CHECK(r.left == want.left);
+            CHECK(r.top == want.top);
+            CHECK(r.right - r.left == want.width);
+            CHECK(r.bottom - r.top == want.height);
+        }
+        // Captions: as stored before the start-up sequence; after it, in Korean, the entries are unchanged.
+        CHECK(control->HasCaption() == (e.caption != nullptr));
+        if (e.caption && !(started && (e.flags & expected::kReplaced))) {
+            CHECK(U8(control->Caption()) == U8(e.caption));
+            if (!std::u16string_view(e.caption).empty() && name.rfind("Card", 0) != 0 && name != "PnlMain")
+                CHECK(WindowText(control->Hwnd()) == U8(e.caption));
+        }
+        const LONG_PTR style = GetWindowLongPtrW(control->Hwnd(), GWL_STYLE);
+        if (e.flags & expected::kOwnFont) {
+            CHECK(control->HasOwnFont());
+            const LOGFONTW lf = FontOf(control->Hwnd());
+            CHECK(FromWide(lf.lfFaceName) == u"Tahoma");
+            CHECK(lf.lfQuality == ANTIALIASED_QUALITY);
+            CHECK(lf.lfWeight == FW_NORMAL);
+            if (!started) CHECK(lf.lfHeight == expected::Scale(-59, dpi));  // the title fit may shrink it later
+        } else {
+            CHECK_FALSE(control->HasOwnFont());
+            CHECK(reinterpret_cast<HFONT>(SendMessageW(control->Hwnd(), WM_GETFONT, 0, 0)) == form.FormFont());
+        }
+        if (e.flags & expected::kCentredText) CHECK((style & SS_TYPEMASK) == SS_CENTER);
+        if (e.flags & expected::kOneLine) CHECK((style & SS_TYPEMASK) == SS_LEFTNOWORDWRAP);
+        if (e.flags & expected::kNoTabStop) {
+            auto* box = dynamic_cast<TCheckBox*>(control);
+            REQUIRE(box);
+            CHECK((style & WS_TABSTOP) == 0);
+            if (!started) CHECK_FALSE(box->Checked());
+        }
+        if (auto* button = dynamic_cast<TStyledSpeedButton*>(control)) {
+            if (!started) CHECK(button->Down() == ((e.flags & expected::kStoredDown) != 0));
+        }
+        CHECK(static_cast<bool>(control->OnClick) == ((e.flags & expected::kClick) != 0));
+        const bool shown = !(started && (e.flags & expected::kHiddenAtStart)) && name != "Card2";
+        CHECK(((style & WS_VISIBLE) != 0) == shown);
+    }
+}
+
+}  // namespace
+
+TEST_CASE("every control's parent, place, caption, font and flags match the layout, at 96 and 144 DPI") {
+    ProcessSetUp();
+    SetCurrentLanguage(u"ko");
+    {
+        // As stored: the window made from its description, before the start-up sequence.
+        TFrmTarnell form(nullptr, TFrmTarnellOptions{u"", kHome});
+        form.CreateFormHandle();
+        CHECK(WindowText(form.Hwnd()) == "타르넬");
+        CHECK(form.Color() == RGB(255, 255, 255));
+        const LOGFONTW lf = FontOf(form.LblVersion->Hwnd());
+        CHECK(FromWide(lf.lfFaceName) == u"Segoe UI");
+        CHECK(lf.lfHeight == expected::Scale(-12, form.CurrentDpi()));
+        CHECK(lf.lfWeight == FW_NORMAL);
+        const LONG_PTR style = GetWindowLongPtrW(form.Hwnd(), GWL_STYLE);
+        CHECK((style & (WS_THICKFRAME | WS_MAXIMIZEBOX)) == 0);
+        CHECK((style & (WS_SYSMENU | WS_MINIMIZEBOX | WS_CAPTION)) == (WS_SYSMENU | WS_MINIMIZEBOX | WS_CAPTION));
+        CheckAgainstTable(form, form.CurrentDpi(), false);
+        // The window owns the controls in the order of the control tree.
+        REQUIRE(form.OwnedCount() >= expected::kControls.size());
+        for (size_t i = 0; i < expected::kControls.size(); ++i)
+            CHECK(Utf8Of(form.OwnedComponent(i)->Name()) == Utf8Of(expected::kControls[i].name));
+    }
+    ForgetSettings();
+    auto form = OpenWindow(u"ko");
+    for (int dpi : {96, 144}) {
+        MoveToDpi(*form, dpi);
+        CheckAgainstTable(*form, dpi, true);
+    }
+    ForgetSettings();
 }

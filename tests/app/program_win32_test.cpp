@@ -19,6 +19,7 @@
 #include "config/config_win32.h"
 #include "translate/translation.h"
 #include "translate/translation_win32.h"
+#include "layout_expected.h"
 #include "program_driver_win32.h"
 #include "window_search_win32.h"
 #include "tuning/network_win32.h"
@@ -106,28 +107,22 @@ TEST_CASE(
     if (const char* expected = std::getenv("TARNELL_EXPECT_DPI")) CHECK(dpi == std::atoi(expected));
     RECT client;
     GetClientRect(form, &client);
-    CHECK(client.right == MulDiv(MainFormDesc().clientWidth96, dpi, 96));
-    CHECK(client.bottom == MulDiv(MainFormDesc().clientHeight96, dpi, 96));
-    for (const ControlDesc& d : MainFormControls()) {
-        CAPTURE(U8(d.name));
-        HWND control = program.Control(d.name);
+    CHECK(client.right == expected::Scale(expected::kClientWidth, dpi));
+    CHECK(client.bottom == expected::Scale(expected::kClientHeight, dpi));
+    // Every control where the layout puts it (typed from the layout, not read from the program's table).
+    for (const expected::Control& e : expected::kControls) {
+        const std::u16string name(e.name);
+        CAPTURE(U8(name));
+        HWND control = program.Control(name.c_str());
         REQUIRE(control);
         RECT r;
         GetWindowRect(control, &r);
         MapWindowPoints(HWND_DESKTOP, form, reinterpret_cast<POINT*>(&r), 2);
-        int left = MulDiv(d.bounds.left, dpi, 96), top = MulDiv(d.bounds.top, dpi, 96);
-        for (const ControlDesc* p = FindControlDesc(d.parent); p; p = FindControlDesc(p->parent)) {
-            left += MulDiv(p->bounds.left, dpi, 96);
-            top += MulDiv(p->bounds.top, dpi, 96);
-        }
-        // The accent line (2 pixels at 96 DPI) is the topmost strip of the client area; everything lies
-        // below it, and the card panel with its cards keeps its bottom at the client area's bottom.
-        top += MulDiv(2, dpi, 96);
-        const bool fillsToBottom = U8(d.name) == "PnlMain" || U8(d.name) == "Card1" || U8(d.name) == "Card2";
-        CHECK(r.left == left);
-        CHECK(r.top == top);
-        CHECK(r.right - r.left == MulDiv(d.bounds.width, dpi, 96));
-        CHECK(r.bottom - r.top == (fillsToBottom ? client.bottom - top : MulDiv(d.bounds.height, dpi, 96)));
+        const expected::PixelPlace want = expected::PlaceAt(e, dpi);
+        CHECK(r.left == want.left);
+        CHECK(r.top == want.top);
+        CHECK(r.right - r.left == want.width);
+        CHECK(r.bottom - r.top == want.height);
     }
     CHECK(IsWindowVisible(program.Control(u"Card1")) != FALSE);
     CHECK(IsWindowVisible(program.Control(u"Card2")) == FALSE);
