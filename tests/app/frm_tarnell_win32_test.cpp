@@ -16,6 +16,7 @@
 #include "app/main_layout.h"
 #include "app/main_texts.h"
 #include "layout_expected.h"
+#include "../translate/table_expected.h"
 #include "base/text.h"
 #include "base/ui_task.h"
 #include "base/wide.h"
@@ -690,6 +691,37 @@ TEST_CASE("every control's parent, place, caption, font and flags match the layo
     for (int dpi : {96, 144}) {
         MoveToDpi(*form, dpi);
         CheckAgainstTable(*form, dpi, true);
+    }
+    ForgetSettings();
+}
+
+TEST_CASE("the window shows the table's texts in each of the seven languages") {
+    const auto& T = expected::kTexts;  // T[entry - 1][language]
+    for (size_t l = 0; l < expected::kLanguages.size(); ++l) {
+        const std::u16string language = expected::kLanguages[l];
+        CAPTURE(U8(language));
+        ForgetSettings();
+        auto form = OpenWindow(language.c_str());
+        CHECK(WindowText(form->Hwnd()) == (language == u"ko" ? "타르넬" : "Tarnell"));
+        CHECK(U8(form->LblTitle->Caption()) == U8(T[0][l]));
+        CHECK(WindowText(form->LblTitle->Hwnd()) == U8(T[0][l]));
+        CHECK(U8(form->LblVersion->Caption()).rfind(U8(T[1][l]) + ": ", 0) == 0);
+        CHECK(U8(form->BtnHome->Caption()) == U8(T[2][l]));
+        CHECK(U8(form->BtnConfig->Caption()) == U8(T[3][l]));
+        CHECK(U8(form->BtnDonate->Caption()) == U8(T[4][l]));
+        CHECK(U8(form->BtnStart->Caption()) == U8(T[5][l]));
+        CHECK(U8(form->GroupBox1->Caption()) == U8(T[13][l]));
+        CHECK(U8(form->GroupBox2->Caption()) == U8(T[14][l]));
+        CHECK(U8(form->GroupBox3->Caption()) == U8(T[15][l]));
+        CHECK(WindowText(form->GroupBox3->Hwnd()) == U8(T[15][l]));
+        const std::string tagline = U8(form->LblContent->Text());
+        CHECK((tagline == "<C><FC:clGray>" + U8(T[8][l]) + "</FC></C>" ||
+               tagline == "<C><FC:clGray>" + U8(T[9][l]) + "</FC></C>" ||
+               tagline == "<C><FC:clGray>" + U8(T[10][l]) + "</FC></C>"));
+        // The option switches are named after registry values and are not translated.
+        CHECK(U8(form->ChkTcpDelAckTick->Caption()) == "TcpDelAckTick");
+        form->RunControl()->SetStatus(stRunning);
+        CHECK(U8(form->BtnStart->Caption()) == U8(T[6][l]));
     }
     ForgetSettings();
 }
