@@ -58,7 +58,9 @@ class StyledButton {
     const TStyledButtonRecords& Records() const { return records_; }
 
     void SetRadius(int radius96);
+    int Radius() const { return config_.radius96; }
     void SetFlat(bool flat);
+    bool Flat() const { return config_.flat; }
     void SetGroupIndex(int groupIndex) { config_.groupIndex = groupIndex; }
     int GroupIndex() const { return config_.groupIndex; }
     // Putting a grouped button down puts the others of its group up.

@@ -22,6 +22,8 @@
 #include "base/wide.h"
 #include "config/config_win32.h"
 #include "theme/button_styles.h"
+#include "theme/gdi_win32.h"
+#include "theme/styled_button_win32.h"
 #include "translate/translation.h"
 #include "translate/translation_win32.h"
 #include "update/update_hooks_win32.h"
@@ -723,5 +725,146 @@ TEST_CASE("the window shows the table's texts in each of the seven languages") {
         form->RunControl()->SetStatus(stRunning);
         CHECK(U8(form->BtnStart->Caption()) == U8(T[6][l]));
     }
+    ForgetSettings();
+}
+
+namespace {
+
+// The colour a window's own painting puts at (x, y) of its client area, painted through WM_PRINTCLIENT onto
+// a background of `under`.
+COLORREF PixelOf(HWND hwnd, int x, int y, COLORREF under = RGB(255, 255, 255)) {
+    RECT r;
+    GetClientRect(hwnd, &r);
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, r.right, r.bottom);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    HBRUSH brush = CreateSolidBrush(under);
+    FillRect(dc, &r, brush);
+    DeleteObject(brush);
+    SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    const COLORREF c = GetPixel(dc, x, y);
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return c;
+}
+
+struct Look {
+    COLORREF fill;    // inside, left of the caption
+    COLORREF border;  // middle of the top edge
+};
+
+Look LookOf(HWND button) {
+    RECT r;
+    GetClientRect(button, &r);
+    return {PixelOf(button, r.right / 8, r.bottom / 2), PixelOf(button, r.right / 2, 0)};
+}
+
+std::string Hex(COLORREF c) {
+    char text[16];
+    snprintf(text, sizeof text, "%02X%02X%02X", GetRValue(c), GetGValue(c), GetBValue(c));
+    return text;
+}
+
+// Colours of the style family, typed as red, green, blue.
+const COLORREF kAccent = RGB(61, 132, 221), kAccentLight = RGB(80, 144, 224), kWhite = RGB(255, 255, 255),
+               kBlack = RGB(0, 0, 0), kGray215 = RGB(215, 215, 215), kGray179 = RGB(179, 179, 179),
+               kGray188 = RGB(188, 188, 188), kGray128 = RGB(128, 128, 128);
+
+}  // namespace
+
+TEST_CASE("the run switch and the header buttons: family, appearance, radius, flat, group and their colours") {
+    ForgetSettings();
+    auto form = OpenWindow(u"en");
+    struct Wiring {
+        TStyledSpeedButton* control;
+        const char* appearance;
+        int radius;
+        bool flat;
+    };
+    const Wiring wirings[] = {{form->BtnStart, "Outline", 6, false},
+                              {form->BtnHome, "Header", 4, true},
+                              {form->BtnConfig, "Header", 4, true},
+                              {form->BtnDonate, "Header", 4, true}};
+    // The records each button was given: fill (solid?, colour), border (solid?, colour), caption colour, by
+    // state Normal, Pressed, Selected, Hot, Disabled.
+    struct Record {
+        bool fill;
+        COLORREF fillColour;
+        bool border;
+        COLORREF borderColour;
+        COLORREF caption;
+    };
+    const Record outline[5] = {{false, kAccent, true, kAccent, kBlack},
+                               {true, kAccent, true, kAccent, kWhite},
+                               {true, kAccentLight, true, kAccent, kWhite},
+                               {true, kAccentLight, true, kAccent, kWhite},
+                               {false, kAccent, true, kGray215, kGray179}};
+    const Record header[5] = {{false, kWhite, true, kBlack, kBlack},
+                              {true, kAccent, false, kAccent, kWhite},
+                              {true, kAccentLight, false, kAccent, kWhite},
+                              {true, kAccent, false, kAccent, kWhite},
+                              {false, kWhite, true, kGray188, kGray128}};
+    for (const Wiring& w : wirings) {
+        const std::string name = U8(w.control->Name()), appearance = w.appearance;
+        CAPTURE(name);
+        StyledButton* b = w.control->Button();
+        REQUIRE(b);
+        CHECK(U8(b->Family()) == "Vorbeck");
+        CHECK(U8(b->StyleClass()) == "Primary");
+        CHECK(U8(b->Appearance()) == appearance);
+        CHECK(b->Radius() == w.radius);
+        CHECK(b->Flat() == w.flat);
+        const Record* want = appearance == "Outline" ? outline : header;
+        for (size_t state = 0; state < 5; ++state) {
+            CAPTURE(state);
+            const TStyledButtonAttributes& got = b->Records()[state];
+            CHECK(got.DrawType == TStyledButtonDrawType::btRoundRect);
+            CHECK((got.ButtonDrawStyle == TButtonDrawStyle::btnSolid) == want[state].fill);
+            CHECK(Hex(ToColorRef(got.ButtonColor)) == Hex(want[state].fillColour));
+            CHECK((got.BorderDrawStyle == TBorderDrawStyle::brdSolid) == want[state].border);
+            CHECK(Hex(ToColorRef(got.BorderColor)) == Hex(want[state].borderColour));
+            CHECK(Hex(ToColorRef(got.FontColor)) == Hex(want[state].caption));
+            CHECK(got.BorderWidth == 0);
+        }
+    }
+    // The header buttons are one toggle group; the run switch is not in it.
+    CHECK(form->BtnHome->Button()->GroupIndex() == form->BtnConfig->Button()->GroupIndex());
+    CHECK(form->BtnHome->Button()->GroupIndex() == form->BtnDonate->Button()->GroupIndex());
+
+    // What the screen shows in the states the program puts them in.
+    HWND start = form->BtnStart->Hwnd();
+    Look look = LookOf(start);  // idle: no fill, thin accent border
+    CHECK(Hex(look.fill) == Hex(kWhite));
+    CHECK(Hex(look.border) == Hex(kAccent));
+    RECT r;
+    GetClientRect(start, &r);
+    SendMessageW(start, WM_MOUSEMOVE, 0, MAKELPARAM(r.right / 2, r.bottom / 2));  // hot
+    CHECK(Hex(LookOf(start).fill) == Hex(kAccentLight));
+    SendMessageW(start, WM_MOUSELEAVE, 0, 0);
+    form->RunControl()->SetStatus(stRunning);  // down: pressed
+    CHECK(Hex(LookOf(start).fill) == Hex(kAccent));
+    form->RunControl()->SetStatus(stBusy);  // disabled: no fill, light gray border
+    look = LookOf(start);
+    CHECK(Hex(look.fill) == Hex(kWhite));
+    CHECK(Hex(look.border) == Hex(kGray215));
+    form->RunControl()->SetStatus(stRunning);
+    CHECK(form->BtnStart->Down());
+
+    look = LookOf(form->BtnHome->Hwnd());  // down: filled with the accent, no border
+    CHECK(Hex(look.fill) == Hex(kAccent));
+    CHECK(Hex(look.border) == Hex(kAccent));
+    look = LookOf(form->BtnConfig->Hwnd());  // up and flat: neither fill nor border
+    CHECK(Hex(look.fill) == Hex(kWhite));
+    CHECK(Hex(look.border) == Hex(kWhite));
+    GetClientRect(form->BtnConfig->Hwnd(), &r);
+    SendMessageW(form->BtnConfig->Hwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(r.right / 2, r.bottom / 2));  // hot
+    CHECK(Hex(LookOf(form->BtnConfig->Hwnd()).fill) == Hex(kAccent));
+    ClickWindow(form->BtnConfig->Hwnd());
+    CHECK(form->BtnConfig->Down());
+    CHECK_FALSE(form->BtnHome->Down());
+    CHECK(form->BtnStart->Down());  // another group
     ForgetSettings();
 }
