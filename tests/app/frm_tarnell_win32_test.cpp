@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/error_box_win32.h"
 #include "app/frm_tarnell.h"
 #include "app/main_layout.h"
 #include "app/main_texts.h"
@@ -867,4 +868,49 @@ TEST_CASE("the run switch and the header buttons: family, appearance, radius, fl
     CHECK_FALSE(form->BtnHome->Down());
     CHECK(form->BtnStart->Down());  // another group
     ForgetSettings();
+}
+
+TEST_CASE("the tagline is drawn at random: over many windows each of the three shows") {
+    // The English rows, typed from the tagline table, in the centring and gray markup.
+    const std::string shown[3] = {"<C><FC:clGray>Easily improve <B>game responsiveness</B>.</FC></C>",
+                                  "<C><FC:clGray>Minimize <B>latency</B> with an optimized network.</FC></C>",
+                                  "<C><FC:clGray>Improve <B>game speed and stability</B> with simple settings.</FC></C>"};
+    int seen[3] = {0, 0, 0};
+    int windows = 0;
+    while (windows < 60 && !(seen[0] && seen[1] && seen[2])) {
+        auto form = OpenWindow(u"en");
+        ++windows;
+        const std::string text = U8(form->LblContent->Text());
+        bool known = false;
+        for (int i = 0; i < 3; ++i) {
+            if (text == shown[i]) {
+                ++seen[i];
+                known = true;
+            }
+        }
+        CHECK_MESSAGE(known, text);
+    }
+    MESSAGE(windows << " windows: " << seen[0] << ", " << seen[1] << ", " << seen[2]);
+    CHECK(seen[0] > 0);
+    CHECK(seen[1] > 0);
+    CHECK(seen[2] > 0);
+}
+
+TEST_CASE("per language: the application's title is the window's caption, the window's font the icon-title font") {
+    LOGFONTW icon{};
+    REQUIRE(SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof(icon), &icon, 0));
+    for (size_t l = 0; l < expected::kLanguages.size(); ++l) {
+        const std::u16string language = expected::kLanguages[l];
+        CAPTURE(U8(language));
+        auto form = OpenWindow(language.c_str());
+        CHECK(U8(ApplicationTitle()) == (language == u"ko" ? "타르넬" : "Tarnell"));
+        LOGFONTW lf{};
+        REQUIRE(GetObjectW(form->FormFont(), sizeof(lf), &lf));
+        CHECK(FromWide(lf.lfFaceName) == FromWide(icon.lfFaceName));
+        CHECK(lf.lfHeight == MulDiv(icon.lfHeight, form->CurrentDpi(), 96));
+        // The labels and switches take it; the title keeps its own face.
+        CHECK(reinterpret_cast<HFONT>(SendMessageW(form->GroupBox2->Hwnd(), WM_GETFONT, 0, 0)) == form->FormFont());
+        CHECK(reinterpret_cast<HFONT>(SendMessageW(form->ChkTcpNoDelay->Hwnd(), WM_GETFONT, 0, 0)) == form->FormFont());
+        CHECK(FromWide(FontOf(form->LblTitle->Hwnd()).lfFaceName) == u"Tahoma");
+    }
 }
