@@ -73,7 +73,8 @@ TEST_CASE("Closing during waits ends them within a second and no hand-over reach
     CHECK(b.log.size() == logB);
     CHECK(probesB.load() == probedB);  // no probe after the close
     CHECK(probesA.load() == 1);
-    CHECK(a.settings.integers[u"status"] == 0);  // the status recorded before the start stays
+    // What was recorded with the apply writes, before the wait, stays: running, as the registry is.
+    CHECK(a.settings.integers[u"status"] == 1);
     ShutdownUiTasks();
 }
 
