@@ -60,9 +60,9 @@ PixelRect TCardPanel::PlaceChild(const Rect96&, int) const {
 
 namespace {
 
-// Paints `hwnd`'s client area into `target` at (x, y), cut to `clip`, and then, bottom of the z-order first,
-// every child window that is shown. Each window paints into a bitmap of its own at the origin (standard
-// controls clip their painting to their client rectangle, which a moved origin would not follow).
+// Paints `hwnd`'s client area into `target` at (x, y), cut to `clip`, and then, bottom of the z-order
+// first, every child window that is shown. Each window paints into a bitmap of its own at the origin
+// (standard controls clip their painting to their client rectangle, which a moved origin would not follow).
 void PrintWindowTree(HWND hwnd, HDC target, int x, int y, const RECT& clip) {
     RECT client;
     GetClientRect(hwnd, &client);
@@ -76,13 +76,14 @@ void PrintWindowTree(HWND hwnd, HDC target, int x, int y, const RECT& clip) {
         if (bitmap) {
             ScopedSelect select(own, bitmap.get());
             SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(own), PRF_CLIENT | PRF_ERASEBKGND);
-            BitBlt(target, visible.left, visible.top, visible.right - visible.left, visible.bottom - visible.top,
-                   own, visible.left - x, visible.top - y, SRCCOPY);
+            BitBlt(target, visible.left, visible.top, visible.right - visible.left,
+                   visible.bottom - visible.top, own, visible.left - x, visible.top - y, SRCCOPY);
         }
     }
     DeleteDC(own);
     HWND top = GetWindow(hwnd, GW_CHILD);
-    for (HWND child = top ? GetWindow(top, GW_HWNDLAST) : nullptr; child; child = GetWindow(child, GW_HWNDPREV)) {
+    HWND child = top ? GetWindow(top, GW_HWNDLAST) : nullptr;
+    for (; child; child = GetWindow(child, GW_HWNDPREV)) {
         if (!(GetWindowLongPtrW(child, GWL_STYLE) & WS_VISIBLE)) continue;
         RECT r;
         GetWindowRect(child, &r);
