@@ -5,8 +5,8 @@
 # Sourced, it defines the functions below.
 
 export WINEDEBUG=-all
-# No Mono or Gecko install prompts while the prefix is made.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko install prompts while the prefix is made. TARNELL_WINEDLLOVERRIDES adds a test's own.
+export WINEDLLOVERRIDES="mscoree,mshtml=${TARNELL_WINEDLLOVERRIDES:+;$TARNELL_WINEDLLOVERRIDES}"
 WINE=$(command -v wine || command -v wine-stable || echo /usr/lib/wine/wine64)
 WINESERVER=$(command -v wineserver || command -v wineserver-stable || echo /usr/lib/wine/wineserver)
 [ -x /usr/lib/wine/wine64 ] && WINE=/usr/lib/wine/wine64 && export WINELOADER=/usr/lib/wine/wine64

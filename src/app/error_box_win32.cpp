@@ -46,7 +46,7 @@ void ShowUnhandledError(std::exception_ptr error) {
 
     // The task dialog of the version 6 common controls lets the one button say "Close".
     HMODULE comctl = GetModuleHandleW(L"comctl32.dll");
-    if (!comctl) comctl = LoadLibraryW(L"comctl32.dll");
+    if (!comctl) comctl = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     auto taskDialog = comctl ? reinterpret_cast<TaskDialogIndirectFn>(
                                    reinterpret_cast<void*>(GetProcAddress(comctl, "TaskDialogIndirect")))
                              : nullptr;

@@ -44,6 +44,9 @@ int RunMessageLoop() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // The program runs elevated and is often started from a download folder: every DLL loaded from here
+    // on (the delay-loaded imports included) comes from System32, never from the program's own folder.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     using namespace tarnell;
 
     // Start-up steps of the modules, before the program's own block.

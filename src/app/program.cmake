@@ -44,4 +44,7 @@ add_executable(tarnell WIN32 main.cpp ${TARNELL_GENERATED_DIR}/tarnell.rc)
 target_link_libraries(tarnell PRIVATE tarnell_app_win32)
 tarnell_common_options(tarnell)
 tarnell_windows_executable(tarnell UNICODE_ENTRY)
+# DLLs outside the KnownDLLs, loaded only after the entry point has limited the search to System32.
+include(DelayImports)
+tarnell_delay_load(tarnell winhttp iphlpapi gdiplus version comctl32)
 set_target_properties(tarnell PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

@@ -123,7 +123,7 @@ bool GetActiveAdapter(std::u16string& name, std::u16string& guid, std::u16string
 }
 
 bool EnableConnection(const std::u16string& guid, bool enable) {
-    ScopedModule netshell(LoadLibraryW(L"netshell.dll"));
+    ScopedModule netshell(LoadLibraryExW(L"netshell.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
     if (!netshell) return false;
     // Through a plain function pointer type: FARPROC's own signature says nothing about the export's.
     auto freeProperties = reinterpret_cast<FreeNetconPropertiesFn>(

@@ -140,8 +140,8 @@ struct Program {
     PROCESS_INFORMATION pi{};
     HWND form = nullptr;
 
-    Program() {
-        const std::wstring path = PathFromEnv("TARNELL_PROGRAM");
+    Program() : Program(PathFromEnv("TARNELL_PROGRAM")) {}
+    explicit Program(const std::wstring& path) {
         STARTUPINFOW si{};
         si.cb = sizeof(si);
         std::wstring commandLine = L"\"" + path + L"\"";

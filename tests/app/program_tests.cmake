@@ -114,12 +114,20 @@ target_link_libraries(app_program_robustness_win32_test PRIVATE tarnell_main_lay
 tarnell_common_options(app_program_robustness_win32_test)
 tarnell_windows_executable(app_program_robustness_win32_test)
 set_target_properties(app_program_robustness_win32_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-add_dependencies(app_program_robustness_win32_test tarnell app_program_shell_recorder)
+# A DLL that marks where it was loaded, planted beside a copy of the program under the names it uses.
+add_library(app_program_planted_dll SHARED planted_dll_win32.cpp)
+tarnell_common_options(app_program_planted_dll)
+tarnell_windows_executable(app_program_planted_dll)
+set_target_properties(app_program_planted_dll PROPERTIES PREFIX "" OUTPUT_NAME planted
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+add_dependencies(app_program_robustness_win32_test tarnell app_program_shell_recorder app_program_planted_dll)
 set(robustness_env "${program_env};TARNELL_SHELL_RECORDER=$<TARGET_FILE:app_program_shell_recorder>"
-    "TARNELL_LOOPBACK_DIR=${loopback_dir}" "TARNELL_LOOPBACK_URL=http://127.0.0.1:${service_port}")
+    "TARNELL_LOOPBACK_DIR=${loopback_dir}" "TARNELL_LOOPBACK_URL=http://127.0.0.1:${service_port}"
+    "TARNELL_PLANTED_DLL=$<TARGET_FILE:app_program_planted_dll>"
+    "TARNELL_PLANT_DIR=${CMAKE_CURRENT_BINARY_DIR}/planted")
 foreach(entry IN ITEMS "hostile_links:hostile links*" "malformed_answers:malformed*"
                       "run_switch_clicks:run switch clicks*" "close_during_wait:closing the window*"
-                      "killed_during_wait:killed during a wait*")
+                      "killed_during_wait:killed during a wait*" "planted_dlls:DLLs planted*")
   string(FIND "${entry}" ":" colon)
   string(SUBSTRING "${entry}" 0 ${colon} name)
   math(EXPR colon "${colon} + 1")
@@ -130,3 +138,6 @@ foreach(entry IN ITEMS "hostile_links:hostile links*" "malformed_answers:malform
     FIXTURES_REQUIRED "wine_env;app_loopback" RESOURCE_LOCK wine_desktop TIMEOUT 300
     ENVIRONMENT "${robustness_env}")
 endforeach()
+# Windows' search order for the planted names: a DLL beside the program before Wine's built-in one.
+set_property(TEST app_program_planted_dlls_win32_test APPEND PROPERTY ENVIRONMENT
+             "TARNELL_WINEDLLOVERRIDES=winhttp,iphlpapi,gdiplus,comctl32,dwmapi,netshell=n,b")
