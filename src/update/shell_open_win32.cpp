@@ -7,6 +7,7 @@
 
 #include "base/wide.h"
 #include "update/service_check.h"
+#include "update/shell_dispatch_win32.h"
 #include "update/update_check_win32.h"
 #include "update/update_hooks_win32.h"
 
@@ -35,7 +36,10 @@ void ShellOpen(const std::u16string& target) {
         hook(target);
         return;
     }
-    ShellExecuteW(nullptr, L"open", W(target), nullptr, nullptr, SW_SHOWNORMAL);
+    // The program runs elevated: the desktop shell opens the link with the user's own rights. Straight
+    // from here only where no desktop shell can take it.
+    if (!ShellExecuteFromDesktop(target))
+        ShellExecuteW(nullptr, L"open", W(target), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 }  // namespace tarnell

@@ -79,7 +79,13 @@ class RecordingShell {
     }
 
     const std::wstring& Recorder() const { return recorder_; }
-    void Clear() { DeleteFileW((recorder_ + L".log").c_str()); }
+    void Clear() {
+        DeleteFileW((recorder_ + L".log").c_str());
+        DeleteFileW((recorder_ + L".parents").c_str());
+    }
+
+    // The executable names of the processes that started the recorder, in order.
+    std::vector<std::string> Parents() const { return Lines(ReadWholeFile(recorder_ + L".parents")); }
 
     // The targets the recorder was started with, in order: its command line without its own name.
     std::vector<std::string> Targets() const {
@@ -773,4 +779,30 @@ TEST_CASE("program: DLLs planted beside the program are never loaded") {
     for (const std::string& marker : MarkersIn(dir)) markers += marker + " ";
     CHECK(markers == "");
     ForgetSettings();
+}
+
+TEST_CASE("program: a link opens through the desktop shell, exactly as given") {
+    // The program runs elevated; a link it opens itself would open elevated too. Which process started
+    // the browser (here the recorder) tells the path: the desktop shell's process, or the program.
+    Loopback loopback;
+    RecordingShell shell;
+    const std::string url = BaseUrl() + "/news?a=1&b=%20c#part";
+    loopback.SetServiceAnswer("{\"notify\":\"" + url + "\"}");
+    ForgetSettings();
+    Program program;
+    REQUIRE(program.WaitForWindow());
+    HWND notice = nullptr;
+    REQUIRE(WaitUntil([&] { return (notice = program.NoticeLine()) != nullptr; }, 20000));
+    RECT r;
+    GetClientRect(notice, &r);
+    const LPARAM at = MAKELPARAM(r.right / 2, r.bottom / 2);
+    PostMessageW(notice, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(notice, WM_LBUTTONUP, 0, at);
+    REQUIRE(WaitUntil([&] { return shell.Targets().size() >= 1; }, 10000));
+    Sleep(1000);  // nothing else follows
+    CHECK(shell.Targets() == std::vector<std::string>{url});
+    const std::vector<std::string> parents = shell.Parents();
+    REQUIRE(parents.size() == 1);
+    CHECK(Lower(parents[0]) == "explorer.exe");
+    CHECK(program.Responsive());
 }

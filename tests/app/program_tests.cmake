@@ -127,7 +127,8 @@ set(robustness_env "${program_env};TARNELL_SHELL_RECORDER=$<TARGET_FILE:app_prog
     "TARNELL_PLANT_DIR=${CMAKE_CURRENT_BINARY_DIR}/planted")
 foreach(entry IN ITEMS "hostile_links:hostile links*" "malformed_answers:malformed*"
                       "run_switch_clicks:run switch clicks*" "close_during_wait:closing the window*"
-                      "killed_during_wait:killed during a wait*" "planted_dlls:DLLs planted*")
+                      "killed_during_wait:killed during a wait*" "planted_dlls:DLLs planted*"
+                      "desktop_shell_link:a link opens*")
   string(FIND "${entry}" ":" colon)
   string(SUBSTRING "${entry}" 0 ${colon} name)
   math(EXPR colon "${colon} + 1")
