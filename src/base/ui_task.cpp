@@ -3,36 +3,117 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
+#include <mutex>
 
 namespace tarnell {
 
 namespace {
-constexpr UINT kRunTask = WM_APP + 0x100;  // lParam: const std::function<void()>* owned by the sender
+
+// One handed-over task. The worker that handed it over owns the function and waits until the UI thread
+// has run it, or until it is certain that the UI thread never will.
+struct UiTask {
+    enum class State { Pending, Running, Done, Dropped };
+
+    explicit UiTask(const std::function<void()>& task)
+        : fn(task), done(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~UiTask() {
+        if (done) CloseHandle(done);
+    }
+    UiTask(const UiTask&) = delete;
+    UiTask& operator=(const UiTask&) = delete;
+
+    const std::function<void()>& fn;  // valid while the worker waits, that is while not Dropped
+    std::mutex lock;
+    State state = State::Pending;
+    bool ran = false;  // the function returned normally
+    HANDLE done;
+};
+
+constexpr UINT kRunTask = WM_APP + 0x100;  // lParam: std::shared_ptr<UiTask>* owned by the message
 std::atomic<HWND> g_taskWindow{nullptr};
 std::atomic<bool> g_terminating{false};
-DWORD g_uiThread = 0;
+std::atomic<DWORD> g_uiThread{0};
+std::atomic<HANDLE> g_uiThreadHandle{nullptr};  // SYNCHRONIZE on the UI thread, to notice it is gone
 std::atomic<void (*)(std::exception_ptr)> g_errorHandler{nullptr};
+
+// Set once, when the application begins terminating; pauses and hand-overs wait on it.
+HANDLE TerminatingEvent() {
+    static const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    return event;
+}
+
+void RunTask(UiTask& task) {
+    {
+        std::lock_guard<std::mutex> guard(task.lock);
+        if (task.state != UiTask::State::Pending) return;
+        // A task posted just before shut-down began is dropped here, on the UI thread, too.
+        if (g_terminating) {
+            task.state = UiTask::State::Dropped;
+            SetEvent(task.done);
+            return;
+        }
+        task.state = UiTask::State::Running;
+    }
+    bool ran = false;
+    // Nothing may escape into the worker: a failed task is a task that did nothing.
+    try {
+        task.fn();
+        ran = true;
+    } catch (...) {
+        if (auto handler = g_errorHandler.load()) handler(std::current_exception());
+    }
+    std::lock_guard<std::mutex> guard(task.lock);
+    task.ran = ran;
+    task.state = UiTask::State::Done;
+    SetEvent(task.done);
+}
 
 LRESULT CALLBACK TaskWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == kRunTask) {
-        // A task sent just before shut-down began is dropped here, on the UI thread, too.
-        if (g_terminating) return 0;
-        // Nothing may escape into the sender's thread: a failed task is a task that did nothing.
-        try {
-            (*reinterpret_cast<const std::function<void()>*>(lp))();
-            return 1;
-        } catch (...) {
-            if (auto handler = g_errorHandler.load()) handler(std::current_exception());
-            return 0;
-        }
+        std::unique_ptr<std::shared_ptr<UiTask>> task(reinterpret_cast<std::shared_ptr<UiTask>*>(lp));
+        RunTask(**task);
+        return 0;
     }
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
+
+// Waits for the task's end. Before the UI thread has begun the task, shut-down drops it; once begun,
+// only its end or the UI thread's death ends the wait (the function lives on the worker's stack).
+bool AwaitTask(UiTask& task, HANDLE uiThread) {
+    bool terminatingSeen = false;
+    for (;;) {
+        HANDLE handles[3] = {task.done, uiThread, TerminatingEvent()};
+        const DWORD count = terminatingSeen ? 2 : 3;
+        const DWORD r = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+        std::lock_guard<std::mutex> guard(task.lock);
+        if (task.state == UiTask::State::Done) return task.ran;
+        if (task.state == UiTask::State::Dropped) return false;
+        if (r == WAIT_OBJECT_0 + 1 || r == WAIT_FAILED) {
+            // The UI thread is gone: nothing will ever run the task or answer for it.
+            task.state = UiTask::State::Dropped;
+            return false;
+        }
+        if (r == WAIT_OBJECT_0 + 2) {
+            if (task.state == UiTask::State::Pending) {
+                task.state = UiTask::State::Dropped;
+                return false;
+            }
+            terminatingSeen = true;  // running: wait for it to end
+        }
+    }
+}
+
 }  // namespace
 
 void InitUiTasks() {
-    if (g_taskWindow.load()) return;
-    g_uiThread = GetCurrentThreadId();
+    HWND existing = g_taskWindow.load();
+    if (existing && IsWindow(existing)) return;
+    TerminatingEvent();
+    const DWORD self = GetCurrentThreadId();
+    HANDLE handle = OpenThread(SYNCHRONIZE, FALSE, self);
+    if (HANDLE old = g_uiThreadHandle.exchange(handle)) CloseHandle(old);
+    g_uiThread = self;
     WNDCLASSEXW wc{sizeof wc};
     wc.lpfnWndProc = TaskWindowProc;
     wc.hInstance = GetModuleHandleW(nullptr);
@@ -54,13 +135,41 @@ bool RunOnUiThread(const std::function<void()>& fn) {
         return true;
     }
     HWND hwnd = g_taskWindow.load();
-    if (!hwnd || g_terminating) return false;
-    return SendMessageW(hwnd, kRunTask, 0, reinterpret_cast<LPARAM>(&fn)) == 1;
+    HANDLE uiThread = g_uiThreadHandle.load();
+    if (!hwnd || !uiThread || g_terminating) return false;
+    // Posted, not sent: the task runs from the UI thread's own message loop, so what it calls (COM,
+    // the shell, modal boxes) is not inside a cross-thread sent message.
+    auto task = std::make_shared<UiTask>(fn);
+    if (!task->done) return false;
+    auto carrier = std::make_unique<std::shared_ptr<UiTask>>(task);
+    if (!PostMessageW(hwnd, kRunTask, 0, reinterpret_cast<LPARAM>(carrier.get()))) return false;
+    carrier.release();  // the message owns it now
+    return AwaitTask(*task, uiThread);
+}
+
+void WaitServingUiTasks(HANDLE object) {
+    for (;;) {
+        const DWORD r = MsgWaitForMultipleObjects(1, &object, FALSE, INFINITE, QS_POSTMESSAGE | QS_SENDMESSAGE);
+        if (r != WAIT_OBJECT_0 + 1) return;
+        MSG msg;
+        HWND hwnd = g_taskWindow.load();
+        while (hwnd && PeekMessageW(&msg, hwnd, kRunTask, kRunTask, PM_REMOVE)) DispatchMessageW(&msg);
+        // Sent messages are delivered by the peek itself.
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+bool WaitUnlessTerminating(unsigned milliseconds) {
+    if (g_terminating) return false;
+    return WaitForSingleObject(TerminatingEvent(), milliseconds) == WAIT_TIMEOUT;
 }
 
 void SetUiTaskErrorHandler(void (*handler)(std::exception_ptr)) { g_errorHandler = handler; }
 
 bool IsTerminating() { return g_terminating.load(); }
-void SetTerminating() { g_terminating = true; }
+void SetTerminating() {
+    g_terminating = true;
+    SetEvent(TerminatingEvent());
+}
 
 }  // namespace tarnell

@@ -1,10 +1,14 @@
 // Win32 glue only: the one road from worker threads to the UI thread.
 //
 // InitUiTasks() runs on the UI thread at start-up and makes a message-only window that lives until
-// ShutdownUiTasks(). RunOnUiThread() is the synchronous hand-over: it runs the function on the UI thread
-// and returns when it has run. Once shut-down has begun the hand-over is dropped and answers false, so
-// a worker that finishes late never reaches a window that is gone.
+// ShutdownUiTasks(). RunOnUiThread() is the synchronous hand-over: it posts the function to that window,
+// so that it runs from the UI thread's message loop (not inside a sent message), and returns when it has
+// run. Once shut-down has begun a task not yet begun is dropped and the hand-over answers false, so a
+// worker that finishes late never reaches a window that is gone; when the UI thread itself is gone, the
+// hand-over answers false as well, so no worker waits for ever.
 #pragma once
+
+#include <windows.h>
 
 #include <exception>
 #include <functional>
@@ -16,6 +20,13 @@ void ShutdownUiTasks();
 
 // True when the function ran (on the UI thread); false when the UI is gone or going.
 bool RunOnUiThread(const std::function<void()>& fn);
+
+// Waits until `object` is signalled while running the tasks handed over to this (the UI) thread.
+void WaitServingUiTasks(HANDLE object);
+
+// Waits `milliseconds` (a deadline, not a count of steps); returns early, with false, as soon as the
+// application is terminating. True when the whole time passed.
+bool WaitUnlessTerminating(unsigned milliseconds);
 
 // Where an error that escapes a handed-over task goes (the application's unhandled-error box).
 // Without a handler the error is dropped: it never reaches the worker that handed the task over.

@@ -2,6 +2,8 @@
 
 #include <winhttp.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -23,6 +25,8 @@ namespace {
 
 constexpr DWORD kHttpTimeoutMs = 60000;
 constexpr DWORD kMaxRedirects = 5;
+
+std::atomic<DWORD> g_httpTimeoutMs{kHttpTimeoutMs};
 
 std::mutex g_lock;  // guards the process-wide values below
 std::u16string g_updateUrl;
@@ -103,16 +107,6 @@ DWORD WINAPI ServiceWorker(void* param) {
     return 0;
 }
 
-// Waits for the worker while letting its synchronous hand-over (a sent message) run on this thread.
-void WaitServingHandOver(HANDLE thread) {
-    for (;;) {
-        const DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
-        if (r != WAIT_OBJECT_0 + 1) return;
-        MSG msg;
-        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-}
-
 BOOL CALLBACK FindMainWindowProc(HWND hwnd, LPARAM lp) {
     const LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
     if (IsWindowVisible(hwnd) && !GetWindow(hwnd, GW_OWNER) && (style & WS_CAPTION) == WS_CAPTION) {
@@ -174,6 +168,10 @@ DWORD WINAPI HoldWorker(void*) {
 
 }  // namespace
 
+void SetFetchTimeoutForTests(unsigned milliseconds) {
+    g_httpTimeoutMs = milliseconds ? static_cast<DWORD>(milliseconds) : kHttpTimeoutMs;
+}
+
 void SetServicePauseStepHook(std::function<void()> hook) {
     std::lock_guard<std::mutex> lock(g_lock);
     g_pauseStepHook = std::move(hook);
@@ -225,7 +223,7 @@ void CheckUpdateWithAnswer(const std::u16string& url, TUpdateProc proc, int offs
         delete job;
         return;
     }
-    if (wait) WaitServingHandOver(thread);
+    if (wait) WaitServingUiTasks(thread);
     CloseHandle(thread);
 }
 
@@ -251,13 +249,23 @@ bool FetchText(const std::u16string& url, const THttpHeaders& headers, std::u16s
     ScopedInternet session(WinHttpOpen(W(agent), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                        WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) return false;
-    WinHttpSetTimeouts(session.get(), 0, kHttpTimeoutMs, kHttpTimeoutMs, kHttpTimeoutMs);
+    // Every phase has its own limit: name resolution, connect, send, the wait for the response headers
+    // (which WinHttpSetTimeouts leaves unlimited) and each read of the body; the body as a whole gets
+    // one more, so a server that drips a byte now and then cannot keep the request alive either.
+    const DWORD timeout = g_httpTimeoutMs.load();
+    WinHttpSetTimeouts(session.get(), static_cast<int>(timeout), static_cast<int>(timeout),
+                       static_cast<int>(timeout), static_cast<int>(timeout));
+    DWORD responseTimeout = timeout;
+    WinHttpSetOption(session.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+                     sizeof responseTimeout);
     ScopedInternet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
     if (!connection) return false;
     ScopedInternet request(WinHttpOpenRequest(
         connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
         parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
     if (!request) return false;
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+                     sizeof responseTimeout);
     DWORD redirects = kMaxRedirects;
     WinHttpSetOption(request.get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects,
                      sizeof redirects);
@@ -273,8 +281,10 @@ bool FetchText(const std::u16string& url, const THttpHeaders& headers, std::u16s
         !WinHttpReceiveResponse(request.get(), nullptr))
         return false;
 
+    const auto bodyDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
     std::string body;
     for (;;) {
+        if (std::chrono::steady_clock::now() > bodyDeadline) return false;
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request.get(), &available)) return false;
         if (available == 0) break;

@@ -26,6 +26,39 @@ std::atomic<int> g_reported{0};
 void CountReport(std::exception_ptr) { ++g_reported; }
 }  // namespace
 
+// Runs first (file order): a UI thread of its own that dies inside a handed-over task, as a crash in the
+// shell would kill it. The worker must not wait for ever for a thread that is gone.
+TEST_CASE("A hand-over ends when the UI thread dies while running it") {
+    struct Shared {
+        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    } shared;
+    HANDLE ui = CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+            InitUiTasks();
+            SetEvent(static_cast<Shared*>(p)->ready);
+            MSG msg;
+            while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+            return 0;
+        },
+        &shared, 0, nullptr);
+    REQUIRE(ui);
+    REQUIRE(WaitForSingleObject(shared.ready, 5000) == WAIT_OBJECT_0);
+
+    HANDLE worker = CreateThread(
+        nullptr, 0,
+        [](void*) -> DWORD { return RunOnUiThread([] { ExitThread(7); }) ? 1 : 0; }, nullptr, 0, nullptr);
+    REQUIRE(worker);
+    CHECK(WaitForSingleObject(ui, 5000) == WAIT_OBJECT_0);
+    REQUIRE_MESSAGE(WaitForSingleObject(worker, 5000) == WAIT_OBJECT_0, "the worker still waits for a dead UI");
+    DWORD answered = 2;
+    GetExitCodeThread(worker, &answered);
+    CHECK(answered == 0);
+    CloseHandle(worker);
+    CloseHandle(ui);
+    CloseHandle(shared.ready);
+}
+
 TEST_CASE("RunOnUiThread hands work to the UI thread and waits for it, until shut-down") {
     InitUiTasks();
     const DWORD uiThread = GetCurrentThreadId();
@@ -44,6 +77,19 @@ TEST_CASE("RunOnUiThread hands work to the UI thread and waits for it, until shu
         CHECK(ranOn == uiThread);
     }
 
+    SUBCASE("the task runs from the message loop, not inside a message sent by the worker") {
+        // Inside a sent message outgoing COM calls fail, and the shell may open nothing.
+        std::atomic<bool> done{false};
+        bool inSend = true;
+        std::thread worker([&] {
+            RunOnUiThread([&] { inSend = InSendMessage() != FALSE; });
+            done = true;
+        });
+        PumpUntil(done);
+        worker.join();
+        CHECK_FALSE(inSend);
+    }
+
     SUBCASE("an error escaping a task goes to the handler, not to the worker") {
         SetUiTaskErrorHandler(CountReport);
         std::atomic<bool> done{false};
@@ -57,6 +103,26 @@ TEST_CASE("RunOnUiThread hands work to the UI thread and waits for it, until shu
         CHECK_FALSE(answered);
         CHECK(g_reported == 1);
         SetUiTaskErrorHandler(nullptr);
+    }
+
+    SUBCASE("a task not yet begun is dropped when shut-down begins; the worker does not wait for it") {
+        std::atomic<bool> answered{true};
+        std::atomic<bool> done{false};
+        bool ran = false;
+        std::thread worker([&] {
+            answered = RunOnUiThread([&] { ran = true; });
+            done = true;
+        });
+        Sleep(200);  // the task is posted; this thread does not pump
+        ShutdownUiTasks();
+        const ULONGLONG until = GetTickCount64() + 5000;
+        while (!done && GetTickCount64() < until) Sleep(10);
+        CHECK(done);
+        worker.join();
+        CHECK_FALSE(answered);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        CHECK_FALSE(ran);
     }
 
     SUBCASE("after shut-down a late worker is turned away at once") {

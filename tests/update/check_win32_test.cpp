@@ -40,10 +40,14 @@ class CheckFixture {
         (void)once;
         form = CreateWindowExW(0, L"UpdateCheckTestForm", L"Tarnell", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100,
                                100, 400, 300, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-        SetShellOpenHook([this](const std::u16string& target) { opened.push_back(target); });
+        SetShellOpenHook([this](const std::u16string& target) {
+            opened.push_back(target);
+            inSendAtShell = inSendAtShell || InSendMessage();
+        });
         SetServicePauseStepHook([this] { ++pauseSteps; });
         SetUpdateDialogHook([this](HWND prompt) {
             ++prompts;
+            inSendAtPrompt = inSendAtPrompt || InSendMessage();
             wchar_t title[256] = {};
             GetWindowTextW(prompt, title, 256);
             promptTitle = FromWide(title);
@@ -80,6 +84,8 @@ class CheckFixture {
     std::u16string promptTitle;
     bool promptTopMost = false;
     bool tickHold = false;
+    bool inSendAtPrompt = false;  // the completion ran inside a message sent by the worker
+    bool inSendAtShell = false;
     WPARAM answer = IDYES;
 };
 
@@ -102,6 +108,8 @@ TEST_CASE(
     CHECK(f.promptTitle == u"Tarnell");
     CHECK(f.promptTopMost);
     CHECK(f.opened == std::vector<std::u16string>{u"https://dl.tarnell.example/setup.exe"});
+    CHECK_FALSE(f.inSendAtPrompt);
+    CHECK_FALSE(f.inSendAtShell);
     HWND bar = FindUpdateStatusBar(f.form);
     REQUIRE(bar);
     CHECK(UpdateStatusHint(bar) == u"https://news.tarnell.example/n");

@@ -3,6 +3,9 @@
 
 #include "fixture_win32.h"
 #include "update/update_check_win32.h"
+#include "update/update_hooks_win32.h"
+
+#include <chrono>
 
 using namespace tarnell;
 using namespace tarnell::test;
@@ -99,4 +102,50 @@ TEST_CASE("An empty header value still lets the request go out") {
     CHECK(*received[0].Header("User-Version") == "0.0.0.0");
     REQUIRE(received[0].Header("User-Union"));
     CHECK(received[0].Header("User-Union")->empty());
+}
+
+TEST_CASE("A server that misbehaves ends the request as a failure within the time-out") {
+    // The time-outs are shortened to 2 s; every phase (the wait for headers, each read, the whole body)
+    // must give up within about that, never wait for the server to finish.
+    constexpr unsigned kTimeoutMs = 2000;
+    SetFetchTimeoutForTests(kTimeoutMs);
+    struct Case {
+        const char* what;
+        const char* path;
+    };
+    const Case cases[] = {
+        {"silent after accepting", "/api/silent?t=silent"},
+        {"headers, then a silent body", "/api/silent-body?t=silentbody"},
+        {"a body that drips a byte a second", "/api/drip?t=drip"},
+        {"a redirect loop", "/api/loop?t=loop"},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.what);
+        struct Call {
+            std::u16string url;
+            std::u16string data = u"kept";
+            bool result = true;
+        };
+        auto* call = new Call{FixtureUrl(c.path)};
+        const auto start = std::chrono::steady_clock::now();
+        HANDLE thread = CreateThread(
+            nullptr, 0,
+            [](void* p) -> DWORD {
+                auto* call = static_cast<Call*>(p);
+                call->result = FetchText(call->url, {}, call->data);
+                return 0;
+            },
+            call, 0, nullptr);
+        REQUIRE(thread);
+        // Generous for a loaded machine, far below the fixture's 30 s hold.
+        const bool ended = WaitForSingleObject(thread, 4 * kTimeoutMs + 6000) == WAIT_OBJECT_0;
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        CloseHandle(thread);
+        REQUIRE_MESSAGE(ended, "the request was still waiting after ",
+                        std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), " ms");
+        CHECK_FALSE(call->result);
+        CHECK(call->data == u"kept");
+        delete call;
+    }
+    SetFetchTimeoutForTests(0);
 }

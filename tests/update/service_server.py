@@ -8,6 +8,8 @@
 Every request except /__log is recorded with its headers in the order received; GET /__log answers the
 record as text: one block per request, "GET <path>" then "<Name>: <value>" lines, blocks ended by a blank
 line. The answer depends on the path (the query string only tags a request for the test that sent it).
+The scenarios /api/silent (never answers), /api/silent-body (headers, then silence) and /api/drip (a byte a
+second) keep their connection for HOLD_SECONDS; /api/loop redirects to itself for ever.
 The closed port is bound but never listens, so a connection to it is refused: the "no listener" case.
 """
 import http.server
@@ -20,6 +22,7 @@ import threading
 import time
 
 BIG = 1 << 20
+HOLD_SECONDS = 30  # how long the misbehaving scenarios keep a connection without finishing
 
 ANSWERS = {
     "/api/update-notify": (200, "application/json",
@@ -69,6 +72,28 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if path in ("/api/big", "/api/exact"):
             size = BIG + 1 if path == "/api/big" else BIG
             return self.answer(200, "application/octet-stream", b"x" * size)
+        if path == "/api/silent":  # accepts, reads the request, never answers
+            time.sleep(HOLD_SECONDS)
+            return
+        if path in ("/api/silent-body", "/api/drip"):  # headers, then nothing or a byte now and then
+            self.send_response(200)
+            self.send_header("Content-Type", "text/plain")
+            self.send_header("Content-Length", "1000")
+            self.end_headers()
+            self.wfile.flush()
+            end = time.monotonic() + HOLD_SECONDS
+            while time.monotonic() < end:
+                time.sleep(1.0)
+                if path == "/api/drip":
+                    try:
+                        self.wfile.write(b"x")
+                        self.wfile.flush()
+                    except OSError:
+                        return
+            return
+        if path == "/api/loop":
+            query = "?" + self.path.split("?", 1)[1] if "?" in self.path else ""
+            return self.answer(302, "text/plain", "", [("Location", "/api/loop" + query)])
         if path.startswith("/api/redirect/"):
             left = int(path.rsplit("/", 1)[1])
             if left == 0:
