@@ -8,10 +8,7 @@ namespace tarnell {
 ServiceWorkerResult RunServiceAttempts(const ServiceWorkerSteps& steps, std::u16string& data) {
     for (int attempt = 0; attempt < kServiceAttempts; ++attempt) {
         if (steps.fetch(data)) return ServiceWorkerResult::Answered;
-        for (int step = 0; step < kPauseSteps; ++step) {
-            if (steps.terminating()) return ServiceWorkerResult::Terminated;
-            steps.pauseStep();
-        }
+        if (!steps.pause(kPauseMs)) return ServiceWorkerResult::Terminated;
     }
     return ServiceWorkerResult::GaveUp;
 }

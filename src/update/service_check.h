@@ -19,15 +19,15 @@ inline constexpr char16_t kFlagMarker[] = u"\"flag\":\"";
 inline constexpr char16_t kUrlMarker[] = u"\"url\":\"";
 
 inline constexpr int kServiceAttempts = 6;
-inline constexpr int kPauseSteps = 1000;  // after every failed attempt: 1000 steps of 10 ms
-inline constexpr int kPauseStepMs = 10;
+inline constexpr int kPauseMs = 10000;  // after every failed attempt
 // An answer body larger than this is not an answer: the attempt counts as failed.
 inline constexpr size_t kMaxAnswerBytes = size_t(1) << 20;
 
 struct ServiceWorkerSteps {
     std::function<bool(std::u16string& data)> fetch;  // one request; true and data set on success
-    std::function<void()> pauseStep;                  // waits one step of kPauseStepMs
-    std::function<bool()> terminating;                // the application's terminating flag
+    // Waits the given milliseconds against a deadline; false, at once or as soon as it happens, when the
+    // application is terminating.
+    std::function<bool(int milliseconds)> pause;
 };
 
 enum class ServiceWorkerResult {
@@ -36,8 +36,8 @@ enum class ServiceWorkerResult {
     Terminated,  // the application began terminating during a pause: no completion may run
 };
 
-// Up to kServiceAttempts requests; after each failure (the last one included) a pause of kPauseSteps steps
-// that is cut short, before any step, when the application is terminating.
+// Up to kServiceAttempts requests; after each failure (the last one included) a pause of kPauseMs that is
+// cut short when the application is terminating.
 ServiceWorkerResult RunServiceAttempts(const ServiceWorkerSteps& steps, std::u16string& data);
 
 // Real links are short; a longer one is refused before it reaches the shell's fixed buffers.

@@ -32,7 +32,8 @@ std::mutex g_lock;  // guards the process-wide values below
 std::u16string g_updateUrl;
 int g_updateOffset = 0;
 HWND g_mainWindow = nullptr;
-std::function<void()> g_pauseStepHook;
+std::function<bool(int)> g_pauseHook;
+std::atomic<bool> g_failThreadStart{false};
 
 struct InternetHandleTraits {
     static HINTERNET Invalid() { return nullptr; }
@@ -60,17 +61,14 @@ std::u16string UserAgent() {
     return u"Tarnell/" + GetFileVersionText();
 }
 
-void PauseStep() {
-    std::function<void()> hook;
+bool Pause(int milliseconds) {
+    std::function<bool(int)> hook;
     {
         std::lock_guard<std::mutex> lock(g_lock);
-        hook = g_pauseStepHook;
+        hook = g_pauseHook;
     }
-    if (hook) {
-        hook();
-    } else {
-        Sleep(kPauseStepMs);
-    }
+    if (hook) return hook(milliseconds) && !IsTerminating();
+    return WaitUnlessTerminating(static_cast<unsigned>(milliseconds));
 }
 
 void ShowNotice(const std::u16string& link) {
@@ -87,8 +85,18 @@ struct CheckJob {
     TUpdateProc proc;
 };
 
+// The callback of a check that ended without an answer through no fault of the service's: the thread
+// could not start, or something failed inside the worker. Unless the program is terminating.
+void CompleteWithNothing(const TUpdateProc& proc) {
+    if (!proc || IsTerminating()) return;
+    RunOnUiThread([&proc] {
+        if (!IsTerminating()) proc(false, std::u16string());
+    });
+}
+
 DWORD WINAPI ServiceWorker(void* param) {
     std::unique_ptr<CheckJob> job(static_cast<CheckJob*>(param));
+    bool completed = false;
     try {
         // Read on this thread: the registry work of the client identifier stays off the UI thread.
         const THttpHeaders headers = {{u"User-Version", GetFileVersionText(u"%d.%d.%d.%d")},
@@ -97,12 +105,18 @@ DWORD WINAPI ServiceWorker(void* param) {
                                       {u"User-Union", GetClientID()}};
         std::u16string data;
         const ServiceWorkerSteps steps{
-            [&headers](std::u16string& answer) { return FetchText(headers, answer); }, PauseStep,
-            [] { return IsTerminating(); }};
+            [&headers](std::u16string& answer) { return FetchText(headers, answer); }, Pause};
         if (RunServiceAttempts(steps, data) == ServiceWorkerResult::Terminated) return 0;
+        completed = true;  // from here on the completion (or its failure on the UI thread) answers
         RunOnUiThread([&] { RunCompletion(data, job->proc); });
     } catch (...) {
         // Nothing of a failed check may take the process down from a worker thread.
+    }
+    if (!completed) {
+        try {
+            CompleteWithNothing(job->proc);
+        } catch (...) {
+        }
     }
     return 0;
 }
@@ -172,10 +186,12 @@ void SetFetchTimeoutForTests(unsigned milliseconds) {
     g_httpTimeoutMs = milliseconds ? static_cast<DWORD>(milliseconds) : kHttpTimeoutMs;
 }
 
-void SetServicePauseStepHook(std::function<void()> hook) {
+void SetServicePauseHook(std::function<bool(int milliseconds)> hook) {
     std::lock_guard<std::mutex> lock(g_lock);
-    g_pauseStepHook = std::move(hook);
+    g_pauseHook = std::move(hook);
 }
+
+void SetServiceThreadFailsForTests(bool fails) { g_failThreadStart = fails; }
 
 std::u16string UpdateURL() {
     std::lock_guard<std::mutex> lock(g_lock);
@@ -218,9 +234,12 @@ void CheckUpdateWithAnswer(const std::u16string& url, TUpdateProc proc, int offs
     }
     const bool wait = !proc;
     auto* job = new CheckJob{std::move(proc)};
-    HANDLE thread = CreateThread(nullptr, 0, ServiceWorker, job, 0, nullptr);
+    HANDLE thread =
+        g_failThreadStart ? nullptr : CreateThread(nullptr, 0, ServiceWorker, job, 0, nullptr);
     if (!thread) {
+        const TUpdateProc failed = std::move(job->proc);
         delete job;
+        if (failed && !IsTerminating()) failed(false, std::u16string());
         return;
     }
     if (wait) WaitServingUiTasks(thread);

@@ -3,6 +3,7 @@
 #include <doctest/doctest.h>
 
 #include <memory>
+#include <stdexcept>
 
 #include "base/ui_task.h"
 #include "base/wide.h"
@@ -44,7 +45,11 @@ class CheckFixture {
             opened.push_back(target);
             inSendAtShell = inSendAtShell || InSendMessage();
         });
-        SetServicePauseStepHook([this] { ++pauseSteps; });
+        SetServicePauseHook([this](int ms) {
+            if (throwInPause) throw std::runtime_error("no resources");
+            pauses.push_back(ms);
+            return true;
+        });
         SetUpdateDialogHook([this](HWND prompt) {
             ++prompts;
             inSendAtPrompt = inSendAtPrompt || InSendMessage();
@@ -58,12 +63,13 @@ class CheckFixture {
     }
     ~CheckFixture() {
         SetShellOpenHook({});
-        SetServicePauseStepHook({});
+        SetServicePauseHook({});
+        SetServiceThreadFailsForTests(false);
         SetUpdateDialogHook({});
         DestroyWindow(form);
     }
 
-    std::shared_ptr<Outcome> Run(const std::u16string& url) {
+    std::shared_ptr<Outcome> Run(const std::u16string& url, int timeoutMs = 60000) {
         auto outcome = std::make_shared<Outcome>();
         CheckUpdateWithAnswer(
             url,
@@ -73,13 +79,14 @@ class CheckFixture {
                 outcome->data = data;
             },
             10);
-        REQUIRE(PumpUntil([&] { return outcome->called; }, 60000));
+        REQUIRE_MESSAGE(PumpUntil([&] { return outcome->called; }, timeoutMs), "the callback never came");
         return outcome;
     }
 
     HWND form = nullptr;
     std::vector<std::u16string> opened;
-    int pauseSteps = 0;
+    std::vector<int> pauses;  // the pause after each failed attempt, in ms
+    bool throwInPause = false;
     int prompts = 0;
     std::u16string promptTitle;
     bool promptTopMost = false;
@@ -126,7 +133,7 @@ TEST_CASE(
     const std::u16string clientId = GetClientID();
     CHECK(clientId.size() == 32);
     CHECK(*received[0].Header("User-Union") == Utf16ToUtf8(clientId));
-    CHECK(f.pauseSteps == 0);
+    CHECK(f.pauses.empty());
 }
 
 TEST_CASE(
@@ -183,7 +190,7 @@ TEST_CASE("Answers that show no prompt") {
         CHECK_FALSE(outcome->flag);
         CHECK(outcome->data.find(u"<h1>Not Found</h1>") != std::u16string::npos);
         CHECK(ReceivedRequests("t=missing").size() == 1);
-        CHECK(f.pauseSteps == 0);
+        CHECK(f.pauses.empty());
         CHECK(f.prompts == 0);
         CHECK_FALSE(FindUpdateStatusBar(f.form));
     }
@@ -202,7 +209,7 @@ TEST_CASE("No listener: six attempts with a full pause after each, then the call
     const auto outcome = f.Run(ClosedPortUrl("/api/update-notify"));
     CHECK_FALSE(outcome->flag);
     CHECK(outcome->data.empty());
-    CHECK(f.pauseSteps == 6 * 1000);
+    CHECK(f.pauses == std::vector<int>(6, 10000));
     CHECK(f.prompts == 0);
     CHECK_FALSE(FindUpdateStatusBar(f.form));
 }
@@ -229,4 +236,23 @@ TEST_CASE("CheckUpdate's callback learns only the flag") {
         10);
     REQUIRE(PumpUntil([&] { return called; }));
     CHECK_FALSE(accepted);
+}
+
+TEST_CASE("A worker that cannot do its work still calls back with nothing") {
+    CheckFixture f;
+    SUBCASE("the thread cannot be created") {
+        SetServiceThreadFailsForTests(true);
+        const auto outcome = f.Run(FixtureUrl("/api/update-notify?t=nothread"), 10000);
+        CHECK_FALSE(outcome->flag);
+        CHECK(outcome->data.empty());
+        CHECK(ReceivedRequests("t=nothread").empty());
+    }
+    SUBCASE("an error inside the worker") {
+        f.throwInPause = true;
+        const auto outcome = f.Run(ClosedPortUrl("/api/update-notify"), 10000);
+        CHECK_FALSE(outcome->flag);
+        CHECK(outcome->data.empty());
+    }
+    CHECK(f.prompts == 0);
+    CHECK(f.opened.empty());
 }

@@ -112,9 +112,9 @@ TEST_CASE("The extra band for offset 10 at 96 DPI: outer height, line and contro
     Setup setup;
     // CheckUpdate sets UpdateOffset. Without a URL and without pauses the check ends at once; its
     // completion cannot run in this program (no UI hand-over), so no prompt comes from it.
-    SetServicePauseStepHook([] {});
+    SetServicePauseHook([](int) { return true; });
     CheckUpdate(u"", nullptr, 10);
-    SetServicePauseStepHook({});
+    SetServicePauseHook({});
     REQUIRE(UpdateOffset() == 10);
     const PromptView plain = ShowPrompt(u"{\"update\":\"https://u/\"}", IDNO, nullptr, {}, "prompt_plain");
     REQUIRE(Height(plain.outer) > 0);

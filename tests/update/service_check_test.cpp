@@ -10,24 +10,33 @@ using namespace tarnell;
 
 namespace {
 
-// A scripted service: the outcome of each attempt, the pause steps taken, and when termination begins.
+// A scripted service on a clock of its own: the outcome of each attempt, the time paused, and when
+// termination begins.
 struct FakeService {
-    std::vector<bool> answers;     // per attempt: true = success
-    int terminateAfterSteps = -1;  // the flag turns on once this many pause steps have run
+    std::vector<bool> answers;  // per attempt: true = success
+    int terminateAtMs = -1;     // the flag turns on once this much time has passed in pauses
     int attempts = 0;
-    int steps = 0;
-    std::vector<int> stepsBeforeAttempt;  // pause steps taken before each attempt
+    int elapsedMs = 0;
+    int pauses = 0;
+    std::vector<int> msBeforeAttempt;  // time paused before each attempt
 
     ServiceWorkerSteps Steps() {
         return {[this](std::u16string& data) {
-                    stepsBeforeAttempt.push_back(steps);
+                    msBeforeAttempt.push_back(elapsedMs);
                     const bool ok = attempts < static_cast<int>(answers.size()) && answers[attempts];
                     ++attempts;
                     if (ok) data = u"answer " + std::u16string(1, char16_t(u'0' + attempts));
                     return ok;
                 },
-                [this] { ++steps; },
-                [this] { return terminateAfterSteps >= 0 && steps >= terminateAfterSteps; }};
+                [this](int ms) {
+                    ++pauses;
+                    if (terminateAtMs >= 0 && elapsedMs + ms > terminateAtMs) {
+                        elapsedMs = terminateAtMs > elapsedMs ? terminateAtMs : elapsedMs;
+                        return false;
+                    }
+                    elapsedMs += ms;
+                    return true;
+                }};
     }
 };
 
@@ -39,16 +48,17 @@ TEST_CASE("The worker stops at the first answer") {
     CHECK(RunServiceAttempts(service.Steps(), data) == ServiceWorkerResult::Answered);
     CHECK(data == u"answer 1");
     CHECK(service.attempts == 1);
-    CHECK(service.steps == 0);
+    CHECK(service.pauses == 0);
 }
 
-TEST_CASE("A failed attempt is followed by exactly one full pause before the next") {
+TEST_CASE("A failed attempt is followed by exactly one pause of ten seconds before the next") {
+    // One wait against a deadline, not a count of short sleeps that each oversleep to the timer's tick.
     FakeService service{{false, true}};
     std::u16string data;
     CHECK(RunServiceAttempts(service.Steps(), data) == ServiceWorkerResult::Answered);
     CHECK(data == u"answer 2");
-    CHECK(service.stepsBeforeAttempt == std::vector<int>{0, kPauseSteps});
-    CHECK(kPauseSteps * kPauseStepMs == 10000);
+    CHECK(service.msBeforeAttempt == std::vector<int>{0, 10000});
+    CHECK(service.pauses == 1);
 }
 
 TEST_CASE("Without any answer: six attempts, each followed by its pause, then the worker gives up") {
@@ -57,27 +67,27 @@ TEST_CASE("Without any answer: six attempts, each followed by its pause, then th
     CHECK(RunServiceAttempts(service.Steps(), data) == ServiceWorkerResult::GaveUp);
     CHECK(data == u"untouched");
     CHECK(service.attempts == 6);
-    CHECK(service.stepsBeforeAttempt == std::vector<int>{0, 1000, 2000, 3000, 4000, 5000});
-    CHECK(service.steps == 6000);  // the sixth failure is paused too
+    CHECK(service.msBeforeAttempt == std::vector<int>{0, 10000, 20000, 30000, 40000, 50000});
+    CHECK(service.elapsedMs == 60000);  // the sixth failure is paused too
 }
 
-TEST_CASE("Termination during a pause ends the worker before the next step") {
+TEST_CASE("Termination during a pause ends the worker at once") {
     struct Case {
-        int terminateAfter, attempts, steps;
+        int terminateAt, attempts, elapsed;
     };
     const Case cases[] = {
-        {0, 1, 0},        // already terminating when the first pause begins
-        {1, 1, 1},        // one step in
-        {1500, 2, 1500},  // in the middle of the second pause
-        {5999, 6, 5999},  // during the pause after the last attempt
+        {0, 1, 0},          // already terminating when the first pause begins
+        {10, 1, 10},        // 10 ms in
+        {15000, 2, 15000},  // in the middle of the second pause
+        {59990, 6, 59990},  // during the pause after the last attempt
     };
     for (const auto& c : cases) {
-        CAPTURE(c.terminateAfter);
-        FakeService service{{}, c.terminateAfter};
+        CAPTURE(c.terminateAt);
+        FakeService service{{}, c.terminateAt};
         std::u16string data;
         CHECK(RunServiceAttempts(service.Steps(), data) == ServiceWorkerResult::Terminated);
         CHECK(service.attempts == c.attempts);
-        CHECK(service.steps == c.steps);
+        CHECK(service.elapsedMs == c.elapsed);
     }
 }
 
