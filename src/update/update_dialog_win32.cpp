@@ -200,18 +200,27 @@ void LayOut(HWND dialog, PromptState& state) {
     const int buttonHeight = scale(kButtonHeight), gap = scale(kButtonGap);
     const int buttonsWidth = 2 * buttonWidth + gap;
     const int clientWidth = std::max<int>(textLeft + text.cx + margin, buttonsWidth + 2 * margin);
-    const int buttonsTop = margin + contentHeight + scale(kTextToButtons);
-    const int clientHeight = buttonsTop + buttonHeight + margin;
-    const int buttonsLeft = (clientWidth - buttonsWidth) / 2;
-    Place(yes, buttonsLeft, buttonsTop, buttonWidth, buttonHeight);
-    Place(no, buttonsLeft + buttonWidth + gap, buttonsTop, buttonWidth, buttonHeight);
-
     // Outer size from the client size and the frame the window really has.
     RECT window{}, client{};
     GetWindowRect(dialog, &window);
     GetClientRect(dialog, &client);
-    const int outerWidth = clientWidth + (window.right - window.left) - (client.right - client.left);
-    int outerHeight = clientHeight + (window.bottom - window.top) - (client.bottom - client.top);
+    const int frameWidth = (window.right - window.left) - (client.right - client.left);
+    const int frameHeight = (window.bottom - window.top) - (client.bottom - client.top);
+
+    // The extra band's line is placed from the outer height, frame included: scale(76 - offset) above
+    // the bottom after growing by scale(40 - offset). The margin below the buttons leaves room for it,
+    // so that with a thin frame the line still lies below the buttons' row and its gap.
+    const int lineAboveOldBottom =
+        ScaleByPercent(76 - state.offset, percent) - ScaleByPercent(40 - state.offset, percent) - frameHeight;
+    const int bottomMargin = std::max<int>(margin, lineAboveOldBottom + gap);
+    const int buttonsTop = margin + contentHeight + scale(kTextToButtons);
+    const int clientHeight = buttonsTop + buttonHeight + bottomMargin;
+    const int buttonsLeft = (clientWidth - buttonsWidth) / 2;
+    Place(yes, buttonsLeft, buttonsTop, buttonWidth, buttonHeight);
+    Place(no, buttonsLeft + buttonWidth + gap, buttonsTop, buttonWidth, buttonHeight);
+
+    const int outerWidth = clientWidth + frameWidth;
+    int outerHeight = clientHeight + frameHeight;
 
     SetWindowTextW(dialog, W(state.title));
 

@@ -20,7 +20,7 @@ namespace {
 struct PromptView {
     RECT outer{}, client{};
     bool hasLine = false, hasCheck = false, hasLabel = false;
-    RECT line{}, check{}, label{};  // in client coordinates
+    RECT line{}, check{}, label{}, yesButton{}, noButton{};  // in client coordinates
     std::u16string title, yes, no, checkCaption, labelCaption;
     bool topMost = false;
     HWND owner = nullptr;
@@ -53,6 +53,8 @@ PromptView ShowPrompt(const std::u16string& answer, WPARAM command, bool* result
         view.title = TextOf(prompt);
         view.yes = TextOf(GetDlgItem(prompt, IDYES));
         view.no = TextOf(GetDlgItem(prompt, IDNO));
+        view.yesButton = ClientRectOf(prompt, GetDlgItem(prompt, IDYES));
+        view.noButton = ClientRectOf(prompt, GetDlgItem(prompt, IDNO));
         view.topMost = (GetWindowLongPtrW(prompt, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
         view.owner = GetWindow(prompt, GW_OWNER);
         view.smallIcon = SendMessageW(prompt, WM_GETICON, ICON_SMALL, 0) != 0;
@@ -145,6 +147,11 @@ TEST_CASE("The extra band for offset 10 at 96 DPI: outer height, line and contro
         CHECK(Height(view.line) == 1);
         CHECK(Width(view.line) == Width(view.outer));
         CHECK(view.lineColour == RGB(0xCC, 0xCC, 0xCC));
+        // The line lies in the band: below the buttons' row with a gap of at least 8 px, above the control.
+        CAPTURE(view.yesButton.bottom);
+        CHECK(view.line.top >= view.yesButton.bottom + 8);
+        CHECK(view.line.top >= view.noButton.bottom + 8);
+        CHECK(view.line.top + 10 == outerHeight - 56);
         CHECK(view.hasCheck == c.check);
         CHECK(view.hasLabel == c.label);
         if (c.check) {
