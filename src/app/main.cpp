@@ -12,6 +12,7 @@
 #include "app/error_box_win32.h"
 #include "app/frm_tarnell.h"
 #include "app/single_instance_win32.h"
+#include "update/update_check_win32.h"
 #include "base/ui_task.h"
 #include "base/wide.h"
 #include "build_config.h"
@@ -86,6 +87,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         ShutdownUiTasks();
         form.reset();
     }
+    // A hold request the user asked for in the prompt goes out even when Yes closed the window.
+    WaitForHoldRequests();
 
     UnregisterButtonStyles();
     ReleaseTranslationTable();

@@ -20,7 +20,7 @@ inline constexpr char16_t kUrlMarker[] = u"\"url\":\"";
 
 inline constexpr int kServiceAttempts = 6;
 inline constexpr int kPauseMs = 10000;  // after every failed attempt
-// An answer body larger than this is not an answer: the attempt counts as failed.
+// An answer body larger than this is read no further and taken as an answer without fields.
 inline constexpr size_t kMaxAnswerBytes = size_t(1) << 20;
 
 struct ServiceWorkerSteps {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -12,6 +13,7 @@
 #include "base/text.h"
 #include "base/ui_task.h"
 #include "base/wide.h"
+#include "config/config.h"
 #include "translate/translation.h"
 #include "update/client_id.h"
 #include "update/service_check.h"
@@ -170,6 +172,17 @@ LocalDateTime LocalNow() {
     return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
 }
 
+// Hold requests still on their way; the process waits for them before it ends.
+std::mutex g_holdLock;
+std::condition_variable g_holdDone;
+int g_holdsInFlight = 0;
+
+void HoldFinished() {
+    std::lock_guard<std::mutex> lock(g_holdLock);
+    --g_holdsInFlight;
+    g_holdDone.notify_all();
+}
+
 DWORD WINAPI HoldWorker(void*) {
     try {
         std::u16string ignored;
@@ -177,6 +190,7 @@ DWORD WINAPI HoldWorker(void*) {
                   ignored);
     } catch (...) {
     }
+    HoldFinished();
     return 0;
 }
 
@@ -289,13 +303,17 @@ bool FetchText(const std::u16string& url, const THttpHeaders& headers, std::u16s
     WinHttpSetOption(request.get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects,
                      sizeof redirects);
 
-    // A header the client refuses (an empty value, say) is left out; the request goes out all the same.
+    // A header the client refuses to add (some versions refuse an empty value) still goes out, present
+    // and empty: as one of the request's additional header lines, which are sent as written.
+    std::wstring additional;
     for (const auto& header : headers) {
         const std::wstring line = HeaderLine(header.first, header.second);
-        WinHttpAddRequestHeaders(request.get(), line.c_str(), static_cast<DWORD>(line.size()),
-                                 WINHTTP_ADDREQ_FLAG_ADD);
+        if (!WinHttpAddRequestHeaders(request.get(), line.c_str(), static_cast<DWORD>(line.size()),
+                                      WINHTTP_ADDREQ_FLAG_ADD))
+            additional += line + L"\r\n";
     }
-    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+    if (!WinHttpSendRequest(request.get(), additional.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : additional.c_str(),
+                            additional.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, 0,
                             0) ||
         !WinHttpReceiveResponse(request.get(), nullptr))
         return false;
@@ -314,7 +332,11 @@ bool FetchText(const std::u16string& url, const THttpHeaders& headers, std::u16s
         DWORD read = 0;
         if (!WinHttpReadData(request.get(), body.data() + at, available, &read)) return false;
         body.resize(at + read);
-        if (body.size() > kMaxAnswerBytes) return false;  // not an answer this program would read
+        if (body.size() > kMaxAnswerBytes) {
+            // An answer all the same (no retry), but none this program reads: no field of it is used.
+            data.clear();
+            return true;
+        }
         if (read == 0) break;
     }
     data = Utf8ToUtf16(body);
@@ -360,24 +382,38 @@ std::u16string GetClientID() {
         RegSetValueExW(key.get(), L"VUID", 0, REG_SZ, reinterpret_cast<const BYTE*>(W(id)),
                        static_cast<DWORD>((id.size() + 1) * sizeof(wchar_t)));
     }
+    // Read with the settings store's rules for texts: REG_SZ or REG_EXPAND_SZ (unexpanded), cut at the
+    // first NUL; any other type reads as empty.
     DWORD type = 0, bytes = 0;
-    if (RegQueryValueExW(key.get(), L"VUID", nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
-        type != REG_SZ)
+    if (RegQueryValueExW(key.get(), L"VUID", nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS)
         return std::u16string();
-    std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
-    bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key.get(), L"VUID", nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &bytes) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ)
+    RawRegistryValue raw;
+    raw.data.resize(bytes);
+    if (RegQueryValueExW(key.get(), L"VUID", nullptr, &type, raw.data.data(), &bytes) != ERROR_SUCCESS)
         return std::u16string();
-    value.resize(bytes / sizeof(wchar_t));
-    while (!value.empty() && value.back() == L'\0') value.pop_back();
-    return FromWide(value);
+    raw.data.resize(bytes);
+    raw.type = type;
+    const Decoded<std::u16string> text = DecodeString(raw);
+    return text.error == ConfigReadError::None ? text.value : std::u16string();
 }
 
 void HoldRequest() {
+    {
+        std::lock_guard<std::mutex> lock(g_holdLock);
+        ++g_holdsInFlight;
+    }
     HANDLE thread = CreateThread(nullptr, 0, HoldWorker, nullptr, 0, nullptr);
-    if (thread) CloseHandle(thread);
+    if (thread) {
+        CloseHandle(thread);
+    } else {
+        HoldFinished();
+    }
+}
+
+void WaitForHoldRequests() {
+    // Each request is bounded by FetchText's own time-outs.
+    std::unique_lock<std::mutex> lock(g_holdLock);
+    g_holdDone.wait(lock, [] { return g_holdsInFlight == 0; });
 }
 
 }  // namespace tarnell

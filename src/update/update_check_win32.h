@@ -28,8 +28,10 @@ std::u16string UpdateURL();
 int UpdateOffset();
 
 // One GET with the headers in order; true and `data` set to the body (decoded as UTF-8 whatever the
-// charset, status code not looked at) on success; false with `data` untouched on any failure, including a
-// body over 1 MiB. Redirects are followed up to 5 times; connect, send and receive time-outs are 60 s.
+// charset, status code not looked at) on success; false with `data` untouched on any failure. A body over
+// 1 MiB is read no further and counts as an answer without fields: true, with `data` empty. Redirects are
+// followed up to 5 times; name resolution, connect, send, the wait for the response, each read and the
+// whole body are limited to 60 s each.
 bool FetchText(const THttpHeaders& headers, std::u16string& data);  // to UpdateURL()
 bool FetchText(const std::u16string& url, const THttpHeaders& headers, std::u16string& data);
 
@@ -41,8 +43,11 @@ std::u16string GetFileVersionText(const std::u16string& format = u"%d.%d.%d.%d")
 std::u16string GetClientID();
 std::u16string NewClientID();
 
-// Tells the service, on a thread of its own, that the user asked to hold the update. Fire and forget.
+// Tells the service, on a thread of its own, that the user asked to hold the update. Fire and forget,
+// except that the process must call WaitForHoldRequests() before it ends.
 void HoldRequest();
+// Returns once every hold request started so far has ended (each is bounded by FetchText's time-outs).
+void WaitForHoldRequests();
 
 // Hands an absolute http:// or https:// URL to the shell's "open" verb; anything else is not opened.
 void ShellOpen(const std::u16string& target);

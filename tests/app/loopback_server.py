@@ -5,7 +5,8 @@
     loopback_server.py stop DIR                  ends that server
 
 /generate_204 answers 204; /api.init.php answers ANSWER, by default an empty JSON object (nothing for
-this user); every request line is appended to DIR/loopback.log.
+this user); every request line is appended to DIR/loopback.log (a request carrying "User-Command" gets
+" command " and its User-* headers as Name=value, in the order received, after the path).
 
 A test can change the answers while the server runs, through files in DIR read at each request:
     DIR/service_answer   when present, its bytes are the body of /api.init.php
@@ -49,7 +50,13 @@ def serve(port, folder, answer):
                 self.send_response(204)
                 self.end_headers()
                 return
-            self.log(self.path)
+            command = self.headers.get("User-Command")
+            if command is None:
+                self.log(self.path)
+            else:  # a command to the service: its custom headers in the order received, with their values
+                custom = ["%s=%s" % (k, v) for k, v in self.headers.items()
+                          if k.startswith("User-") and k != "User-Agent"]
+                self.log(self.path + " command " + " ".join(custom))
             known = self.path.startswith("/api.init.php")
             body = answer if known else b"not here"
             if known:

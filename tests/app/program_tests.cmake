@@ -128,7 +128,7 @@ set(robustness_env "${program_env};TARNELL_SHELL_RECORDER=$<TARGET_FILE:app_prog
 foreach(entry IN ITEMS "hostile_links:hostile links*" "malformed_answers:malformed*"
                       "run_switch_clicks:run switch clicks*" "close_during_wait:closing the window*"
                       "killed_during_wait:killed during a wait*" "planted_dlls:DLLs planted*"
-                      "desktop_shell_link:a link opens*")
+                      "desktop_shell_link:a link opens*" "long_links:long links*" "hold_request:a ticked hold box*")
   string(FIND "${entry}" ":" colon)
   string(SUBSTRING "${entry}" 0 ${colon} name)
   math(EXPR colon "${colon} + 1")

@@ -256,3 +256,63 @@ TEST_CASE("A worker that cannot do its work still calls back with nothing") {
     CHECK(f.prompts == 0);
     CHECK(f.opened.empty());
 }
+
+TEST_CASE("An answer over 1 MiB is taken at once as an answer without fields: no retry, no prompt") {
+    CheckFixture f;
+    const auto outcome = f.Run(FixtureUrl("/api/big?t=bigcheck"));
+    CHECK_FALSE(outcome->flag);
+    CHECK(outcome->data.empty());
+    CHECK(f.pauses.empty());
+    CHECK(f.prompts == 0);
+    CHECK(FindUpdateStatusBar(f.form) == nullptr);
+    CHECK(ReceivedRequests("t=bigcheck").size() == 1);
+}
+
+TEST_CASE("User-Union carries VUID read as the settings store reads texts, and is sent empty otherwise") {
+    CheckFixture f;
+    auto utf16 = [](const std::u16string& text) {
+        std::vector<BYTE> bytes;
+        for (char16_t c : text) {
+            bytes.push_back(BYTE(c & 0xFF));
+            bytes.push_back(BYTE(c >> 8));
+        }
+        return bytes;
+    };
+    struct Case {
+        const char* what;
+        DWORD type;
+        std::vector<BYTE> bytes;
+        std::string header;  // what the service receives
+    };
+    const Case cases[] = {
+        {"REG_SZ", REG_SZ, utf16(std::u16string(u"0123ABCD\0", 9)), "0123ABCD"},
+        {"REG_EXPAND_SZ, left unexpanded", REG_EXPAND_SZ, utf16(std::u16string(u"%TEMP%ab\0", 9)), "%TEMP%ab"},
+        {"cut at the first NUL", REG_SZ, utf16(std::u16string(u"ab\0cd\0", 6)), "ab"},
+        {"no terminating NUL", REG_SZ, utf16(u"abc"), "abc"},
+        {"a dangling odd byte", REG_SZ, {'a', 0, 'b'}, "a"},
+        {"no bytes", REG_SZ, {}, ""},
+        {"a number", REG_DWORD, {0xD2, 0x04, 0, 0}, ""},
+        {"binary", REG_BINARY, utf16(u"abc"), ""},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string what = c.what;
+        CAPTURE(what);
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Vorbeck");
+        HKEY key = nullptr;
+        REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Vorbeck", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                &key, nullptr) == ERROR_SUCCESS);
+        RegSetValueExW(key, L"VUID", 0, c.type, c.bytes.empty() ? nullptr : c.bytes.data(),
+                       DWORD(c.bytes.size()));
+        RegCloseKey(key);
+        const std::string tag = "t=vuid" + std::to_string(n++);
+        f.Run(FixtureUrl("/api/notify-only?" + tag));
+        const auto received = ReceivedRequests(tag);
+        REQUIRE(received.size() == 1);
+        CHECK(CustomHeaderNames(received[0]) ==
+              std::vector<std::string>{"User-Version", "User-Language", "User-Debug", "User-Union"});
+        REQUIRE(received[0].Header("User-Union"));
+        CHECK(*received[0].Header("User-Union") == c.header);
+    }
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Vorbeck");
+}
