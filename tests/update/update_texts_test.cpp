@@ -6,47 +6,54 @@
 
 using namespace tarnell;
 
-TEST_CASE("GetUpdateText picks the row by exact language code, English for every other") {
+TEST_CASE("GetUpdateText gives the prompt's and the notice's texts of each language, English for every other") {
+    // Each \r is one carriage return: three paragraphs separated by two.
     struct Case {
-        std::u16string language, available, yes, no;
+        std::u16string language, message, available, yes, no;
     };
+    const std::u16string english =
+        u"This program has been updated.\r\rIt is recommended to download and execute new for stable use.\r\r"
+        u"Do you want to download it?";
     const Case cases[] = {
-        {u"ko", u"업데이트 가능", u"예", u"아니오"},
-        {u"ja", u"アップデート可", u"はい", u"いいえ"},
-        {u"zh", u"可更新", u"是", u"否"},
-        {u"de", u"Update möglich", u"Ja", u"Nein"},
-        {u"ru", u"Обновление", u"Да", u"Нет"},
-        {u"it", u"Aggiornabile", u"Sì", u"No"},
-        {u"fr", u"Maj dispo", u"Oui", u"Non"},
-        {u"en", u"Update available", u"Yes", u"No"},
-        {u"", u"Update available", u"Yes", u"No"},
-        {u"pt", u"Update available", u"Yes", u"No"},
-        {u"KO", u"Update available", u"Yes", u"No"},  // codes compare exactly
-        {u"kor", u"Update available", u"Yes", u"No"},
+        {u"ko",
+         u"업데이트 정보가 있습니다.\r\r안정적으로 사용하기 위해 업데이트를 하시길 권장합니다.\r\r"
+         u"다운로드 받으시겠습니까?",
+         u"업데이트 가능", u"예", u"아니오"},
+        {u"ja",
+         u"このプログラムがアップデートされました。\r\r安定的に使用するために新しくダウンロード·実行することを"
+         u"お勧めします。\r\rダウンロードしますか。",
+         u"アップデート可", u"はい", u"いいえ"},
+        {u"zh", u"该程序已更新。\r\r建议下载并执行新程序以稳定使用。\r\r您要下载吗？", u"可更新", u"是",
+         u"否"},
+        {u"de",
+         u"Dieses Programm ist aktualisiert worden.\r\rEs wird empfohlen, es herunterzuladen und neu "
+         u"auszuführen, um es stabil zu verwenden.\r\rMöchten Sie es herunterladen?",
+         u"Update möglich", u"Ja", u"Nein"},
+        {u"ru",
+         u"Данная программа была обновлена.\r\rРекомендуется скачать и выполнить новое для стабильного "
+         u"использования.\r\rВы хотите загрузить ее?",
+         u"Обновление", u"Да", u"Нет"},
+        {u"it",
+         u"È disponibile una nuova versione del programma.\r\rTi suggeriamo di scaricare ed aggiornare il "
+         u"programma.\r\rVuoi scaricare la nuova versione del programma?",
+         u"Aggiornabile", u"Sì", u"No"},
+        {u"fr",
+         u"Ce programme a été mis à jour.\r\rIl est recommandé de télécharger et d'exécuter la nouvelle "
+         u"version pour une utilisation stable.\r\rVoulez-vous le télécharger?",
+         u"Maj dispo", u"Oui", u"Non"},
+        {u"en", english, u"Update available", u"Yes", u"No"},
+        {u"", english, u"Update available", u"Yes", u"No"},
+        {u"pt", english, u"Update available", u"Yes", u"No"},
+        {u"KO", english, u"Update available", u"Yes", u"No"},  // codes compare exactly
+        {u"kor", english, u"Update available", u"Yes", u"No"},
     };
     for (const auto& c : cases) {
         CAPTURE(std::string(c.language.begin(), c.language.end()));
+        CHECK(GetUpdateText(TUpdateTextKind::utMessage, c.language) == c.message);
         CHECK(GetUpdateText(TUpdateTextKind::utAvailable, c.language) == c.available);
         CHECK(GetUpdateText(TUpdateTextKind::utYes, c.language) == c.yes);
         CHECK(GetUpdateText(TUpdateTextKind::utNo, c.language) == c.no);
     }
-}
-
-TEST_CASE("Every prompt body has three paragraphs separated by two carriage returns") {
-    for (const char16_t* language : {u"ko", u"ja", u"zh", u"de", u"ru", u"it", u"fr", u"en"}) {
-        const std::u16string body = GetUpdateText(TUpdateTextKind::utMessage, language);
-        size_t breaks = 0;
-        for (size_t at = body.find(u"\r\r"); at != std::u16string::npos; at = body.find(u"\r\r", at + 2))
-            ++breaks;
-        CHECK(breaks == 2);
-        CHECK(body.find(u'\n') == std::u16string::npos);
-    }
-    CHECK(
-        GetUpdateText(TUpdateTextKind::utMessage, u"en") ==
-        u"This program has been updated.\r\rIt is recommended to download and execute new for stable use.\r\r"
-        u"Do you want to download it?");
-    CHECK(GetUpdateText(TUpdateTextKind::utMessage, u"de").rfind(u"Möchten Sie es herunterladen?") !=
-          std::u16string::npos);
 }
 
 TEST_CASE("GetUpdateText follows CurrentLanguage and gives nothing for an unknown kind") {
