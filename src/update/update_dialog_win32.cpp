@@ -259,6 +259,8 @@ void LayOut(HWND dialog, PromptState& state) {
     const int x = (GetSystemMetrics(SM_CXSCREEN) - outerWidth) / 2;
     const int y = (GetSystemMetrics(SM_CYSCREEN) - outerHeight) / 2;
     SetWindowPos(dialog, after, x, y, outerWidth, outerHeight, flags);
+    // Yes is the dialog's default: Enter from anywhere but the No button answers Yes.
+    SendMessageW(dialog, DM_SETDEFID, IDYES, 0);
     SetFocus(yes);
 }
 

@@ -195,6 +195,47 @@ TEST_CASE("The prompt is white, centred on the screen and answers Yes only for Y
     }
 }
 
+TEST_CASE("Enter on the prompt is Yes, the default button; Esc and the close box are No") {
+    Setup setup;
+    struct Case {
+        const char* what;
+        std::function<void(HWND)> act;
+        bool result;
+    };
+    auto key = [](WPARAM vk) {
+        return [vk](HWND prompt) {
+            HWND focus = GetFocus();
+            HWND target = focus ? focus : prompt;
+            PostMessageW(target, WM_KEYDOWN, vk, 1);
+            PostMessageW(target, WM_KEYUP, vk, 0xC0000001);
+        };
+    };
+    const Case cases[] = {
+        {"Enter", key(VK_RETURN), true},
+        {"Enter with the hold box focused",
+         [&key](HWND prompt) {
+             SetFocus(GetDlgItem(prompt, kPromptHoldCheckId));
+             key(VK_RETURN)(prompt);
+         },
+         true},
+        {"Esc", key(VK_ESCAPE), false},
+        {"close box", [](HWND prompt) { PostMessageW(prompt, WM_SYSCOMMAND, SC_CLOSE, 0); }, false},
+    };
+    for (const Case& c : cases) {
+        const std::string what = c.what;
+        CAPTURE(what);
+        bool defaultIsYes = false;
+        SetUpdateDialogHook([&](HWND prompt) {
+            defaultIsYes = LOWORD(SendMessageW(prompt, DM_GETDEFID, 0, 0)) == IDYES;
+            c.act(prompt);
+        });
+        const bool result = UpdateDialog(u"{\"info\":{\"style\":\"hold\",\"text\":\"Later\"}}");
+        SetUpdateDialogHook({});
+        CHECK(defaultIsYes);
+        CHECK(result == c.result);
+    }
+}
+
 TEST_CASE("The prompt speaks the current language: body, Yes and No, and the translated application title") {
     Setup setup;
     WNDCLASSW wc{};
