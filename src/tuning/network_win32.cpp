@@ -12,6 +12,7 @@
 
 #include <cstring>
 
+#include "base/http_session_win32.h"
 #include "base/scoped_win.h"
 #include "base/text.h"
 #include "base/wide.h"
@@ -159,8 +160,7 @@ bool CheckConnectivity(const std::u16string& url) {
         if (parts.lpszExtraInfo) path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
         if (path.empty()) path = L"/";
 
-        ScopedInternet session(WinHttpOpen(L"Tarnell", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                           WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+        ScopedInternet session(OpenHttpSession(L"Tarnell"));
         if (!session) return false;
         if (!WinHttpSetTimeouts(session.get(), kProbeTimeoutMs, kProbeTimeoutMs, kProbeTimeoutMs,
                                 kProbeTimeoutMs))

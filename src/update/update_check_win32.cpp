@@ -9,6 +9,7 @@
 #include <mutex>
 #include <random>
 
+#include "base/http_session_win32.h"
 #include "base/scoped_win.h"
 #include "base/text.h"
 #include "base/ui_task.h"
@@ -279,8 +280,7 @@ bool FetchText(const std::u16string& url, const THttpHeaders& headers, std::u16s
     if (path.empty()) path = L"/";
 
     const std::u16string agent = UserAgent();
-    ScopedInternet session(WinHttpOpen(W(agent), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                       WINHTTP_NO_PROXY_BYPASS, 0));
+    ScopedInternet session(OpenHttpSession(W(agent)));
     if (!session) return false;
     // Every phase has its own limit: name resolution, connect, send, the wait for the response headers
     // (which WinHttpSetTimeouts leaves unlimited) and each read of the body; the body as a whole gets

@@ -3,6 +3,7 @@
 
 #include "fixture_win32.h"
 #include "update/update_check_win32.h"
+#include "base/http_session_win32.h"
 #include "update/update_hooks_win32.h"
 
 #include <chrono>
@@ -152,4 +153,58 @@ TEST_CASE("A server that misbehaves ends the request as a failure within the tim
         delete call;
     }
     SetFetchTimeoutForTests(0);
+}
+
+TEST_CASE("Requests follow the user's manual proxy where the system has no automatic proxy") {
+    SetAutomaticProxyUnavailableForTests(true);
+    // The user's manual proxy: the loopback fixture, which records the absolute URL it is asked for. The
+    // host does not exist: only a request that went through the proxy can be answered.
+    const FixturePorts ports = ReadFixturePorts();
+    const std::string proxy = "127.0.0.1:" + std::to_string(ports.port);
+    HKEY key = nullptr;
+    REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER,
+                            L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections", 0,
+                            nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS);
+    // The stored form of the Internet settings' connection: version, counter, flags (direct | proxy),
+    // then the proxy, the bypass list and the configuration script as counted ANSI texts.
+    std::vector<BYTE> blob;
+    auto dword = [&blob](DWORD v) {
+        for (int i = 0; i < 4; ++i) blob.push_back(BYTE(v >> (8 * i)));
+    };
+    auto text = [&](const std::string& s) {
+        dword(DWORD(s.size()));
+        blob.insert(blob.end(), s.begin(), s.end());
+    };
+    dword(0x46);
+    dword(1);
+    dword(0x3);
+    text(proxy);
+    text("");
+    text("");
+    for (int i = 0; i < 8; ++i) dword(0);
+    RegSetValueExW(key, L"DefaultConnectionSettings", 0, REG_BINARY, blob.data(), DWORD(blob.size()));
+    RegCloseKey(key);
+    REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+                            0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS);
+    const DWORD enable = 1;
+    RegSetValueExW(key, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), sizeof enable);
+    const std::wstring server(proxy.begin(), proxy.end());
+    RegSetValueExW(key, L"ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
+                   DWORD((server.size() + 1) * sizeof(wchar_t)));
+
+    std::u16string data = u"kept";
+    const bool answered =
+        FetchText(FromAscii("http://tarnell-proxy.invalid/api/notify-only?" + RunTag("t=proxy")), {}, data);
+    SetAutomaticProxyUnavailableForTests(false);
+    RegDeleteValueW(key, L"ProxyEnable");
+    RegDeleteValueW(key, L"ProxyServer");
+    RegCloseKey(key);
+    RegDeleteKeyValueW(HKEY_CURRENT_USER,
+                       L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections",
+                       L"DefaultConnectionSettings");
+
+    CHECK(answered);
+    const auto received = ReceivedRequests("t=proxy");
+    REQUIRE(received.size() == 1);
+    CHECK(received[0].target.find("/api/notify-only?") != std::string::npos);
 }
