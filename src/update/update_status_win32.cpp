@@ -18,6 +18,7 @@ constexpr COLORREF kRed = RGB(255, 0, 0);
 
 struct BarState {
     std::u16string text;
+    int dpi = 96;  // the main window's DPI the line was last laid out for
     HFONT font = nullptr;
     HWND tooltip = nullptr;
     ~BarState() {
@@ -47,6 +48,25 @@ LRESULT CALLBACK BarProc(HWND bar, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, 
     return DefSubclassProc(bar, msg, wp, lp);
 }
 
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+
+HFONT BoldFontFor(HWND form, int dpi = 0);
+
+UINT DpiForWindow(HWND hwnd) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpi = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpi) {
+        if (const UINT dpi = getDpi(hwnd)) return dpi;
+    }
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
 void PlaceBar(HWND form, HWND bar) {
     RECT client{};
     GetClientRect(form, &client);
@@ -60,6 +80,28 @@ LRESULT CALLBACK FormProc(HWND form, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id
         case WM_SIZE: {
             const LRESULT result = DefSubclassProc(form, msg, wp, lp);
             if (HWND bar = FindUpdateStatusBar(form)) PlaceBar(form, bar);
+            return result;
+        }
+        case WM_DPICHANGED: {
+            // The suggested rectangle scales the whole window, the line's 28 px included, but the line
+            // keeps its height: take the scaled part of it back out, then rebuild its font.
+            HWND bar = FindUpdateStatusBar(form);
+            auto* state = bar ? static_cast<BarState*>(GetPropW(bar, kStateProp)) : nullptr;
+            if (state && lp) {
+                const int newDpi = LOWORD(wp);
+                auto* suggested = reinterpret_cast<RECT*>(lp);
+                if (state->dpi > 0 && newDpi > 0)
+                    suggested->bottom -= MulDiv(kUpdateStatusHeight, newDpi, state->dpi) - kUpdateStatusHeight;
+                state->dpi = newDpi;
+            }
+            const LRESULT result = DefSubclassProc(form, msg, wp, lp);
+            if (state) {
+                HFONT old = state->font;
+                state->font = BoldFontFor(form, LOWORD(wp));
+                SendMessageW(bar, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), TRUE);
+                if (old) DeleteObject(old);
+                PlaceBar(form, bar);
+            }
             return result;
         }
         case WM_DRAWITEM: {
@@ -96,7 +138,8 @@ LRESULT CALLBACK FormProc(HWND form, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id
     return DefSubclassProc(form, msg, wp, lp);
 }
 
-HFONT BoldFontFor(HWND form) {
+// The form's font in bold; without one, the system's status font at `dpi` (0: the system's own).
+HFONT BoldFontFor(HWND form, int dpi) {
     LOGFONTW font{};
     HFONT formFont = reinterpret_cast<HFONT>(SendMessageW(form, WM_GETFONT, 0, 0));
     if (!formFont || !GetObjectW(formFont, sizeof font, &font)) {
@@ -104,6 +147,10 @@ HFONT BoldFontFor(HWND form) {
         metrics.cbSize = sizeof metrics;
         SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
         font = metrics.lfStatusFont;
+        HDC screen = GetDC(nullptr);
+        const int systemDpi = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+        if (dpi > 0 && systemDpi > 0) font.lfHeight = MulDiv(font.lfHeight, dpi, systemDpi);
     }
     font.lfWeight = FW_BOLD;
     return CreateFontIndirectW(&font);
@@ -120,7 +167,8 @@ HWND CreateUpdateStatusBar(HWND form) {
         GetModuleHandleW(nullptr), nullptr);
     if (!bar) return nullptr;
     auto* state = new BarState;
-    state->font = BoldFontFor(form);
+    state->dpi = static_cast<int>(DpiForWindow(form));
+    state->font = BoldFontFor(form, state->dpi);
     SendMessageW(bar, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), FALSE);
     SetPropW(bar, kStateProp, state);
     SetWindowSubclass(bar, BarProc, kBarSubclassId, reinterpret_cast<DWORD_PTR>(state));
@@ -141,13 +189,21 @@ HWND CreateUpdateStatusBar(HWND form) {
         SendMessageW(state->tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     }
 
-    // The window grows by the line's height once; everything else keeps its size and place.
+    // The window grows by the line's height once; everything else keeps its size and place. A
+    // minimised or maximised window grows in its restored placement, so it comes back taller.
     SetWindowSubclass(form, FormProc, kFormSubclassId, 0);
-    RECT window{};
-    GetWindowRect(form, &window);
-    SetWindowPos(form, nullptr, 0, 0, window.right - window.left,
-                 window.bottom - window.top + kUpdateStatusHeight,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    WINDOWPLACEMENT placement{sizeof placement};
+    if ((IsIconic(form) || IsZoomed(form)) && GetWindowPlacement(form, &placement)) {
+        placement.rcNormalPosition.bottom += kUpdateStatusHeight;
+        if (IsIconic(form)) placement.showCmd = SW_SHOWMINNOACTIVE;
+        SetWindowPlacement(form, &placement);
+    } else {
+        RECT window{};
+        GetWindowRect(form, &window);
+        SetWindowPos(form, nullptr, 0, 0, window.right - window.left,
+                     window.bottom - window.top + kUpdateStatusHeight,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     PlaceBar(form, bar);
     return bar;
 }

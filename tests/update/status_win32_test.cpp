@@ -159,3 +159,84 @@ TEST_CASE("ShellOpen hands only absolute web links to the shell") {
     SetShellOpenHook({});
     CHECK(opened == std::vector<std::u16string>{u"https://a.example/", u"http://b.example/x?y=1"});
 }
+
+namespace {
+
+// A main window that takes the rectangle a DPI change suggests, as the program's window does.
+LRESULT CALLBACK DpiAwareFormProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == 0x02E0 /* WM_DPICHANGED */) {
+        const RECT* r = reinterpret_cast<const RECT*>(lp);
+        SetWindowPos(hwnd, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+// Sends the DPI change from `from` to `to` with the rectangle the system suggests: the window scaled.
+void ChangeDpi(HWND form, int from, int to) {
+    RECT r{};
+    GetWindowRect(form, &r);
+    RECT suggested{r.left, r.top, r.left + MulDiv(r.right - r.left, to, from),
+                   r.top + MulDiv(r.bottom - r.top, to, from)};
+    SendMessageW(form, 0x02E0, MAKEWPARAM(to, to), reinterpret_cast<LPARAM>(&suggested));
+}
+
+}  // namespace
+
+TEST_CASE("The notice line grows the window by its height once, in every window state and across DPIs") {
+    static bool once = [] {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = DpiAwareFormProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"UpdateStatusDpiForm";
+        RegisterClassW(&wc);
+        return true;
+    }();
+    (void)once;
+    struct Case {
+        const char* what;
+        bool minimised;
+        int from, to;  // a DPI change after the line is shown; 0 for none
+    };
+    const Case cases[] = {
+        {"normal", false, 0, 0},
+        {"minimised, then restored", true, 0, 0},
+        {"96 to 144", false, 96, 144},
+        {"144 to 96", false, 144, 96},
+    };
+    for (const Case& c : cases) {
+        const std::string what = c.what;
+        CAPTURE(what);
+        HWND form = CreateWindowExW(0, L"UpdateStatusDpiForm", L"Tarnell",
+                                    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_VISIBLE, 100,
+                                    100, 420, 300, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        REQUIRE(form);
+        RECT window0{};
+        GetWindowRect(form, &window0);
+        if (c.minimised) ShowWindow(form, SW_MINIMIZE);
+        ShowUpdateStatus(form, u"Update available", u"https://news.example/n");
+        if (c.minimised) ShowWindow(form, SW_RESTORE);
+        // Without the line, the window would now be this tall: the same, or scaled by the DPI change.
+        int expected = Height(window0);
+        if (c.from && c.from != 96) {
+            // The window reaches the higher DPI with the line already on it, then comes back.
+            ChangeDpi(form, 96, c.from);
+            expected = MulDiv(expected, c.from, 96);
+        }
+        if (c.from) {
+            ChangeDpi(form, c.from, c.to);
+            expected = MulDiv(expected, c.to, c.from);
+        }
+        RECT window{}, client{};
+        GetWindowRect(form, &window);
+        GetClientRect(form, &client);
+        CHECK(Height(window) == expected + kUpdateStatusHeight);
+        HWND bar = FindUpdateStatusBar(form);
+        REQUIRE(bar);
+        const RECT barRect = ClientRectOf(form, bar);
+        CHECK(Height(barRect) == kUpdateStatusHeight);
+        CHECK(barRect.bottom == client.bottom);
+        DestroyWindow(form);
+    }
+}
