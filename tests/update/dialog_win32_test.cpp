@@ -170,6 +170,41 @@ TEST_CASE("The extra band for offset 10 at 96 DPI: outer height, line and contro
     }
 }
 
+TEST_CASE("The extra band at the prompt's DPI: grown height, line, and control at their scaled places") {
+    Setup setup;
+    SetServicePauseHook([](int) { return true; });
+    CheckUpdate(u"", nullptr, 10);  // UpdateOffset 10, as the main window passes
+    SetServicePauseHook({});
+    // scale(v) = v x whole-percent factor / 100, rounded: 96 DPI is 100 %, 144 DPI is 150 %.
+    struct Row {
+        int dpi, grow, lineFromBottom, controlFromBottom, controlLeft;
+    };
+    const Row rows[] = {{96, 30, 66, 56, 10}, {144, 45, 99, 84, 15}};
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    CAPTURE(dpi);
+    const Row* row = nullptr;
+    for (const Row& r : rows)
+        if (r.dpi == dpi) row = &r;
+    REQUIRE_MESSAGE(row, "no expected geometry for this DPI");
+
+    const PromptView plain = ShowPrompt(u"{\"update\":\"https://u/\"}", IDNO);
+    const PromptView view = ShowPrompt(
+        u"{\"info\":{\"style\":\"hold\",\"text\":\"Remind me later\"}}", IDNO, nullptr, {},
+        "prompt_hold_" + std::to_string(dpi));
+    const int outerHeight = Height(view.outer);
+    CHECK(outerHeight == Height(plain.outer) + row->grow);
+    REQUIRE(view.hasLine);
+    CHECK(view.line.top == outerHeight - row->lineFromBottom);
+    CHECK(view.line.left == 0);
+    CHECK(Height(view.line) == 1);
+    CHECK(view.line.top >= view.yesButton.bottom + 8 * dpi / 96);
+    REQUIRE(view.hasCheck);
+    CHECK(view.check.top == outerHeight - row->controlFromBottom);
+    CHECK(view.check.left == row->controlLeft);
+}
+
 TEST_CASE("The prompt is white, centred on the screen and answers Yes only for Yes") {
     Setup setup;
     struct Case {
