@@ -501,15 +501,22 @@ TEST_CASE("program: a ticked hold box sends exactly one hold request, whatever c
             PostMessageW(program.form, WM_CLOSE, 0, 0);
         }
         DWORD code = 1;
-        REQUIRE(program.WaitForExit(20000, &code));
+        REQUIRE(program.WaitForExit(30000, &code));
         CHECK(code == 0);
 
         std::vector<std::string> holds;
-        for (size_t i = logStart; i < loopback.Log().size(); ++i) {
-            const std::string& line = loopback.Log()[i];
-            if (line.rfind("/api.init.php", 0) == 0 && line.find(" command ") != std::string::npos)
-                holds.push_back(line.substr(line.find(" command ") + 9));
-        }
+        auto readHolds = [&] {
+            holds.clear();
+            const std::vector<std::string> log = loopback.Log();
+            for (size_t i = logStart; i < log.size(); ++i) {
+                if (log[i].rfind("/api.init.php", 0) == 0 && log[i].find(" command ") != std::string::npos)
+                    holds.push_back(log[i].substr(log[i].find(" command ") + 9));
+            }
+            return !holds.empty();
+        };
+        WaitUntil(readHolds, 5000);
+        Sleep(300);  // a second one would have arrived by now
+        readHolds();
         REQUIRE(holds.size() == 1);
         // Exactly two custom headers, in this order.
         const std::string& headers = holds[0];
