@@ -40,10 +40,12 @@ HINTERNET OpenHttpSession(const wchar_t* agent) {
                 WinHttpOpen(agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, config.value.lpszProxy, bypass, 0))
             return session;
     }
-    return WinHttpOpen(agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS,
-                       0);
+    return WinHttpOpen(agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                       WINHTTP_NO_PROXY_BYPASS, 0);
 }
 
-void SetAutomaticProxyUnavailableForTests(bool unavailable) { g_noAutomaticProxy = unavailable; }
+void SetAutomaticProxyUnavailableForTests(bool unavailable) {
+    g_noAutomaticProxy = unavailable;
+}
 
 }  // namespace tarnell

@@ -149,7 +149,8 @@ bool RunOnUiThread(const std::function<void()>& fn) {
 
 void WaitServingUiTasks(HANDLE object) {
     for (;;) {
-        const DWORD r = MsgWaitForMultipleObjects(1, &object, FALSE, INFINITE, QS_POSTMESSAGE | QS_SENDMESSAGE);
+        const DWORD r =
+            MsgWaitForMultipleObjects(1, &object, FALSE, INFINITE, QS_POSTMESSAGE | QS_SENDMESSAGE);
         if (r != WAIT_OBJECT_0 + 1) return;
         MSG msg;
         HWND hwnd = g_taskWindow.load();
@@ -164,9 +165,13 @@ bool WaitUnlessTerminating(unsigned milliseconds) {
     return WaitForSingleObject(TerminatingEvent(), milliseconds) == WAIT_TIMEOUT;
 }
 
-void SetUiTaskErrorHandler(void (*handler)(std::exception_ptr)) { g_errorHandler = handler; }
+void SetUiTaskErrorHandler(void (*handler)(std::exception_ptr)) {
+    g_errorHandler = handler;
+}
 
-bool IsTerminating() { return g_terminating.load(); }
+bool IsTerminating() {
+    return g_terminating.load();
+}
 void SetTerminating() {
     g_terminating = true;
     SetEvent(TerminatingEvent());

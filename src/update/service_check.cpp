@@ -39,9 +39,9 @@ bool IsInvisibleOrBlank(char32_t c) {
             break;
     }
     return (c >= 0x600 && c <= 0x605) || (c >= 0x2000 && c <= 0x200F) ||  // spaces, zero-width, marks
-           (c >= 0x2028 && c <= 0x202E) ||                              // separators, embeddings, overrides
-           (c >= 0x2060 && c <= 0x206F) ||                              // joiners, invisible operators, isolates
-           (c >= 0xFFF9 && c <= 0xFFFB) ||                              // interlinear annotation
+           (c >= 0x2028 && c <= 0x202E) ||                                // separators, embeddings, overrides
+           (c >= 0x2060 && c <= 0x206F) ||  // joiners, invisible operators, isolates
+           (c >= 0xFFF9 && c <= 0xFFFB) ||  // interlinear annotation
            (c >= 0x13430 && c <= 0x1343F) || (c >= 0x1BCA0 && c <= 0x1BCA3) ||
            (c >= 0x1D173 && c <= 0x1D17A) || (c >= 0xE0000 && c <= 0xE0FFF);  // tags, variation selectors
 }

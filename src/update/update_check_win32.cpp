@@ -206,7 +206,9 @@ void SetServicePauseHook(std::function<bool(int milliseconds)> hook) {
     g_pauseHook = std::move(hook);
 }
 
-void SetServiceThreadFailsForTests(bool fails) { g_failThreadStart = fails; }
+void SetServiceThreadFailsForTests(bool fails) {
+    g_failThreadStart = fails;
+}
 
 std::u16string UpdateURL() {
     std::lock_guard<std::mutex> lock(g_lock);
@@ -249,8 +251,7 @@ void CheckUpdateWithAnswer(const std::u16string& url, TUpdateProc proc, int offs
     }
     const bool wait = !proc;
     auto* job = new CheckJob{std::move(proc)};
-    HANDLE thread =
-        g_failThreadStart ? nullptr : CreateThread(nullptr, 0, ServiceWorker, job, 0, nullptr);
+    HANDLE thread = g_failThreadStart ? nullptr : CreateThread(nullptr, 0, ServiceWorker, job, 0, nullptr);
     if (!thread) {
         const TUpdateProc failed = std::move(job->proc);
         delete job;
@@ -312,9 +313,9 @@ bool FetchText(const std::u16string& url, const THttpHeaders& headers, std::u16s
                                       WINHTTP_ADDREQ_FLAG_ADD))
             additional += line + L"\r\n";
     }
-    if (!WinHttpSendRequest(request.get(), additional.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : additional.c_str(),
-                            additional.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, 0,
-                            0) ||
+    if (!WinHttpSendRequest(
+            request.get(), additional.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : additional.c_str(),
+            additional.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
         !WinHttpReceiveResponse(request.get(), nullptr))
         return false;
 

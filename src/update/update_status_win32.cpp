@@ -91,7 +91,8 @@ LRESULT CALLBACK FormProc(HWND form, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id
                 const int newDpi = LOWORD(wp);
                 auto* suggested = reinterpret_cast<RECT*>(lp);
                 if (state->dpi > 0 && newDpi > 0)
-                    suggested->bottom -= MulDiv(kUpdateStatusHeight, newDpi, state->dpi) - kUpdateStatusHeight;
+                    suggested->bottom -=
+                        MulDiv(kUpdateStatusHeight, newDpi, state->dpi) - kUpdateStatusHeight;
                 state->dpi = newDpi;
             }
             const LRESULT result = DefSubclassProc(form, msg, wp, lp);

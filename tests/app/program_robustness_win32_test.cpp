@@ -453,15 +453,15 @@ TEST_CASE("program: long links: over the limit nothing opens; the program stays 
         const bool fits = length <= 2048;
         const std::string tag = std::to_string(length);
         names.push_back("update link of " + tag + ", Yes");
-        scenarios.push_back({names.back().c_str(), "{\"update\":\"" + l + "\"}", fits, false, Answer::Yes, false,
-                             fits ? std::vector<std::string>{l} : std::vector<std::string>{}});
+        scenarios.push_back({names.back().c_str(), "{\"update\":\"" + l + "\"}", fits, false, Answer::Yes,
+                             false, fits ? std::vector<std::string>{l} : std::vector<std::string>{}});
         names.push_back("notice link of " + tag + ", clicked");
-        scenarios.push_back({names.back().c_str(), "{\"notify\":\"" + l + "\"}", false, false, Answer::No, fits,
-                             fits ? std::vector<std::string>{l} : std::vector<std::string>{}});
+        scenarios.push_back({names.back().c_str(), "{\"notify\":\"" + l + "\"}", false, false, Answer::No,
+                             fits, fits ? std::vector<std::string>{l} : std::vector<std::string>{}});
         names.push_back("note link of " + tag + ", clicked");
         scenarios.push_back({names.back().c_str(),
-                             "{\"update\":\"" + safe + "\",\"info\":{\"style\":\"note\",\"text\":\"Read\",\"url\":\"" +
-                                 l + "\"}}",
+                             "{\"update\":\"" + safe +
+                                 "\",\"info\":{\"style\":\"note\",\"text\":\"Read\",\"url\":\"" + l + "\"}}",
                              true, true, Answer::No, false,
                              fits ? std::vector<std::string>{l} : std::vector<std::string>{}});
     }

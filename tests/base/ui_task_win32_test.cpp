@@ -1,13 +1,12 @@
 // The worker-to-UI hand-over: runs on the UI thread, waits for it, and is dropped once shut-down began.
-#include "base/ui_task.h"
-
-#include <windows.h>
-
 #include <doctest/doctest.h>
+#include <windows.h>
 
 #include <atomic>
 #include <stdexcept>
 #include <thread>
+
+#include "base/ui_task.h"
 
 using namespace tarnell;
 
@@ -23,7 +22,9 @@ void PumpUntil(const std::atomic<bool>& done) {
 }
 
 std::atomic<int> g_reported{0};
-void CountReport(std::exception_ptr) { ++g_reported; }
+void CountReport(std::exception_ptr) {
+    ++g_reported;
+}
 }  // namespace
 
 // Runs first (file order): a UI thread of its own that dies inside a handed-over task, as a crash in the
@@ -46,11 +47,12 @@ TEST_CASE("A hand-over ends when the UI thread dies while running it") {
     REQUIRE(WaitForSingleObject(shared.ready, 5000) == WAIT_OBJECT_0);
 
     HANDLE worker = CreateThread(
-        nullptr, 0,
-        [](void*) -> DWORD { return RunOnUiThread([] { ExitThread(7); }) ? 1 : 0; }, nullptr, 0, nullptr);
+        nullptr, 0, [](void*) -> DWORD { return RunOnUiThread([] { ExitThread(7); }) ? 1 : 0; }, nullptr, 0,
+        nullptr);
     REQUIRE(worker);
     CHECK(WaitForSingleObject(ui, 5000) == WAIT_OBJECT_0);
-    REQUIRE_MESSAGE(WaitForSingleObject(worker, 5000) == WAIT_OBJECT_0, "the worker still waits for a dead UI");
+    REQUIRE_MESSAGE(WaitForSingleObject(worker, 5000) == WAIT_OBJECT_0,
+                    "the worker still waits for a dead UI");
     DWORD answered = 2;
     GetExitCodeThread(worker, &answered);
     CHECK(answered == 0);

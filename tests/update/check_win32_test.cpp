@@ -286,7 +286,8 @@ TEST_CASE("User-Union carries VUID read as the settings store reads texts, and i
     };
     const Case cases[] = {
         {"REG_SZ", REG_SZ, utf16(std::u16string(u"0123ABCD\0", 9)), "0123ABCD"},
-        {"REG_EXPAND_SZ, left unexpanded", REG_EXPAND_SZ, utf16(std::u16string(u"%TEMP%ab\0", 9)), "%TEMP%ab"},
+        {"REG_EXPAND_SZ, left unexpanded", REG_EXPAND_SZ, utf16(std::u16string(u"%TEMP%ab\0", 9)),
+         "%TEMP%ab"},
         {"cut at the first NUL", REG_SZ, utf16(std::u16string(u"ab\0cd\0", 6)), "ab"},
         {"no terminating NUL", REG_SZ, utf16(u"abc"), "abc"},
         {"a dangling odd byte", REG_SZ, {'a', 0, 'b'}, "a"},
@@ -300,8 +301,8 @@ TEST_CASE("User-Union carries VUID read as the settings store reads texts, and i
         CAPTURE(what);
         RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Vorbeck");
         HKEY key = nullptr;
-        REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Vorbeck", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                &key, nullptr) == ERROR_SUCCESS);
+        REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Vorbeck", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &key, nullptr) == ERROR_SUCCESS);
         RegSetValueExW(key, L"VUID", 0, c.type, c.bytes.empty() ? nullptr : c.bytes.data(),
                        DWORD(c.bytes.size()));
         RegCloseKey(key);

@@ -190,9 +190,8 @@ TEST_CASE("The extra band at the prompt's DPI: grown height, line, and control a
     REQUIRE_MESSAGE(row, "no expected geometry for this DPI");
 
     const PromptView plain = ShowPrompt(u"{\"update\":\"https://u/\"}", IDNO);
-    const PromptView view = ShowPrompt(
-        u"{\"info\":{\"style\":\"hold\",\"text\":\"Remind me later\"}}", IDNO, nullptr, {},
-        "prompt_hold_" + std::to_string(dpi));
+    const PromptView view = ShowPrompt(u"{\"info\":{\"style\":\"hold\",\"text\":\"Remind me later\"}}", IDNO,
+                                       nullptr, {}, "prompt_hold_" + std::to_string(dpi));
     const int outerHeight = Height(view.outer);
     CHECK(outerHeight == Height(plain.outer) + row->grow);
     REQUIRE(view.hasLine);

@@ -1,12 +1,12 @@
 // FetchText against the loopback fixture service.
 #include <doctest/doctest.h>
 
+#include <chrono>
+
+#include "base/http_session_win32.h"
 #include "fixture_win32.h"
 #include "update/update_check_win32.h"
-#include "base/http_session_win32.h"
 #include "update/update_hooks_win32.h"
-
-#include <chrono>
 
 using namespace tarnell;
 using namespace tarnell::test;
@@ -46,8 +46,10 @@ TEST_CASE("FetchText fails without touching the data when there is no answer") {
         std::u16string url;
     };
     const Case cases[] = {
-        {"nobody listens", ClosedPortUrl("/api/notify-only")},  {"not a URL", u"no url at all"},
-        {"a scheme other than http", u"ftp://127.0.0.1/"},      {"empty", u""},
+        {"nobody listens", ClosedPortUrl("/api/notify-only")},
+        {"not a URL", u"no url at all"},
+        {"a scheme other than http", u"ftp://127.0.0.1/"},
+        {"empty", u""},
     };
     for (const auto& c : cases) {
         CAPTURE(c.what);
@@ -163,8 +165,8 @@ TEST_CASE("Requests follow the user's manual proxy where the system has no autom
     const std::string proxy = "127.0.0.1:" + std::to_string(ports.port);
     HKEY key = nullptr;
     REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER,
-                            L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections", 0,
-                            nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS);
+                            L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections",
+                            0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS);
     // The stored form of the Internet settings' connection: version, counter, flags (direct | proxy),
     // then the proxy, the bypass list and the configuration script as counted ANSI texts.
     std::vector<BYTE> blob;
@@ -184,8 +186,9 @@ TEST_CASE("Requests follow the user's manual proxy where the system has no autom
     for (int i = 0; i < 8; ++i) dword(0);
     RegSetValueExW(key, L"DefaultConnectionSettings", 0, REG_BINARY, blob.data(), DWORD(blob.size()));
     RegCloseKey(key);
-    REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
-                            0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS);
+    REQUIRE(RegCreateKeyExW(HKEY_CURRENT_USER,
+                            L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS);
     const DWORD enable = 1;
     RegSetValueExW(key, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), sizeof enable);
     const std::wstring server(proxy.begin(), proxy.end());

@@ -1,10 +1,11 @@
-#include "base/text.h"
 #include "update/service_check.h"
 
 #include <doctest/doctest.h>
 
 #include <string>
 #include <vector>
+
+#include "base/text.h"
 
 using namespace tarnell;
 
@@ -129,26 +130,26 @@ TEST_CASE("Only absolute http and https URLs may go to the shell") {
         {u"//host/path", false},
         // Unicode blanks, separators and format characters could disguise the link in the address bar.
         {u"https://a.example/\u202egnp.exe\u00a0\u2028\u3000z", false},
-        {u"https://a.example/x\u00a0y", false},   // no-break space
-        {u"https://a.example/x\u2007y", false},   // figure space
-        {u"https://a.example/x\u202fy", false},   // narrow no-break space
-        {u"https://a.example/x\u1680y", false},   // ogham space mark
-        {u"https://a.example/x\u3000y", false},   // ideographic space
-        {u"https://a.example/x\u2028y", false},   // line separator
-        {u"https://a.example/x\u2029y", false},   // paragraph separator
-        {u"https://a.example/x\u202ey", false},   // right-to-left override
-        {u"https://a.example/x\u2066y", false},   // left-to-right isolate
-        {u"https://a.example/x\u200by", false},   // zero-width space
-        {u"https://a.example/x\u200dy", false},   // zero-width joiner
-        {u"https://a.example/x\u200fy", false},   // right-to-left mark
-        {u"https://a.example/x\u00ady", false},   // soft hyphen
-        {u"https://a.example/x\ufeffy", false},   // zero-width no-break space
-        {u"https://a.example/x\u061cy", false},   // Arabic letter mark
+        {u"https://a.example/x\u00a0y", false},      // no-break space
+        {u"https://a.example/x\u2007y", false},      // figure space
+        {u"https://a.example/x\u202fy", false},      // narrow no-break space
+        {u"https://a.example/x\u1680y", false},      // ogham space mark
+        {u"https://a.example/x\u3000y", false},      // ideographic space
+        {u"https://a.example/x\u2028y", false},      // line separator
+        {u"https://a.example/x\u2029y", false},      // paragraph separator
+        {u"https://a.example/x\u202ey", false},      // right-to-left override
+        {u"https://a.example/x\u2066y", false},      // left-to-right isolate
+        {u"https://a.example/x\u200by", false},      // zero-width space
+        {u"https://a.example/x\u200dy", false},      // zero-width joiner
+        {u"https://a.example/x\u200fy", false},      // right-to-left mark
+        {u"https://a.example/x\u00ady", false},      // soft hyphen
+        {u"https://a.example/x\ufeffy", false},      // zero-width no-break space
+        {u"https://a.example/x\u061cy", false},      // Arabic letter mark
         {u"https://a.example/x\U000E0041y", false},  // a tag character
         {u"https://a.example/x" + std::u16string(1, char16_t(0xD800)) + u"y", false},  // lone surrogates
         {u"https://a.example/x" + std::u16string(1, char16_t(0xDC00)), false},
         {u"https://a.example/x" + std::u16string(1, char16_t(0xD800)), false},
-        {u"https://a.example/x\ufdd0y", false},   // noncharacters
+        {u"https://a.example/x\ufdd0y", false},  // noncharacters
         {u"https://a.example/x\uffffy", false},
         {u"https://a.example/x\U0001FFFEy", false},
         {u"https://a.example/\U0001F600", true},  // a pair that is a real character is fine

@@ -209,8 +209,8 @@ TEST_CASE("The notice line grows the window by its height once, in every window 
         const std::string what = c.what;
         CAPTURE(what);
         HWND form = CreateWindowExW(0, L"UpdateStatusDpiForm", L"Tarnell",
-                                    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_VISIBLE, 100,
-                                    100, 420, 300, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+                                    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_VISIBLE,
+                                    100, 100, 420, 300, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         REQUIRE(form);
         RECT window0{};
         GetWindowRect(form, &window0);

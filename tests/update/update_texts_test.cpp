@@ -6,7 +6,8 @@
 
 using namespace tarnell;
 
-TEST_CASE("GetUpdateText gives the prompt's and the notice's texts of each language, English for every other") {
+TEST_CASE(
+    "GetUpdateText gives the prompt's and the notice's texts of each language, English for every other") {
     // Each \r is one carriage return: three paragraphs separated by two.
     struct Case {
         std::u16string language, message, available, yes, no;
@@ -20,7 +21,8 @@ TEST_CASE("GetUpdateText gives the prompt's and the notice's texts of each langu
          u"다운로드 받으시겠습니까?",
          u"업데이트 가능", u"예", u"아니오"},
         {u"ja",
-         u"このプログラムがアップデートされました。\r\r安定的に使用するために新しくダウンロード·実行することを"
+         u"このプログラムがアップデートされました。\r\r安定的に使用するために新しくダウンロード·実行すること"
+         u"を"
          u"お勧めします。\r\rダウンロードしますか。",
          u"アップデート可", u"はい", u"いいえ"},
         {u"zh", u"该程序已更新。\r\r建议下载并执行新程序以稳定使用。\r\r您要下载吗？", u"可更新", u"是",
