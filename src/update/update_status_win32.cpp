@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "base/dpi_win32.h"
 #include "base/wide.h"
 #include "update/control_hint_win32.h"
 #include "update/update_check_win32.h"
@@ -53,19 +54,6 @@ LRESULT CALLBACK BarProc(HWND bar, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, 
 #endif
 
 HFONT BoldFontFor(HWND form, int dpi = 0);
-
-UINT DpiForWindow(HWND hwnd) {
-    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpi = reinterpret_cast<GetDpiForWindowFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-    if (getDpi) {
-        if (const UINT dpi = getDpi(hwnd)) return dpi;
-    }
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
-}
 
 void PlaceBar(HWND form, HWND bar) {
     RECT client{};
@@ -168,7 +156,7 @@ HWND CreateUpdateStatusBar(HWND form) {
         GetModuleHandleW(nullptr), nullptr);
     if (!bar) return nullptr;
     auto* state = new BarState;
-    state->dpi = static_cast<int>(DpiForWindow(form));
+    state->dpi = WindowDpi(form);
     state->font = BoldFontFor(form, state->dpi);
     SendMessageW(bar, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), FALSE);
     SetPropW(bar, kStateProp, state);
