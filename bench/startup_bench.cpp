@@ -1,11 +1,15 @@
-// Start-up and memory of a program against the baseline window program, alternating runs.
+// Start-up and memory of a program against the baseline window program, alternating runs; or the start-up
+// phases of a tarnell.exe built with TARNELL_BENCH_PHASES.
 //
 //   startup_bench.exe RUNS PROGRAM BASELINE
+//   startup_bench.exe phases RUNS PROGRAM
 //
 // Each run: CreateProcess, then poll until the process has a visible top-level window and has gone idle
 // (WaitForInputIdle); that moment is the start-up time. Then, once idle, the private bytes and the working
 // set; then WM_CLOSE and wait for the process to end (so a single-instance program can start again).
 // Prints one row per program with medians, then the ratios program / baseline.
+// In the phases mode each run also reads the program's phase stamps (ms since process creation) from its
+// shared-memory section before the window is closed, and prints the median of each phase.
 #include <windows.h>
 #include <psapi.h>
 
@@ -14,13 +18,38 @@
 #include <string>
 #include <vector>
 
+#include "app/bench_phases_win32.h"
+
 namespace {
+
+constexpr size_t kPhaseCount = static_cast<size_t>(tarnell::BenchPhase::Count);
 
 struct Sample {
     double startMs = 0;
     double privateKb = 0;
     double workingSetKb = 0;
+    bool phasesRead = false;
+    double phaseMs[kPhaseCount] = {};
 };
+
+// The program's phase stamps; false when it has no section (not built with the phases) or missed a phase.
+bool ReadPhases(DWORD processId, Sample& out) {
+    const std::wstring name = tarnell::BenchPhaseSectionName(processId);
+    HANDLE section = OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str());
+    if (!section) return false;
+    bool ok = false;
+    if (auto* block = static_cast<const tarnell::BenchPhaseBlock*>(
+            MapViewOfFile(section, FILE_MAP_READ, 0, 0, sizeof(tarnell::BenchPhaseBlock)))) {
+        const uint32_t all = (1u << kPhaseCount) - 1;
+        if (block->magic == tarnell::BenchPhaseBlock::kMagic && (block->stamped & all) == all) {
+            std::copy(block->ms, block->ms + kPhaseCount, out.phaseMs);
+            ok = true;
+        }
+        UnmapViewOfFile(block);
+    }
+    CloseHandle(section);
+    return ok;
+}
 
 struct FindWindowData {
     DWORD pid;
@@ -66,6 +95,7 @@ bool RunOnce(const std::wstring& program, Sample& out) {
         // Wine leaves PrivateUsage at 0; its PagefileUsage is the same figure (private committed bytes).
         out.privateKb = double(pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage) / 1024.0;
         out.workingSetKb = double(pmc.WorkingSetSize) / 1024.0;
+        out.phasesRead = ReadPhases(pi.dwProcessId, out);
         PostMessageW(data.found, WM_CLOSE, 0, 0);
     }
     if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) {
@@ -99,11 +129,37 @@ Medians Summarise(const std::vector<Sample>& samples) {
     return {Median(s), Median(p), Median(w)};
 }
 
+int Phases(int runs, const std::wstring& program) {
+    std::vector<double> phases[kPhaseCount];
+    for (int i = 0; i < runs; ++i) {
+        Sample a;
+        if (!RunOnce(program, a)) {
+            std::fprintf(stderr, "run %d failed\n", i + 1);
+            return 1;
+        }
+        if (!a.phasesRead) {
+            std::fprintf(stderr, "run %d: no phase stamps (is the program built with TARNELL_BENCH_PHASES?)\n", i + 1);
+            return 1;
+        }
+        for (size_t p = 0; p < kPhaseCount; ++p) phases[p].push_back(a.phaseMs[p]);
+    }
+    std::printf("phase          ms since process creation, median of %d (min-max)   step\n", runs);
+    double previous = 0;
+    for (size_t p = 0; p < kPhaseCount; ++p) {
+        const auto [lo, hi] = std::minmax_element(phases[p].begin(), phases[p].end());
+        const double m = Median(phases[p]);
+        std::printf("%-14s %8.1f (%.1f-%.1f)   %+8.1f\n", tarnell::kBenchPhaseNames[p], m, *lo, *hi, m - previous);
+        previous = m;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 4 && std::wstring(argv[1]) == L"phases") return Phases(std::max(1, _wtoi(argv[2])), argv[3]);
     if (argc < 4) {
-        std::fprintf(stderr, "usage: startup_bench RUNS PROGRAM BASELINE\n");
+        std::fprintf(stderr, "usage: startup_bench RUNS PROGRAM BASELINE | startup_bench phases RUNS PROGRAM\n");
         return 2;
     }
     const int runs = std::max(1, _wtoi(argv[1]));

@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Speed and footprint of tarnell.exe under Wine, printed as one table:
-# start-up and memory against a baseline empty window, the stripped size, and the run switch figures.
+# start-up and memory against a baseline empty window, the stripped size, the start-up phases, and the run
+# switch figures.
 #   scripts/bench.sh [RUNS]    default 10 start-ups of each program, alternating
 # The run switch figures need a tarnell.exe whose probe is the loopback fixture server: the e2e preset's,
-# built in build/e2e and run against tests/app/loopback_server.py on 127.0.0.1:18471.
+# built in build/e2e and run against tests/app/loopback_server.py on 127.0.0.1:18471 (TARNELL_BENCH_PORT
+# changes the port, for a machine where another build tree uses that one).
+# The phases come from a second tarnell.exe built with TARNELL_BENCH_PHASES in build/bench-phases; the
+# start-up and memory ratios are always taken on the normal program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-10}
@@ -32,11 +36,19 @@ winpath() { echo "Z:${1//\//\\}"; }
 cmake/wine-run.sh "$build/bench/startup_bench.exe" "$runs" "$(winpath "$stripped")" \
   "$(winpath "$build/bench/baseline_window.exe")"
 
-cmake --preset e2e >/dev/null
+phases=$PWD/build/bench-phases
+cmake --preset windows -B "$phases" -DTARNELL_BENCH_PHASES=ON >/dev/null
+cmake --build "$phases" --target tarnell -j2 >/dev/null
+x86_64-w64-mingw32-strip -o "$phases/tarnell-phases.exe" "$phases/tarnell.exe"
+cmake/wine-run.sh "$build/bench/startup_bench.exe" phases "$runs" "$(winpath "$phases/tarnell-phases.exe")"
+
+port=${TARNELL_BENCH_PORT:-18471}
+cmake --preset e2e -DTARNELL_PROBE_URL=http://127.0.0.1:$port/generate_204 \
+  -DTARNELL_SERVICE_URL=http://127.0.0.1:$port/api.init.php -DTARNELL_HOME_URL=http://127.0.0.1:$port/tarnell >/dev/null
 cmake --build build/e2e --target tarnell run_switch_bench -j2 >/dev/null
 e2e_started=1
 cmake/wine-env.sh start "$e2e"
 rm -f "$loopback/loopback.pid"
 loopback_started=1
-python3 tests/app/loopback_server.py start 18471 "$loopback"
+python3 tests/app/loopback_server.py start "$port" "$loopback"
 cmake/wine-run.sh "$e2e/bench/run_switch_bench.exe" "$(winpath "$e2e/tarnell.exe")" "$(winpath "$loopback")" 20

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "app/bench_phases_win32.h"
 #include "app/error_box_win32.h"
 #include "app/main_layout.h"
 #include "app/main_texts.h"
@@ -168,6 +169,7 @@ void TFrmTarnell::FormDestroying() {
 
 void TFrmTarnell::Create() {
     CreateFormHandle();
+    StampBenchPhase(BenchPhase::FormCreated);
     try {
         FormCreate();
     } catch (...) {
@@ -190,7 +192,9 @@ void TFrmTarnell::FormCreate() {
     taglineIndex_ = int(std::uniform_int_distribution<int>(0, int(kTaglines.size()) - 1)(random_));
     LblContent->SetText(TaglineMarkup(TranslateText(kTaglines[size_t(taglineIndex_)])));
     LblVersion->SetCaption(VersionLine(TranslateText(kTextVersion), GetFileVersionText(u"%d.%d.%d.%d")));
+    StampBenchPhase(BenchPhase::Decoration);
     run_->Control().LoadState();
+    StampBenchPhase(BenchPhase::Discovery);
     if (!options_.serviceUrl.empty()) {
         SetUpdateMainWindow(Hwnd());
         CheckUpdate(

@@ -8,6 +8,7 @@
 #include <exception>
 #include <memory>
 
+#include "app/bench_phases_win32.h"
 #include "app/command_line_win32.h"
 #include "app/error_box_win32.h"
 #include "app/frm_tarnell.h"
@@ -49,6 +50,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // on (the delay-loaded imports included) comes from System32, never from the program's own folder.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     using namespace tarnell;
+    StampBenchPhase(BenchPhase::Imports);
 
     // Start-up steps of the modules, before the program's own block.
     StartUpStep(&LoadTranslationTable);
@@ -79,6 +81,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             };
             form->Create();
             form->Show();
+            StampBenchPhase(BenchPhase::Shown);
         } catch (...) {
             ShowUnhandledError(std::current_exception());
         }
