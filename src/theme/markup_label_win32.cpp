@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "base/error_boundary_win32.h"
 #include "base/wide.h"
 #include "theme/gdi_win32.h"
 
@@ -100,6 +101,10 @@ MarkupLabel* MarkupLabel::FromHandle(HWND hwnd) {
 }
 
 LRESULT CALLBACK MarkupLabel::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return Guarded<LRESULT>(0, [&] { return GuardedProc(hwnd, msg, wParam, lParam); });
+}
+
+LRESULT MarkupLabel::GuardedProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_NCCREATE) {
         const auto* cs = reinterpret_cast<const CREATESTRUCTW*>(lParam);
         const auto* config = static_cast<const MarkupLabelConfig*>(cs->lpCreateParams);

@@ -56,6 +56,7 @@ class MarkupLabel {
         config_.text = MarkupLabelText(config_.text);
     }
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    static LRESULT GuardedProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     void Rebuild();
     void Paint(HDC dc);

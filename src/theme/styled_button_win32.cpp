@@ -8,6 +8,7 @@ using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
 
+#include "base/error_boundary_win32.h"
 #include "base/wide.h"
 #include "theme/gdi_win32.h"
 
@@ -71,7 +72,13 @@ StyledButton::StyledButton(HWND hwnd, const StyledButtonConfig& config) : hwnd_(
                      records_);
 }
 
+// Behind the boundary: a click handler that throws reaches the application's error box, not
+// DispatchMessageW.
 LRESULT CALLBACK StyledButton::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return Guarded<LRESULT>(0, [&] { return GuardedProc(hwnd, msg, wParam, lParam); });
+}
+
+LRESULT StyledButton::GuardedProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_NCCREATE) {
         const auto* cs = reinterpret_cast<const CREATESTRUCTW*>(lParam);
         const auto* config = static_cast<const StyledButtonConfig*>(cs->lpCreateParams);

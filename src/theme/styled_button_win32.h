@@ -83,6 +83,7 @@ class StyledButton {
   private:
     StyledButton(HWND hwnd, const StyledButtonConfig& config);
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    static LRESULT GuardedProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     void Paint(HDC dc);
     void OnMouseMove(LPARAM lParam);

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "base/error_boundary_win32.h"
 #include "theme/gdi_win32.h"
 
 namespace tarnell {
@@ -21,7 +22,7 @@ void PaintLine(HWND hwnd, HDC dc) {
     DeleteObject(brush);
 }
 
-LRESULT CALLBACK LineWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT LineProcBody(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
         case WM_ERASEBKGND:
             return 1;
@@ -40,6 +41,10 @@ LRESULT CALLBACK LineWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
         default:
             return DefWindowProcW(hwnd, msg, wParam, lParam);
     }
+}
+
+LRESULT CALLBACK LineWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return Guarded<LRESULT>(0, [&] { return LineProcBody(hwnd, msg, wParam, lParam); });
 }
 
 void RegisterLineClass() {
@@ -137,6 +142,11 @@ void TThemeHelper::AlignLine() {
 
 LRESULT CALLBACK TThemeHelper::FormWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                               DWORD_PTR self) {
+    return Guarded<LRESULT>(0, [&] { return FormProcBody(hwnd, msg, wParam, lParam, id, self); });
+}
+
+LRESULT TThemeHelper::FormProcBody(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                   DWORD_PTR self) {
     auto* helper = reinterpret_cast<TThemeHelper*>(self);
     switch (msg) {
         case WM_SIZE:

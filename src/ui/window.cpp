@@ -2,25 +2,6 @@
 
 namespace tarnell {
 
-namespace {
-
-UnhandledErrorHandler g_errorHandler = nullptr;
-
-}  // namespace
-
-void SetUnhandledErrorHandler(UnhandledErrorHandler handler) {
-    g_errorHandler = handler;
-}
-
-void ReportUnhandledError(std::exception_ptr error) {
-    if (!g_errorHandler || !error) return;
-    try {
-        g_errorHandler(error);
-    } catch (...) {
-        // The handler itself failed; nothing sensible is left to tell the user.
-    }
-}
-
 TWindow::~TWindow() {
     DestroyHandle();
 }

@@ -6,14 +6,9 @@
 
 #include <windows.h>
 
-#include <exception>
+#include "base/error_boundary_win32.h"
 
 namespace tarnell {
-
-// Where an error that escapes a window procedure goes. Without a handler it is dropped.
-using UnhandledErrorHandler = void (*)(std::exception_ptr error);
-void SetUnhandledErrorHandler(UnhandledErrorHandler handler);
-void ReportUnhandledError(std::exception_ptr error);
 
 class TWindow {
   public:

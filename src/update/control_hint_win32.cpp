@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include "base/error_boundary_win32.h"
+
 namespace tarnell {
 
 namespace {
@@ -9,11 +11,13 @@ constexpr wchar_t kHintProp[] = L"Tarnell.Hint";
 constexpr UINT_PTR kHintSubclassId = 0x7A11;
 
 LRESULT CALLBACK HintSubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR) {
-    if (msg == WM_NCDESTROY) {
-        delete static_cast<std::u16string*>(RemovePropW(hwnd, kHintProp));
-        RemoveWindowSubclass(hwnd, HintSubclassProc, id);
-    }
-    return DefSubclassProc(hwnd, msg, wp, lp);
+    return Guarded<LRESULT>(0, [&] {
+        if (msg == WM_NCDESTROY) {
+            delete static_cast<std::u16string*>(RemovePropW(hwnd, kHintProp));
+            RemoveWindowSubclass(hwnd, HintSubclassProc, id);
+        }
+        return DefSubclassProc(hwnd, msg, wp, lp);
+    });
 }
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "base/dpi_win32.h"
+#include "base/error_boundary_win32.h"
 #include "base/wide.h"
 #include "translate/translation.h"
 #include "update/control_hint_win32.h"
@@ -264,7 +265,7 @@ void LayOut(HWND dialog, PromptState& state) {
     SetFocus(yes);
 }
 
-INT_PTR CALLBACK PromptProc(HWND dialog, UINT msg, WPARAM wp, LPARAM lp) {
+INT_PTR PromptProcBody(HWND dialog, UINT msg, WPARAM wp, LPARAM lp) {
     auto* state = reinterpret_cast<PromptState*>(GetWindowLongPtrW(dialog, DWLP_USER));
     switch (msg) {
         case WM_INITDIALOG:
@@ -329,6 +330,10 @@ INT_PTR CALLBACK PromptProc(HWND dialog, UINT msg, WPARAM wp, LPARAM lp) {
         }
     }
     return FALSE;
+}
+
+INT_PTR CALLBACK PromptProc(HWND dialog, UINT msg, WPARAM wp, LPARAM lp) {
+    return Guarded<INT_PTR>(FALSE, [&] { return PromptProcBody(dialog, msg, wp, lp); });
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "base/dpi_win32.h"
+#include "base/error_boundary_win32.h"
 #include "base/wide.h"
 #include "update/control_hint_win32.h"
 #include "update/update_check_win32.h"
@@ -28,6 +29,7 @@ struct BarState {
 };
 
 LRESULT CALLBACK BarProc(HWND bar, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR data);
+LRESULT CALLBACK FormProc(HWND form, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR);
 
 constexpr wchar_t kStateProp[] = L"Tarnell.StatusState";
 
@@ -35,7 +37,7 @@ BarState* BarStateOf(HWND bar) {
     return bar ? static_cast<BarState*>(GetPropW(bar, kStateProp)) : nullptr;
 }
 
-LRESULT CALLBACK BarProc(HWND bar, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR data) {
+LRESULT BarProcBody(HWND bar, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR data) {
     switch (msg) {
         case WM_SETCURSOR:
             SetCursor(LoadCursorW(nullptr, IDC_HAND));
@@ -55,6 +57,10 @@ LRESULT CALLBACK BarProc(HWND bar, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, 
 
 HFONT BoldFontFor(HWND form, int dpi = 0);
 
+LRESULT CALLBACK BarProc(HWND bar, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR data) {
+    return Guarded<LRESULT>(0, [&] { return BarProcBody(bar, msg, wp, lp, id, data); });
+}
+
 void PlaceBar(HWND form, HWND bar) {
     RECT client{};
     GetClientRect(form, &client);
@@ -63,7 +69,7 @@ void PlaceBar(HWND form, HWND bar) {
 }
 
 // On the main window: keeps the line at the bottom, draws its panel and takes its clicks.
-LRESULT CALLBACK FormProc(HWND form, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR) {
+LRESULT FormProcBody(HWND form, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id) {
     switch (msg) {
         case WM_SIZE: {
             const LRESULT result = DefSubclassProc(form, msg, wp, lp);
@@ -125,6 +131,10 @@ LRESULT CALLBACK FormProc(HWND form, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id
             break;
     }
     return DefSubclassProc(form, msg, wp, lp);
+}
+
+LRESULT CALLBACK FormProc(HWND form, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR) {
+    return Guarded<LRESULT>(0, [&] { return FormProcBody(form, msg, wp, lp, id); });
 }
 
 // The form's font in bold; without one, the system's status font at `dpi` (0: the system's own).

@@ -1,0 +1,234 @@
+#include <doctest/doctest.h>
+
+#include <string>
+#include <vector>
+
+#include "crash/crash_report.h"
+
+using namespace tarnell;
+
+namespace {
+
+std::vector<std::string> LinesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find("\r\n", start);
+        REQUIRE(end != std::string::npos);  // every line ends in CR LF
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+CrashReport AccessViolation() {
+    CrashReport r;
+    r.time = "2026-12-10 15:54:19 UTC";
+    r.programVersion = "1.0.0.0";
+    r.windowsVersion = "10.0.19045";
+    r.structured = true;
+    r.code = 0xC0000005u;
+    r.message = "Access violation at address 0x0000000140001234 in tarnell.exe+0x1234.";
+    r.address = 0x140001234ull;
+    r.module = "tarnell.exe";
+    r.offset = 0x1234;
+    r.threadId = 42;
+    r.codeStart = 0x140001230ull;
+    r.codeBytes = {0x48, 0x83, 0xEC, 0x28, 0x8B, 0x04, 0x25, 0x10, 0x00, 0x00, 0x00, 0x90, 0x90, 0x90, 0x90, 0xC3,
+                   0xCC};
+    CrashThread faulting;
+    faulting.id = 42;
+    faulting.faulting = true;
+    faulting.registers = {{"RAX", 1}, {"RBX", 2}, {"RCX", 3}, {"RDX", 4}, {"RIP", 0x140001234ull}};
+    faulting.frames = {{0x140001234ull, "tarnell.exe", 0x1234, ""},
+                       {0x7FFB00002000ull, "kernel32.dll", 0x2000, "BaseThreadInitThunk"},
+                       {0x10, "", 0, ""}};
+    CrashThread other;
+    other.id = 7;
+    other.note = "registers not readable";
+    r.threads = {faulting, other};
+    r.modules = {{"C:\\Program Files\\Tarnell\\tarnell.exe", 0x140000000ull, 0x9A000, "1.0.0.0"},
+                 {"C:\\windows\\system32\\ntdll.dll", 0x7FFB10000000ull, 0x1F0000, ""}};
+    r.processes = {{4, "System"}, {1234, "tarnell.exe"}};
+    r.minidump = "C:\\Users\\u\\AppData\\Local\\Tarnell\\tarnell.dmp";
+    return r;
+}
+
+}  // namespace
+
+TEST_CASE("FormatCrashReport: a structured exception, every section in order") {
+    const std::vector<std::string> expected = {
+        "=== Tarnell crash report ===",
+        "Time: 2026-12-10 15:54:19 UTC",
+        "Program: Tarnell 1.0.0.0",
+        "Windows: 10.0.19045",
+        "",
+        "Exception",
+        "  Code: 0xC0000005 EXCEPTION_ACCESS_VIOLATION",
+        "  Message: Access violation at address 0x0000000140001234 in tarnell.exe+0x1234.",
+        "  Address: 0x0000000140001234 tarnell.exe+0x1234",
+        "  Thread: 42",
+        "  Minidump: C:\\Users\\u\\AppData\\Local\\Tarnell\\tarnell.dmp",
+        "",
+        "Code around 0x0000000140001234",
+        "  0x0000000140001230: 48 83 EC 28>8B 04 25 10 00 00 00 90 90 90 90 C3",
+        "  0x0000000140001240: CC",
+        "",
+        "Threads (2)",
+        "  Thread 42 (faulting)",
+        "    RAX   = 0x0000000000000001  RBX   = 0x0000000000000002  RCX   = 0x0000000000000003  RDX   = 0x0000000000000004",
+        "    RIP   = 0x0000000140001234",
+        "    #00 0x0000000140001234 tarnell.exe!0x1234",
+        "    #01 0x00007FFB00002000 kernel32.dll!0x2000 BaseThreadInitThunk",
+        "    #02 0x0000000000000010 (no module)",
+        "  Thread 7",
+        "    registers not readable",
+        "",
+        "Modules (2)",
+        "  0x0000000140000000 0x9A000 1.0.0.0 C:\\Program Files\\Tarnell\\tarnell.exe",
+        "  0x00007FFB10000000 0x1F0000 - C:\\windows\\system32\\ntdll.dll",
+        "",
+        "Processes (2)",
+        "  4 System",
+        "  1234 tarnell.exe",
+        "",
+    };
+    CHECK(LinesOf(FormatCrashReport(AccessViolation())) == expected);
+}
+
+TEST_CASE("FormatCrashReport: a C++ exception names its type; unreadable code and no dump are said") {
+    CrashReport r = AccessViolation();
+    r.structured = false;
+    r.type = "std::runtime_error";
+    r.message = "settings value has the wrong type";
+    r.module.clear();
+    r.codeBytes.clear();
+    r.minidump.clear();
+    const std::vector<std::string> lines = LinesOf(FormatCrashReport(r));
+    REQUIRE(lines.size() > 13);
+    CHECK(lines[5] == "Exception");
+    CHECK(lines[6] == "  Type: std::runtime_error");
+    CHECK(lines[7] == "  Message: settings value has the wrong type");
+    CHECK(lines[8] == "  Address: 0x0000000140001234 (no module)");
+    CHECK(lines[9] == "  Thread: 42");
+    CHECK(lines[10] == "");
+    CHECK(lines[11] == "Code around 0x0000000140001234");
+    CHECK(lines[12] == "  (not readable)");
+}
+
+TEST_CASE("StructuredMessage: the box's text for each kind of fault") {
+    struct Case {
+        uint32_t code;
+        std::vector<uint64_t> info;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {0xC0000005u, {0, 0x10},
+         "Access violation at address 0x0000000000401000 in tarnell.exe+0x1000. Read of address "
+         "0x0000000000000010."},
+        {0xC0000005u, {1, 0xDEAD},
+         "Access violation at address 0x0000000000401000 in tarnell.exe+0x1000. Write to address "
+         "0x000000000000DEAD."},
+        {0xC0000005u, {8, 0x401000},
+         "Access violation at address 0x0000000000401000 in tarnell.exe+0x1000. Execution of address "
+         "0x0000000000401000."},
+        {0xC00000FDu, {}, "Stack overflow at address 0x0000000000401000 in tarnell.exe+0x1000."},
+        {0xC0000094u, {}, "Integer division by zero at address 0x0000000000401000 in tarnell.exe+0x1000."},
+        {0xC000001Du, {}, "Illegal instruction at address 0x0000000000401000 in tarnell.exe+0x1000."},
+        {0xE0001234u, {}, "Exception 0xE0001234 at address 0x0000000000401000 in tarnell.exe+0x1000."},
+        {0xC0000409u, {},
+         "Exception 0xC0000409 (STATUS_STACK_BUFFER_OVERRUN) at address 0x0000000000401000 in "
+         "tarnell.exe+0x1000."},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.code);
+        CHECK(StructuredMessage(c.code, 0x401000, "tarnell.exe+0x1000", c.info) == c.expected);
+    }
+}
+
+namespace {
+
+// A report of exactly `size` bytes whose first line is the header and whose body names it.
+std::string ReportOfSize(const std::string& name, size_t size) {
+    std::string text = std::string(kCrashReportHeader) + "\r\n" + name + "\r\n";
+    REQUIRE(size >= text.size() + 2);
+    text += std::string(size - text.size() - 2, 'x') + "\r\n";
+    return text;
+}
+
+}  // namespace
+
+TEST_CASE("AppendCapped: the file stays within 100000 bytes, oldest whole reports go first") {
+    const std::string a = ReportOfSize("A", 40000), b = ReportOfSize("B", 30000), c = ReportOfSize("C", 30000),
+                      d = ReportOfSize("D", 45000);
+    // 60000 bytes whose second line quotes the header: cutting there would keep the rest of this report.
+    std::string embedded = std::string(kCrashReportHeader) + "\r\nquoted: " + kCrashReportHeader + "\r\n";
+    embedded += std::string(60000 - embedded.size() - 2, 'y') + "\r\n";
+    const std::string small = ReportOfSize("G", 10005);
+    struct Case {
+        const char* name;
+        std::string existing;
+        std::string report;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"empty file", "", a, a},
+        {"fits", a + b, c, a + b + c},  // exactly 100000 bytes
+        {"one old report goes", a + b + c, ReportOfSize("D", 40000), b + c + ReportOfSize("D", 40000)},
+        {"the two oldest go when one is not enough", a + b + c, d, c + d},
+        {"two old reports go", a + b + c, ReportOfSize("E", 70000), c + ReportOfSize("E", 70000)},
+        {"every old report goes", a + b, ReportOfSize("F", 99000), ReportOfSize("F", 99000)},
+        {"foreign text before the first report is the oldest part", "junk\r\n" + b + c, d, c + d},
+        {"a header inside a line does not start a report", embedded + b, small, b + small},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(std::string(c.name));
+        const std::string result = AppendCapped(c.existing, c.report);
+        CHECK(result.size() <= kCrashFileCap);
+        CHECK(result.size() == c.expected.size());
+        CHECK((result == c.expected));  // not printed: the texts are long
+    }
+    CHECK(kCrashFileCap == 100000);
+}
+
+TEST_CASE("AppendCapped: a report larger than the cap alone is cut at a line end and marked") {
+    std::string big = std::string(kCrashReportHeader) + "\r\n";
+    while (big.size() < 150000) big += "frame line of some length\r\n";
+    const std::string result = AppendCapped(ReportOfSize("A", 1000), big);
+    CHECK(result.size() <= kCrashFileCap);
+    CHECK(result.rfind(kCrashReportHeader, 0) == 0);
+    const std::string mark = "[report cut at 100000 bytes]\r\n";
+    REQUIRE(result.size() > mark.size());
+    CHECK(result.substr(result.size() - mark.size()) == mark);
+    const std::string kept = result.substr(0, result.size() - mark.size());
+    CHECK(big.compare(0, kept.size(), kept) == 0);
+    CHECK(kept.substr(kept.size() - 2) == "\r\n");
+}
+
+TEST_CASE("CrashOnce: a repeated exception is reported once per run") {
+    struct Event {
+        bool structured;
+        uint32_t code;
+        uint64_t address;
+        const char* type;
+        const char* message;
+        bool first;
+    };
+    const Event events[] = {
+        {true, 0xC0000005u, 0x1000, "", "", true},
+        {true, 0xC0000005u, 0x1000, "", "other text", false},  // same code and address
+        {true, 0xC0000005u, 0x1004, "", "", true},              // another address
+        {true, 0xC00000FDu, 0x1000, "", "", true},              // another code
+        {false, 0, 0, "std::runtime_error", "paint failed", true},
+        {false, 0, 0x5555, "std::runtime_error", "paint failed", false},  // same type and message
+        {false, 0, 0, "std::runtime_error", "paint failed twice", true},
+        {false, 0, 0, "std::logic_error", "paint failed", true},
+        {false, 0xC0000005u, 0x1000, "", "", true},  // a C++ key never equals a structured one
+    };
+    CrashOnce once;
+    for (const Event& e : events) {
+        CAPTURE(e.code);
+        CAPTURE(std::string(e.message));
+        CHECK(once.First(e.structured, e.code, e.address, e.type, e.message) == e.first);
+    }
+}
