@@ -40,7 +40,10 @@ std::u16string ErrorMessageText(std::exception_ptr error) {
 }
 
 void ShowUnhandledError(std::exception_ptr error) {
-    const std::u16string text = ErrorMessageText(error);
+    ShowErrorBox(ErrorMessageText(error));
+}
+
+void ShowErrorBox(const std::u16string& text) {
     const std::u16string title = ApplicationTitle();
     HWND owner = GetActiveWindow();
 

@@ -16,5 +16,7 @@ std::u16string ErrorMessageText(std::exception_ptr error);
 
 // Shows the box and returns when the user closed it.
 void ShowUnhandledError(std::exception_ptr error);
+// The same box with a text of the caller's.
+void ShowErrorBox(const std::u16string& text);
 
 }  // namespace tarnell

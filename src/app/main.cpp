@@ -17,6 +17,7 @@
 #include "base/ui_task.h"
 #include "base/wide.h"
 #include "build_config.h"
+#include "crash/crash_win32.h"
 #include "theme/button_styles.h"
 #include "translate/translation_win32.h"
 #include "translate/ui_language_win32.h"
@@ -30,7 +31,7 @@ void StartUpStep(void (*step)()) {
     try {
         step();
     } catch (...) {
-        tarnell::ShowUnhandledError(std::current_exception());
+        tarnell::ReportUnhandledError(std::current_exception());
     }
 }
 
@@ -52,12 +53,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     using namespace tarnell;
     StampBenchPhase(BenchPhase::Imports);
 
-    // Start-up steps of the modules, before the program's own block.
+    // Start-up steps of the modules, before the program's own block; crash reporting first.
+    InstallCrashReporting({FromWide(TARNELL_REPORT_URL), FromWide(TARNELL_ERROR_PAGE_URL), &ShowErrorBox});
     StartUpStep(&LoadTranslationTable);
     StartUpStep(&InitUILanguage);
     StartUpStep(&RegisterVorbeckButtonStyles);
-    SetUnhandledErrorHandler(&ShowUnhandledError);
-    SetUiTaskErrorHandler(&ShowUnhandledError);
 
     // With arguments the program runs a command instead of the window; it takes the guard itself.
     if (const auto arguments = ProcessArguments(); !arguments.empty()) return RunCommandLine(arguments);
@@ -83,7 +83,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             form->Show();
             StampBenchPhase(BenchPhase::Shown);
         } catch (...) {
-            ShowUnhandledError(std::current_exception());
+            ReportUnhandledError(std::current_exception());
         }
         if (form && form->Hwnd()) exitCode = RunMessageLoop();
         SetTerminating();

@@ -9,7 +9,8 @@ endif()
 
 tarnell_win32_library(tarnell_app_win32 frm_tarnell.cpp error_box_win32.cpp single_instance_win32.cpp)
 target_link_libraries(tarnell_app_win32 PUBLIC tarnell_main_layout tarnell_ui tarnell_run_control_win32
-                      tarnell_translate_win32 tarnell_theme_win32 tarnell_update_win32 comctl32 ole32 user32)
+                      tarnell_translate_win32 tarnell_theme_win32 tarnell_update_win32 tarnell_crash_win32 comctl32
+                      ole32 user32)
 if(TARNELL_BENCH_PHASES)
   target_sources(tarnell_app_win32 PRIVATE bench_phases_win32.cpp)
   target_compile_definitions(tarnell_app_win32 PUBLIC TARNELL_BENCH_PHASES)

@@ -8,6 +8,11 @@
 this user); every request line is appended to DIR/loopback.log (a request carrying "User-Command" gets
 " command " and its User-* headers as Name=value, in the order received, after the path).
 
+POST /except.php stands in for the crash report endpoint: each report's body is saved as DIR/reports/N.txt
+(N counting from 1) and answered 200; its log line is "/except.php". With DIR/report_mode holding "drop"
+the connection is closed without an answer and nothing is saved (log line "/except.php dropped"), as if
+the endpoint were down.
+
 A test can change the answers while the server runs, through files in DIR read at each request:
     DIR/service_answer   when present, its bytes are the body of /api.init.php
     DIR/probe_mode       "answer" (the default): 204 at once; "drop": the connection is closed without an
@@ -18,6 +23,7 @@ import os
 import signal
 import socketserver
 import sys
+import threading
 import time
 
 
@@ -31,6 +37,7 @@ def read_control(folder, name):
 
 def serve(port, folder, answer):
     log_path = os.path.join(folder, "loopback.log")
+    report_lock = threading.Lock()
 
     class Handler(http.server.BaseHTTPRequestHandler):
         def log(self, line):
@@ -69,8 +76,39 @@ def serve(port, folder, answer):
             self.end_headers()
             self.wfile.write(body)
 
+        def do_POST(self):
+            if not self.path.startswith("/except.php"):
+                self.log(self.path + " POST")
+                self.send_response(404)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+            handle_report(self)
+
         def log_message(self, *args):
             pass
+
+    def handle_report(handler):
+        length = int(handler.headers.get("Content-Length") or 0)
+        body = handler.rfile.read(length) if length > 0 else b""
+        mode = (read_control(folder, "report_mode") or b"").decode("ascii", "replace").split()
+        if mode and mode[0] == "drop":
+            handler.log("/except.php dropped")
+            handler.close_connection = True
+            return
+        reports = os.path.join(folder, "reports")
+        os.makedirs(reports, exist_ok=True)
+        with report_lock:  # written beside and renamed, so a test never reads half a report
+            number = len([name for name in os.listdir(reports) if name.endswith(".txt")]) + 1
+            path = os.path.join(reports, "%d.txt" % number)
+            with open(path + ".part", "wb") as f:
+                f.write(body)
+            os.replace(path + ".part", path)
+        handler.log("/except.php")
+        handler.send_response(200)
+        handler.send_header("Content-Length", "2")
+        handler.end_headers()
+        handler.wfile.write(b"OK")
 
     socketserver.ThreadingTCPServer.allow_reuse_address = True
     with socketserver.ThreadingTCPServer(("127.0.0.1", port), Handler) as server:

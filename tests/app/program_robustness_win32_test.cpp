@@ -7,10 +7,16 @@
 // way ends up in the log. A safe-link scenario of each kind (prompt's Yes, notice line, note label) shows
 // the observation works.
 //
+// Crash reporting is driven the same way: faults are caused from outside (a thread started in the program
+// at an unmapped address, at code that overflows its stack, or at the test build's hook that throws), the
+// box is read and closed, and the loopback fixture's /except.php receives the reports.
+//
 // Environment: TARNELL_PROGRAM, TARNELL_SHELL_RECORDER (the recorder's path), TARNELL_LOOPBACK_DIR (the
 // loopback fixture server's folder) and TARNELL_LOOPBACK_URL (its base URL, e.g. http://127.0.0.1:18471);
 // for the planted DLLs, TARNELL_PLANTED_DLL (planted_dll_win32.cpp built) and TARNELL_PLANT_DIR (a folder
 // the test may fill).
+#include <shlobj.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
@@ -18,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "build_config.h"
 #include "config/config_win32.h"
 #include "program_driver_win32.h"
 #include "tuning/network_win32.h"
@@ -898,4 +905,242 @@ TEST_CASE("program: a link opens through the desktop shell, exactly as given") {
     REQUIRE(parents.size() == 1);
     CHECK(Lower(parents[0]) == "explorer.exe");
     CHECK(program.Responsive());
+}
+
+// ----- Crash reporting: faults caused from outside the running program ------------------------------
+
+namespace {
+
+enum class Fault { AccessViolation, CppException, StackOverflow };
+
+// The exported test hook's address inside the running program (e2e builds only): the program's image
+// base there plus the hook's offset in the file's export table.
+uintptr_t RemoteTestHook(const Program& program) {
+    HMODULE image = LoadLibraryExW(PathFromEnv("TARNELL_PROGRAM").c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    REQUIRE(image);
+    const auto* base = reinterpret_cast<const BYTE*>(reinterpret_cast<uintptr_t>(image) & ~uintptr_t(3));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    REQUIRE(dir.VirtualAddress != 0);
+    const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+    const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+    const auto* ordinals = reinterpret_cast<const WORD*>(base + exports->AddressOfNameOrdinals);
+    const auto* functions = reinterpret_cast<const DWORD*>(base + exports->AddressOfFunctions);
+    DWORD rva = 0;
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+        if (std::strcmp(reinterpret_cast<const char*>(base + names[i]), "TarnellTestThrow") == 0)
+            rva = functions[ordinals[i]];
+    }
+    FreeLibrary(image);
+    REQUIRE(rva != 0);
+
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, program.pi.dwProcessId);
+    REQUIRE(snapshot != INVALID_HANDLE_VALUE);
+    MODULEENTRY32W module{};
+    module.dwSize = sizeof module;
+    REQUIRE(Module32FirstW(snapshot, &module));  // the first module is the program itself
+    CloseHandle(snapshot);
+    return reinterpret_cast<uintptr_t>(module.modBaseAddr) + rva;
+}
+
+// Starts a thread in the program that faults: at an unmapped address, in the test hook that throws, or
+// in five bytes of code that call themselves until the stack runs out. The same start address each time.
+class FaultInjector {
+  public:
+    FaultInjector(const Program& program, Fault fault) : process_(program.pi.hProcess) {
+        switch (fault) {
+            case Fault::AccessViolation:
+                start_ = 0x10;
+                break;
+            case Fault::CppException:
+                start_ = RemoteTestHook(program);
+                break;
+            case Fault::StackOverflow: {
+                void* code = VirtualAllocEx(process_, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
+                REQUIRE(code);
+                const BYTE callSelf[] = {0xE8, 0xFB, 0xFF, 0xFF, 0xFF};  // call rel32 -5
+                REQUIRE(WriteProcessMemory(process_, code, callSelf, sizeof callSelf, nullptr));
+                start_ = reinterpret_cast<uintptr_t>(code);
+                break;
+            }
+        }
+    }
+    void Fire() {
+        HANDLE thread = CreateRemoteThread(process_, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(start_),
+                                           nullptr, 0, nullptr);
+        REQUIRE(thread);
+        CloseHandle(thread);
+    }
+
+  private:
+    HANDLE process_;
+    uintptr_t start_ = 0;
+};
+
+std::vector<HWND> Boxes(DWORD pid) {
+    std::pair<DWORD, std::vector<HWND>> search{pid, {}};
+    EnumWindows(
+        [](HWND hwnd, LPARAM lp) -> BOOL {
+            auto* s = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(lp);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(hwnd, &owner);
+            if (owner == s->first && ClassOf(hwnd) == L"#32770" && IsWindowVisible(hwnd)) s->second.push_back(hwnd);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.second;
+}
+
+// Visible buttons' captions and every child's text, once the box shows its buttons.
+void ReadBox(HWND box, std::vector<std::string>& buttons, std::string& texts) {
+    struct Read {
+        std::vector<std::string> buttons;
+        std::string texts;
+    } read;
+    WaitUntil(
+        [&] {
+            read = Read{};
+            EnumChildWindows(
+                box,
+                [](HWND child, LPARAM lp) -> BOOL {
+                    auto* r = reinterpret_cast<Read*>(lp);
+                    const std::string text = TextOf(child);
+                    if (ClassOf(child) == L"Button" && IsWindowVisible(child)) r->buttons.push_back(text);
+                    r->texts += text + "\n";
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(&read));
+            return !read.buttons.empty();
+        },
+        10000);
+    buttons = read.buttons;
+    texts = read.texts;
+}
+
+std::wstring ReportFile() {
+    PWSTR base = nullptr;
+    REQUIRE(SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &base)));
+    std::wstring path = std::wstring(base) + L"\\Tarnell\\bugreport.txt";
+    CoTaskMemFree(base);
+    return path;
+}
+
+int ReportsIn(const std::string& text) {
+    int count = 0;
+    for (const std::string& line : Lines(text)) count += line == "=== Tarnell crash report ===";
+    return count;
+}
+
+// The reports the loopback fixture received, in order.
+std::vector<std::string> ReceivedReports() {
+    const std::wstring dir = PathFromEnv("TARNELL_LOOPBACK_DIR") + L"\\reports\\";
+    std::vector<std::string> reports;
+    for (int n = 1;; ++n) {
+        const std::wstring path = dir + std::to_wstring(n) + L".txt";
+        if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) break;
+        reports.push_back(ReadWholeFile(path));
+    }
+    return reports;
+}
+
+void SetReportMode(const std::string& mode) {
+    const std::wstring path = PathFromEnv("TARNELL_LOOPBACK_DIR") + L"\\report_mode";
+    if (mode.empty()) {
+        DeleteFileW(path.c_str());
+    } else {
+        REQUIRE(WriteWholeFile(path, mode));
+    }
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+TEST_CASE("program: crash faults from outside show the Close box, report once, open the error page and end") {
+    struct Case {
+        const char* name;
+        Fault fault;
+        const char* boxText;     // in the box
+        const char* reportLine;  // in the report's exception section
+    };
+    const Case cases[] = {
+        {"access violation", Fault::AccessViolation, "Access violation at address 0x0000000000000010",
+         "  Code: 0xC0000005 EXCEPTION_ACCESS_VIOLATION"},
+        {"C++ exception on a thread", Fault::CppException, "Test exception thrown on a thread of its own",
+         "  Type: std::runtime_error"},
+        {"stack overflow", Fault::StackOverflow, "Stack overflow at address",
+         "  Code: 0xC00000FD EXCEPTION_STACK_OVERFLOW"},
+    };
+    Loopback loopback;
+    loopback.SetServiceAnswer("{}");
+    RecordingShell shell;
+    const std::string errorPage = std::string(std::getenv("TARNELL_LOOPBACK_URL")) + "/error";
+    for (const Case& c : cases) {
+        for (const bool endpointUp : {true, false}) {
+            CAPTURE(std::string(c.name));
+            CAPTURE(endpointUp);
+            SetReportMode(endpointUp ? "" : "drop");
+            shell.Clear();
+            const size_t reportsBefore = ReceivedReports().size();
+            const int filedBefore = ReportsIn(ReadWholeFile(ReportFile()));
+
+            Program program;
+            REQUIRE(program.WaitForWindow());
+            FaultInjector injector(program, c.fault);
+            injector.Fire();
+            HWND box = nullptr;
+            REQUIRE(WaitUntil(
+                [&] {
+                    const std::vector<HWND> boxes = Boxes(program.pi.dwProcessId);
+                    box = boxes.empty() ? nullptr : boxes.front();
+                    return box != nullptr;
+                },
+                30000));
+            CHECK(TextOf(box) == "Tarnell");
+            std::vector<std::string> buttons;
+            std::string texts;
+            ReadBox(box, buttons, texts);
+            CHECK(buttons == std::vector<std::string>{"Close"});
+            CHECK_MESSAGE(Contains(texts, c.boxText), texts);
+
+            // The same fault again while the box is up: no second box, no second report.
+            injector.Fire();
+            Sleep(3000);
+            CHECK(Boxes(program.pi.dwProcessId).size() == 1);
+            CHECK(program.Running());
+
+            PostMessageW(box, WM_COMMAND, IDCLOSE, 0);
+            CHECK(program.WaitForExit(30000));
+            CHECK_FALSE(CrashHandlerRunning());
+            WaitUntil([&] { return !shell.Targets().empty(); }, 10000);  // the shell starts the recorder
+            const std::vector<std::string> opened = shell.Targets();
+            CHECK_MESSAGE((opened == std::vector<std::string>{errorPage}), (opened.empty() ? std::string("nothing") : opened[0]));
+
+            const std::vector<std::string> received = ReceivedReports();
+            const std::string filed = ReadWholeFile(ReportFile());
+            if (endpointUp) {
+                REQUIRE(received.size() == reportsBefore + 1);
+                CHECK(ReportsIn(filed) == filedBefore);
+                const std::string& report = received.back();
+                CHECK(report.rfind("=== Tarnell crash report ===\r\n", 0) == 0);
+                CHECK(Contains(report, std::string(c.reportLine) + "\r\n"));
+                CHECK(Contains(report, "Program: Tarnell " TARNELL_VERSION_TEXT));
+                CHECK(Contains(report, " (faulting)\r\n"));
+                CHECK(Contains(report, "Threads ("));
+                CHECK(Contains(report, "\\tarnell.exe\r\n"));  // the program among the modules
+                CHECK(Contains(report, "Processes ("));
+                CHECK(Contains(report, " app_program_robustness_win32_test.exe\r\n"));  // another process
+                CHECK(Contains(report, "\\Tarnell\\tarnell.dmp\r\n"));
+            } else {
+                CHECK(received.size() == reportsBefore);
+                CHECK(ReportsIn(filed) == filedBefore + 1);
+                CHECK(Contains(filed, std::string(c.reportLine) + "\r\n"));
+                CHECK(filed.size() <= 100000);
+            }
+        }
+    }
+    SetReportMode("");
 }

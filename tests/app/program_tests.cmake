@@ -32,17 +32,21 @@ set_target_properties(click_control PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_
 #   cmake --preset windows -B build/e2e -DTARNELL_PROBE_URL=http://127.0.0.1:18471/generate_204 \
 #         -DTARNELL_SERVICE_URL=http://127.0.0.1:18471/api.init.php -DTARNELL_HOME_URL=http://127.0.0.1:18471/tarnell
 set(loopback_pattern "^http://127\\.0\\.0\\.1:([0-9]+)/")
-if(NOT TARNELL_PROBE_URL MATCHES "${loopback_pattern}" OR NOT TARNELL_SERVICE_URL MATCHES "${loopback_pattern}")
-  message(STATUS "tarnell.exe end-to-end tests not registered: probe and service are not loopback addresses")
+if(NOT TARNELL_PROBE_URL MATCHES "${loopback_pattern}" OR NOT TARNELL_SERVICE_URL MATCHES "${loopback_pattern}"
+   OR NOT TARNELL_REPORT_URL MATCHES "${loopback_pattern}" OR NOT TARNELL_ERROR_PAGE_URL MATCHES "${loopback_pattern}")
+  message(STATUS "tarnell.exe end-to-end tests not registered: probe, service, report endpoint and error page "
+                 "are not all loopback addresses")
   return()
 endif()
 string(REGEX MATCH "${loopback_pattern}" _ "${TARNELL_SERVICE_URL}")
 set(service_port ${CMAKE_MATCH_1})
-string(REGEX MATCH "${loopback_pattern}" _ "${TARNELL_PROBE_URL}")
-if(NOT CMAKE_MATCH_1 STREQUAL service_port)
-  message(STATUS "tarnell.exe end-to-end tests not registered: probe and service need the same loopback port")
-  return()
-endif()
+foreach(url IN ITEMS "${TARNELL_PROBE_URL}" "${TARNELL_REPORT_URL}" "${TARNELL_ERROR_PAGE_URL}")
+  string(REGEX MATCH "${loopback_pattern}" _ "${url}")
+  if(NOT CMAKE_MATCH_1 STREQUAL service_port)
+    message(STATUS "tarnell.exe end-to-end tests not registered: the endpoints need the same loopback port")
+    return()
+  endif()
+endforeach()
 
 find_program(TARNELL_PYTHON python3 REQUIRED)
 set(loopback_dir ${CMAKE_CURRENT_BINARY_DIR}/loopback)
@@ -110,7 +114,7 @@ tarnell_windows_executable(app_program_shell_recorder UNICODE_ENTRY)
 set_target_properties(app_program_shell_recorder PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 add_executable(app_program_robustness_win32_test program_robustness_win32_test.cpp)
 target_link_libraries(app_program_robustness_win32_test PRIVATE tarnell_main_layout tarnell_config_win32
-                      tarnell_tuning_win32 tarnell_update_win32 tarnell_test_main)
+                      tarnell_tuning_win32 tarnell_update_win32 tarnell_test_main shell32 ole32)
 tarnell_common_options(app_program_robustness_win32_test)
 tarnell_windows_executable(app_program_robustness_win32_test)
 set_target_properties(app_program_robustness_win32_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
@@ -125,10 +129,15 @@ set(robustness_env "${program_env};TARNELL_SHELL_RECORDER=$<TARGET_FILE:app_prog
     "TARNELL_LOOPBACK_DIR=${loopback_dir}" "TARNELL_LOOPBACK_URL=http://127.0.0.1:${service_port}"
     "TARNELL_PLANTED_DLL=$<TARGET_FILE:app_program_planted_dll>"
     "TARNELL_PLANT_DIR=${CMAKE_CURRENT_BINARY_DIR}/planted")
-foreach(entry IN ITEMS "hostile_links:hostile links*" "malformed_answers:malformed*"
-                      "run_switch_clicks:run switch clicks*" "close_during_wait:closing the window*"
-                      "killed_during_wait:killed during a wait*" "planted_dlls:DLLs planted*"
-                      "desktop_shell_link:a link opens*" "long_links:long links*" "hold_request:a ticked hold box*")
+set(robustness_entries "hostile_links:hostile links*" "malformed_answers:malformed*"
+                       "run_switch_clicks:run switch clicks*" "close_during_wait:closing the window*"
+                       "killed_during_wait:killed during a wait*" "planted_dlls:DLLs planted*"
+                       "desktop_shell_link:a link opens*" "long_links:long links*" "hold_request:a ticked hold box*")
+# The crash scenarios need the test build's hook (TARNELL_TEST_HOOKS) for the C++ exception.
+if(TARNELL_TEST_HOOKS)
+  list(APPEND robustness_entries "crash_reports:crash faults*")
+endif()
+foreach(entry IN LISTS robustness_entries)
   string(FIND "${entry}" ":" colon)
   string(SUBSTRING "${entry}" 0 ${colon} name)
   math(EXPR colon "${colon} + 1")

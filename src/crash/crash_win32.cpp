@@ -1,0 +1,390 @@
+#include "crash/crash_win32.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <typeinfo>
+#include <vector>
+#if defined(__GNUC__)
+#include <cxxabi.h>
+#endif
+
+#include "base/error_boundary_win32.h"
+#include "base/text.h"
+#include "base/ui_task.h"
+#include "crash/crash_internal_win32.h"
+#include "crash/crash_report.h"
+#include "update/service_check.h"
+#include "update/update_check_win32.h"
+
+namespace tarnell {
+
+namespace {
+
+using crash::Request;
+
+// Codes the GCC unwinder raises while it looks for a handler. One that reaches the top unhandled is
+// continued, as the C runtime's own filter does, so that the runtime calls std::terminate with the
+// exception still current and the report can name its type and message.
+constexpr DWORD kGccThrow = 0x20474343, kGccUnwind = 0x21474343, kGccForced = 0x22474343;
+constexpr DWORD kBuilderFaulted = 0xDEAD;
+constexpr DWORD kBuildTimeoutMs = 60000;
+constexpr DWORD kSendWaitAtExitMs = 10000;
+constexpr size_t kSlots = 8;
+constexpr UINT kCppExitCode = 3;  // what abort() would give
+
+CrashSettings* g_settings = nullptr;  // set once at installation, never freed
+CrashOnce g_once;
+std::mutex g_buildLock;  // one report is collected at a time
+std::atomic<bool> g_fatal{false};
+std::atomic<DWORD> g_crashThreadId{0};
+std::atomic<DWORD> g_builderThreadId{0};
+std::atomic<DWORD> g_boxThreadId{0};
+HANDLE g_wake = nullptr;
+std::atomic<Request*> g_slots[kSlots];
+
+std::mutex g_sendLock;
+std::vector<HANDLE> g_sends;
+
+std::string TypeName(const std::type_info& type) {
+#if defined(__GNUC__)
+    int status = 0;
+    char* readable = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
+    if (status == 0 && readable) {
+        std::string name = readable;
+        std::free(readable);
+        return name;
+    }
+    std::free(readable);
+#endif
+    return type.name();
+}
+
+void Describe(std::exception_ptr error, std::string& type, std::string& message) {
+    type = "unknown C++ exception";
+    message = "Unknown error";
+    try {
+        if (error) std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        type = TypeName(typeid(e));
+        message = e.what();
+    } catch (...) {
+    }
+}
+
+// ----- sending -------------------------------------------------------------------------------------
+
+struct SendJob {
+    std::string report;
+};
+
+DWORD WINAPI SendThread(void* param) {
+    std::unique_ptr<SendJob> job(static_cast<SendJob*>(param));
+    bool sent = false;
+    try {
+        sent = IsShellSafeUrl(g_settings->reportUrl) &&
+               crash::PostReport(g_settings->reportUrl, job->report, g_settings->sendTimeoutMs);
+    } catch (...) {
+    }
+    if (!sent) crash::AppendToReportFile(job->report);
+    return 0;
+}
+
+// Never blocks the box: the report goes out on a thread of its own and lands in the file if it could not.
+void StartSend(std::string report) {
+    auto* job = new SendJob{std::move(report)};
+    HANDLE thread = CreateThread(nullptr, 0, SendThread, job, 0, nullptr);
+    if (!thread) {
+        crash::AppendToReportFile(job->report);
+        delete job;
+        return;
+    }
+    std::lock_guard<std::mutex> guard(g_sendLock);
+    g_sends.push_back(thread);
+}
+
+void WaitForSends(DWORD timeoutMs) {
+    std::vector<HANDLE> sends;
+    {
+        std::lock_guard<std::mutex> guard(g_sendLock);
+        sends = g_sends;
+    }
+    const DWORD end = GetTickCount() + timeoutMs;
+    for (HANDLE thread : sends) {
+        const DWORD now = GetTickCount();
+        WaitForSingleObject(thread, now < end ? end - now : 0);
+    }
+}
+
+// ----- building ------------------------------------------------------------------------------------
+
+struct BuildJob {
+    const Request* request;
+    std::string text;
+};
+
+DWORD WINAPI BuildThread(void* param) {
+    auto* job = static_cast<BuildJob*>(param);
+    CrashReport report = crash::DescribeRequest(*job->request);
+    const std::wstring folder = CrashFolder();
+    crash::CollectProcessState(*job->request, report, folder.empty() ? folder : folder + L"\\tarnell.dmp");
+    job->text = FormatCrashReport(report);
+    return 0;
+}
+
+// The full report, built on a thread of its own: a fault while collecting ends only that thread (see
+// TopLevelFilter), and the report falls back to the exception's own part.
+std::string BuildReport(const Request& request) {
+    std::lock_guard<std::mutex> guard(g_buildLock);
+    auto* job = new BuildJob{&request, std::string()};
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 1024 * 1024, BuildThread, job, CREATE_SUSPENDED, &id);
+    if (thread) {
+        g_builderThreadId = id;
+        ResumeThread(thread);
+        const bool finished = WaitForSingleObject(thread, kBuildTimeoutMs) == WAIT_OBJECT_0;
+        DWORD code = kBuilderFaulted;
+        if (finished) GetExitCodeThread(thread, &code);
+        g_builderThreadId = 0;
+        CloseHandle(thread);
+        if (finished && code == 0) {
+            std::string text = std::move(job->text);
+            delete job;
+            return text;
+        }
+        // A builder that faulted or hangs may still own the job: it is left to it.
+    } else {
+        delete job;
+    }
+    CrashReport minimal = crash::DescribeRequest(request);
+    return FormatCrashReport(minimal);
+}
+
+bool FirstTime(const Request& request) {
+    const EXCEPTION_RECORD* record = request.pointers ? request.pointers->ExceptionRecord : nullptr;
+    const uint32_t code = record ? record->ExceptionCode : 0;
+    const uint64_t address = record ? reinterpret_cast<uintptr_t>(record->ExceptionAddress) : 0;
+    return g_once.First(request.structured, code, address, request.type, request.message);
+}
+
+// ----- the box -------------------------------------------------------------------------------------
+
+void ShowBox(const std::u16string& message) {
+    if (g_settings && g_settings->showBox) {
+        g_settings->showBox(message);
+        return;
+    }
+    MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(message.c_str()), L"Tarnell", MB_OK | MB_ICONERROR);
+}
+
+struct FatalBox {
+    std::u16string message;
+    UINT exitCode;
+};
+
+// The close-application action: the error page through the shell, the reports out, the process ended.
+[[noreturn]] void CloseApplication(UINT exitCode) {
+    try {
+        ShellOpen(g_settings->errorPageUrl);
+    } catch (...) {
+    }
+    WaitForSends(kSendWaitAtExitMs);
+    TerminateProcess(GetCurrentProcess(), exitCode);
+    ExitProcess(exitCode);
+}
+
+DWORD WINAPI FatalBoxThread(void* param) {
+    std::unique_ptr<FatalBox> box(static_cast<FatalBox*>(param));
+    try {
+        ShowBox(box->message);
+    } catch (...) {
+    }
+    CloseApplication(box->exitCode);
+}
+
+// On the crash thread: report a fatal exception, once; the first one also gets the box.
+void HandleFatal(const Request& request) {
+    if (!FirstTime(request)) return;
+    const std::string text = BuildReport(request);
+    StartSend(text);
+    if (g_fatal.exchange(true)) return;  // a box is up already; the process ends when it closes
+    std::string message = request.message ? request.message : "";
+    if (request.structured) message = crash::DescribeRequest(request).message;
+    const DWORD code =
+        request.structured && request.pointers ? request.pointers->ExceptionRecord->ExceptionCode : kCppExitCode;
+    auto* box = new FatalBox{Utf8ToUtf16(message), UINT(code)};
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, FatalBoxThread, box, CREATE_SUSPENDED, &id);
+    if (!thread) {
+        FatalBoxThread(box);
+        return;
+    }
+    g_boxThreadId = id;
+    ResumeThread(thread);
+    CloseHandle(thread);
+}
+
+DWORD WINAPI CrashThreadMain(void*) {
+    for (;;) {
+        WaitForSingleObject(g_wake, INFINITE);
+        for (auto& slot : g_slots) {
+            if (Request* request = slot.exchange(nullptr)) {
+                try {
+                    HandleFatal(*request);
+                } catch (...) {
+                }
+            }
+        }
+    }
+}
+
+// Hands the request to the crash thread and never returns: the faulting thread stays parked, keeping
+// the record and context the report reads alive, until the process ends.
+[[noreturn]] void SubmitAndPark(Request* request, UINT exitCode) {
+    bool queued = false;
+    if (g_wake && g_crashThreadId.load() != GetCurrentThreadId()) {
+        for (auto& slot : g_slots) {
+            Request* expected = nullptr;
+            if (slot.compare_exchange_strong(expected, request)) {
+                queued = true;
+                break;
+            }
+        }
+    }
+    if (queued) {
+        SetEvent(g_wake);
+        for (;;) Sleep(INFINITE);
+    }
+    // The crash thread itself failed, or is missing: nothing more can be reported.
+    TerminateProcess(GetCurrentProcess(), exitCode);
+    ExitProcess(exitCode);
+}
+
+LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* pointers) {
+    const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
+    const DWORD code = record->ExceptionCode;
+    if ((code == kGccThrow || code == kGccUnwind || code == kGccForced) &&
+        !(record->ExceptionFlags & EXCEPTION_NONCONTINUABLE))
+        return EXCEPTION_CONTINUE_EXECUTION;
+    const DWORD self = GetCurrentThreadId();
+    if (self == g_builderThreadId.load()) ExitThread(kBuilderFaulted);
+    if (self == g_boxThreadId.load()) {
+        // The box or the close-application action faulted: end as that action would have.
+        TerminateProcess(GetCurrentProcess(), code);
+    }
+    // Kept small: after a stack overflow this runs on what is left of the faulting thread's stack.
+    Request request;
+    request.structured = true;
+    request.pointers = pointers;
+    request.threadId = self;
+    SubmitAndPark(&request, code);
+}
+
+// A stack overflow is taken before any frame-based handler: the search for one, and the unhandled-
+// exception filter at its end, would need more stack than the overflowed thread has left.
+LONG WINAPI StackOverflowHandler(EXCEPTION_POINTERS* pointers) {
+    if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW) return EXCEPTION_CONTINUE_SEARCH;
+    return TopLevelFilter(pointers);
+}
+
+// A C++-level fatal error on the current thread (std::terminate, a pure virtual call, an invalid
+// parameter): its registers are taken here and reported like a structured exception's.
+[[noreturn]] void FatalHere(const char* type, const char* message) {
+    auto context = std::make_unique<CONTEXT>();
+    RtlCaptureContext(context.get());
+    EXCEPTION_RECORD record{};
+#if defined(_M_X64) || defined(__x86_64__)
+    record.ExceptionAddress = reinterpret_cast<void*>(context->Rip);
+#elif defined(_M_IX86) || defined(__i386__)
+    record.ExceptionAddress = reinterpret_cast<void*>(context->Eip);
+#endif
+    EXCEPTION_POINTERS pointers{&record, context.get()};
+    Request request;
+    request.pointers = &pointers;
+    request.threadId = GetCurrentThreadId();
+    request.type = type;
+    request.message = message;
+    SubmitAndPark(&request, kCppExitCode);
+}
+
+[[noreturn]] void OnTerminate() {
+    std::string type = "std::terminate", message = "The program called std::terminate.";
+    if (std::exception_ptr error = std::current_exception()) Describe(error, type, message);
+    FatalHere(type.c_str(), message.c_str());
+}
+
+void __cdecl OnPureCall() {
+    FatalHere("pure virtual call", "A pure virtual function was called.");
+}
+
+void __cdecl OnInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t) {
+    FatalHere("invalid parameter", "A C runtime function was called with an invalid parameter.");
+}
+
+void OnHandOverError(std::exception_ptr error) {
+    ReportHandledException(error);
+}
+
+}  // namespace
+
+void ReportHandledException(std::exception_ptr error) {
+    if (!error || g_fatal.load()) return;
+    std::string type, message;
+    Describe(error, type, message);
+    if (!g_once.First(false, 0, 0, type, message)) return;  // no second box, no second report
+
+    auto context = std::make_unique<CONTEXT>();
+    RtlCaptureContext(context.get());
+    EXCEPTION_RECORD record{};
+#if defined(_M_X64) || defined(__x86_64__)
+    record.ExceptionAddress = reinterpret_cast<void*>(context->Rip);
+#elif defined(_M_IX86) || defined(__i386__)
+    record.ExceptionAddress = reinterpret_cast<void*>(context->Eip);
+#endif
+    EXCEPTION_POINTERS pointers{&record, context.get()};
+    Request request;
+    request.pointers = &pointers;
+    request.threadId = GetCurrentThreadId();
+    request.type = type.c_str();
+    request.message = message.c_str();
+    if (g_settings) StartSend(BuildReport(request));
+    ShowBox(Utf8ToUtf16(message));
+}
+
+void InstallCrashReporting(const CrashSettings& settings) {
+    if (g_settings) return;
+    g_settings = new CrashSettings(settings);
+    g_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    DWORD id = 0;
+    // Created now, while all is well: after a stack overflow or a heap fault no thread could be started.
+    HANDLE thread = g_wake ? CreateThread(nullptr, 256 * 1024, CrashThreadMain, nullptr, CREATE_SUSPENDED, &id) : nullptr;
+    if (thread) {
+        g_crashThreadId = id;
+        ResumeThread(thread);
+        CloseHandle(thread);
+    }
+    // Room for the filter on this thread after a stack overflow.
+    ULONG guarantee = 64 * 1024;
+    SetThreadStackGuarantee(&guarantee);
+    SetUnhandledExceptionFilter(TopLevelFilter);
+    AddVectoredExceptionHandler(1, StackOverflowHandler);
+    std::set_terminate(OnTerminate);
+    _set_purecall_handler(OnPureCall);
+    _set_invalid_parameter_handler(OnInvalidParameter);
+    SetUnhandledErrorHandler(&ReportHandledException);
+    SetUiTaskErrorHandler(&OnHandOverError);
+}
+
+}  // namespace tarnell
+
+#if defined(TARNELL_TEST_HOOKS)
+// Test builds only: a thread started here from outside (CreateRemoteThread) throws a C++ exception that
+// nothing catches, as a worker thread's bug would.
+extern "C" __declspec(dllexport) DWORD WINAPI TarnellTestThrow(void*) {
+    throw std::runtime_error("Test exception thrown on a thread of its own");
+}
+#endif

@@ -1,0 +1,36 @@
+// Win32 glue: crash reporting. Installed as the program's first start-up step, it catches what nothing
+// else caught: C++ exceptions at the window procedures' and hand-over's boundary, structured exceptions
+// (stack overflow included: the report is built on a thread of its own), std::terminate, pure virtual
+// calls and invalid C runtime parameters. Each is reported once per run: a text report and a minidump,
+// the report posted in the background, and kept in %LOCALAPPDATA%\Tarnell\bugreport.txt when it could not
+// be sent; then the application's error box.
+//
+// After a C++ exception that reached a boundary the box's "Close" only closes it and the program goes on.
+// After anything else "Close" runs the close-application action: the error page opens through the shell
+// and the process ends.
+#pragma once
+
+#include <windows.h>
+
+#include <exception>
+#include <string>
+
+namespace tarnell {
+
+struct CrashSettings {
+    std::u16string reportUrl;     // http(s) URL the report is posted to
+    std::u16string errorPageUrl;  // opened by the close-application action
+    // Shows the application's error box with `message`; returns when the user closed it.
+    void (*showBox)(const std::u16string& message) = nullptr;
+    DWORD sendTimeoutMs = 4000;  // each of resolve, connect, send and receive
+};
+
+void InstallCrashReporting(const CrashSettings& settings);
+
+// What the boundaries call: reports the error once per run, shows the box and returns.
+void ReportHandledException(std::exception_ptr error);
+
+// %LOCALAPPDATA%\Tarnell (created on demand), where bugreport.txt and tarnell.dmp live; "" when unknown.
+std::wstring CrashFolder();
+
+}  // namespace tarnell
