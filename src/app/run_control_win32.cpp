@@ -4,6 +4,7 @@
 #include <system_error>
 #include <thread>
 
+#include "base/error_boundary_win32.h"
 #include "base/ui_task.h"
 #include "config/config_win32.h"
 #include "translate/translation.h"
@@ -83,7 +84,8 @@ void TThreadRunWorker::StartWait(std::function<void()> settle) {
                 WorkerWaitEnvironment env(probe);
                 WaitAndHandOver(env, HandOverUnlessTerminating, settle);
             } catch (...) {
-                // Nothing may escape a thread; the hand-over already keeps the settle's own errors.
+                // Nothing may escape a thread: it is reported (once) and the program goes on.
+                ReportUnhandledError(std::current_exception());
             }
             --g_runningWaits;
         }).detach();

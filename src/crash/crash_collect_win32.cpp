@@ -139,7 +139,7 @@ struct DbgHelp {
     MiniDumpWriteDumpFn miniDumpWriteDump = nullptr;
     bool symbols = false;
 
-    DbgHelp() {
+    explicit DbgHelp(bool withSymbols = true) {
         module = LoadLibraryExW(L"dbghelp.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
         if (!module) return;
         symInitialize = Get<SymInitializeFn>("SymInitialize");
@@ -150,7 +150,7 @@ struct DbgHelp {
         moduleBase = Get<PGET_MODULE_BASE_ROUTINE64>("SymGetModuleBase64");
         symFromAddr = Get<SymFromAddrFn>("SymFromAddr");
         miniDumpWriteDump = Get<MiniDumpWriteDumpFn>("MiniDumpWriteDump");
-        if (symInitialize && symSetOptions) {
+        if (withSymbols && symInitialize && symSetOptions) {
             symSetOptions(SYMOPT_UNDNAME | SYMOPT_DEFERRED_LOADS | SYMOPT_FAIL_CRITICAL_ERRORS |
                           SYMOPT_NO_PROMPTS);
             symbols = symInitialize(GetCurrentProcess(), nullptr, TRUE) != FALSE;
@@ -361,7 +361,7 @@ CrashReport DescribeRequest(const Request& request) {
 }
 
 void CollectProcessState(const Request& request, CrashReport& report, const std::wstring& dumpPath) {
-    DbgHelp dbghelp;
+    const DbgHelp dbghelp;
     std::vector<ThreadState> threads = SnapshotThreads(request.threadId, 0);
     for (ThreadState& t : threads) {
         CrashThread out;
@@ -383,7 +383,12 @@ void CollectProcessState(const Request& request, CrashReport& report, const std:
     }
     AddModules(report);
     AddProcesses(report);
-    if (WriteMinidump(dbghelp, request, dumpPath)) report.minidump = Narrow(dumpPath);
+    report.minidump = Narrow(dumpPath);
+}
+
+bool WriteDump(const Request& request, const std::wstring& dumpPath) {
+    const DbgHelp dbghelp(false);
+    return WriteMinidump(dbghelp, request, dumpPath);
 }
 
 }  // namespace tarnell::crash

@@ -21,8 +21,10 @@ struct Request {
 
 // The exception's own part of the report (time, versions, exception, code bytes): cheap and safe.
 CrashReport DescribeRequest(const Request& request);
-// Adds threads, modules, processes and the minidump at `dumpPath` (when not empty).
+// Adds threads, modules and processes, and names the minidump `dumpPath` (when not empty).
 void CollectProcessState(const Request& request, CrashReport& report, const std::wstring& dumpPath);
+// Writes the minidump (normal, with thread information); false when it could not.
+bool WriteDump(const Request& request, const std::wstring& dumpPath);
 
 // Posts the report (UTF-8 text) to `url`; true when the server answered 2xx.
 bool PostReport(const std::u16string& url, const std::string& report, DWORD timeoutMs);

@@ -32,23 +32,21 @@ using crash::Request;
 // exception still current and the report can name its type and message.
 constexpr DWORD kGccThrow = 0x20474343, kGccUnwind = 0x21474343, kGccForced = 0x22474343;
 constexpr DWORD kBuilderFaulted = 0xDEAD;
-constexpr DWORD kBuildTimeoutMs = 60000;
-constexpr DWORD kSendWaitAtExitMs = 10000;
+constexpr DWORD kBuildTimeoutMs = 20000;
+constexpr DWORD kReportWaitAtExitMs = 30000;
 constexpr size_t kSlots = 8;
 constexpr UINT kCppExitCode = 3;  // what abort() would give
 
 CrashSettings* g_settings = nullptr;  // set once at installation, never freed
 CrashOnce g_once;
 std::mutex g_buildLock;  // one report is collected at a time
+std::mutex g_dumpLock;   // one minidump is written at a time
 std::atomic<bool> g_fatal{false};
 std::atomic<DWORD> g_crashThreadId{0};
-std::atomic<DWORD> g_builderThreadId{0};
 std::atomic<DWORD> g_boxThreadId{0};
 HANDLE g_wake = nullptr;
 std::atomic<Request*> g_slots[kSlots];
 
-std::mutex g_sendLock;
-std::vector<HANDLE> g_sends;
 
 std::string TypeName(const std::type_info& type) {
 #if defined(__GNUC__)
@@ -78,6 +76,34 @@ void Describe(std::exception_ptr error, std::string& type, std::string& message)
 
 // ----- sending -------------------------------------------------------------------------------------
 
+std::mutex g_workLock;
+std::vector<HANDLE> g_work;  // report threads still building or sending
+
+void TrackWork(HANDLE thread) {
+    std::lock_guard<std::mutex> guard(g_workLock);
+    g_work.push_back(thread);
+}
+
+// Waits until every report thread started so far, and those they start, has ended, or the time is up.
+void WaitForReports(DWORD timeoutMs) {
+    const DWORD end = GetTickCount() + timeoutMs;
+    for (;;) {
+        HANDLE pending = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(g_workLock);
+            for (HANDLE thread : g_work) {
+                if (WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) {
+                    pending = thread;
+                    break;
+                }
+            }
+        }
+        const DWORD now = GetTickCount();
+        if (!pending || now >= end) return;
+        WaitForSingleObject(pending, end - now);
+    }
+}
+
 struct SendJob {
     std::string report;
 };
@@ -103,65 +129,123 @@ void StartSend(std::string report) {
         delete job;
         return;
     }
-    std::lock_guard<std::mutex> guard(g_sendLock);
-    g_sends.push_back(thread);
-}
-
-void WaitForSends(DWORD timeoutMs) {
-    std::vector<HANDLE> sends;
-    {
-        std::lock_guard<std::mutex> guard(g_sendLock);
-        sends = g_sends;
-    }
-    const DWORD end = GetTickCount() + timeoutMs;
-    for (HANDLE thread : sends) {
-        const DWORD now = GetTickCount();
-        WaitForSingleObject(thread, now < end ? end - now : 0);
-    }
+    TrackWork(thread);
 }
 
 // ----- building ------------------------------------------------------------------------------------
 
-struct BuildJob {
-    const Request* request;
-    std::string text;
+// Builder threads, known to the filter by id (no thread-local storage: reading it may allocate, and the
+// filter runs on whatever stack a fault left).
+std::atomic<DWORD> g_builders[kSlots];
+
+bool IsBuilder(DWORD id) {
+    for (auto& builder : g_builders)
+        if (builder.load() == id) return true;
+    return false;
+}
+
+struct BuilderMark {
+    std::atomic<DWORD>* slot = nullptr;
+    BuilderMark() {
+        for (auto& builder : g_builders) {
+            DWORD expected = 0;
+            if (builder.compare_exchange_strong(expected, GetCurrentThreadId())) {
+                slot = &builder;
+                return;
+            }
+        }
+    }
+    ~BuilderMark() {
+        if (slot) slot->store(0);
+    }
 };
 
+// One report in the making. It owns copies of everything the request pointed at, so the thread that
+// asked for it may go on (or away) at once.
+struct ReportJob {
+    EXCEPTION_RECORD record{};
+    std::unique_ptr<CONTEXT> context = std::make_unique<CONTEXT>();
+    EXCEPTION_POINTERS pointers{};
+    std::string type, message;
+    Request request;
+    HANDLE textReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::string text;
+
+    explicit ReportJob(const Request& from) {
+        const EXCEPTION_POINTERS* p = from.pointers;
+        if (p && p->ExceptionRecord) record = *p->ExceptionRecord;
+        record.ExceptionRecord = nullptr;
+        if (p && p->ContextRecord) *context = *p->ContextRecord;
+        pointers = {&record, context.get()};
+        type = from.type ? from.type : "";
+        message = from.message ? from.message : "";
+        request = from;
+        request.pointers = &pointers;
+        request.type = type.c_str();
+        request.message = message.c_str();
+    }
+    ~ReportJob() {
+        if (textReady) CloseHandle(textReady);
+    }
+};
+
+// On the builder thread: the text first, handed out as soon as it exists, then the minidump.
 DWORD WINAPI BuildThread(void* param) {
-    auto* job = static_cast<BuildJob*>(param);
-    CrashReport report = crash::DescribeRequest(*job->request);
+    auto* job = static_cast<ReportJob*>(param);
+    const BuilderMark mark;
     const std::wstring folder = CrashFolder();
-    crash::CollectProcessState(*job->request, report, folder.empty() ? folder : folder + L"\\tarnell.dmp");
-    job->text = FormatCrashReport(report);
+    const std::wstring dump = folder.empty() ? folder : folder + L"\\tarnell.dmp";
+    {
+        std::lock_guard<std::mutex> guard(g_buildLock);  // dbghelp's symbols serve one caller at a time
+        CrashReport report = crash::DescribeRequest(job->request);
+        crash::CollectProcessState(job->request, report, dump);
+        job->text = FormatCrashReport(report);
+    }
+    SetEvent(job->textReady);
+    // The dump takes seconds: a later report's text never waits for it. A fatal error's dump waits for
+    // one in progress; a handled error's is skipped then.
+    std::unique_lock<std::mutex> dumping(g_dumpLock, std::defer_lock);
+    if (job->request.structured || g_fatal.load()) {
+        dumping.lock();
+    } else if (!dumping.try_lock()) {
+        return 0;
+    }
+    crash::WriteDump(job->request, dump);
     return 0;
 }
 
-// The full report, built on a thread of its own: a fault while collecting ends only that thread (see
-// TopLevelFilter), and the report falls back to the exception's own part.
-std::string BuildReport(const Request& request) {
-    std::lock_guard<std::mutex> guard(g_buildLock);
-    auto* job = new BuildJob{&request, std::string()};
-    DWORD id = 0;
-    HANDLE thread = CreateThread(nullptr, 1024 * 1024, BuildThread, job, CREATE_SUSPENDED, &id);
-    if (thread) {
-        g_builderThreadId = id;
-        ResumeThread(thread);
-        const bool finished = WaitForSingleObject(thread, kBuildTimeoutMs) == WAIT_OBJECT_0;
-        DWORD code = kBuilderFaulted;
-        if (finished) GetExitCodeThread(thread, &code);
-        g_builderThreadId = 0;
-        CloseHandle(thread);
-        if (finished && code == 0) {
-            std::string text = std::move(job->text);
-            delete job;
-            return text;
-        }
-        // A builder that faulted or hangs may still own the job: it is left to it.
-    } else {
-        delete job;
+// Supervises one builder: a builder that faults (see TopLevelFilter) or hangs is given up on, and the
+// report falls back to the exception's own part. Either way one report is sent.
+DWORD WINAPI SuperviseThread(void* param) {
+    std::unique_ptr<ReportJob> job(static_cast<ReportJob*>(param));
+    HANDLE builder = CreateThread(nullptr, 1024 * 1024, BuildThread, job.get(), 0, nullptr);
+    bool ready = false;
+    if (builder) {
+        HANDLE waits[2] = {job->textReady, builder};
+        const DWORD r = WaitForMultipleObjects(2, waits, FALSE, kBuildTimeoutMs);
+        ready = r == WAIT_OBJECT_0 || WaitForSingleObject(job->textReady, 0) == WAIT_OBJECT_0;
     }
-    CrashReport minimal = crash::DescribeRequest(request);
-    return FormatCrashReport(minimal);
+    if (ready) {
+        StartSend(job->text);
+        // The dump is still being written from the job: wait for it, within reason, before freeing it.
+        if (WaitForSingleObject(builder, kBuildTimeoutMs) != WAIT_OBJECT_0) job.release();
+    } else {
+        StartSend(FormatCrashReport(crash::DescribeRequest(job->request)));
+        if (builder && WaitForSingleObject(builder, 0) != WAIT_OBJECT_0) job.release();  // still its
+    }
+    if (builder) CloseHandle(builder);
+    return 0;
+}
+
+void StartReport(const Request& request) {
+    auto* job = new ReportJob(request);
+    HANDLE thread = CreateThread(nullptr, 0, SuperviseThread, job, 0, nullptr);
+    if (!thread) {
+        StartSend(FormatCrashReport(crash::DescribeRequest(job->request)));
+        delete job;
+        return;
+    }
+    TrackWork(thread);
 }
 
 bool FirstTime(const Request& request) {
@@ -192,7 +276,7 @@ struct FatalBox {
         ShellOpen(g_settings->errorPageUrl);
     } catch (...) {
     }
-    WaitForSends(kSendWaitAtExitMs);
+    WaitForReports(kReportWaitAtExitMs);
     TerminateProcess(GetCurrentProcess(), exitCode);
     ExitProcess(exitCode);
 }
@@ -206,26 +290,27 @@ DWORD WINAPI FatalBoxThread(void* param) {
     CloseApplication(box->exitCode);
 }
 
-// On the crash thread: report a fatal exception, once; the first one also gets the box.
+// On the crash thread: report a fatal exception, once; the first one also gets the box, at once.
 void HandleFatal(const Request& request) {
     if (!FirstTime(request)) return;
-    const std::string text = BuildReport(request);
-    StartSend(text);
-    if (g_fatal.exchange(true)) return;  // a box is up already; the process ends when it closes
-    std::string message = request.message ? request.message : "";
-    if (request.structured) message = crash::DescribeRequest(request).message;
-    const DWORD code =
-        request.structured && request.pointers ? request.pointers->ExceptionRecord->ExceptionCode : kCppExitCode;
-    auto* box = new FatalBox{Utf8ToUtf16(message), UINT(code)};
-    DWORD id = 0;
-    HANDLE thread = CreateThread(nullptr, 0, FatalBoxThread, box, CREATE_SUSPENDED, &id);
-    if (!thread) {
-        FatalBoxThread(box);
-        return;
+    if (!g_fatal.exchange(true)) {
+        std::string message = request.message ? request.message : "";
+        if (request.structured) message = crash::DescribeRequest(request).message;
+        const DWORD code =
+            request.structured && request.pointers ? request.pointers->ExceptionRecord->ExceptionCode : kCppExitCode;
+        auto* box = new FatalBox{Utf8ToUtf16(message), UINT(code)};
+        DWORD id = 0;
+        HANDLE thread = CreateThread(nullptr, 0, FatalBoxThread, box, CREATE_SUSPENDED, &id);
+        if (thread) {
+            g_boxThreadId = id;
+            ResumeThread(thread);
+            CloseHandle(thread);
+        } else {
+            StartReport(request);
+            FatalBoxThread(box);
+        }
     }
-    g_boxThreadId = id;
-    ResumeThread(thread);
-    CloseHandle(thread);
+    StartReport(request);
 }
 
 DWORD WINAPI CrashThreadMain(void*) {
@@ -271,7 +356,7 @@ LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* pointers) {
         !(record->ExceptionFlags & EXCEPTION_NONCONTINUABLE))
         return EXCEPTION_CONTINUE_EXECUTION;
     const DWORD self = GetCurrentThreadId();
-    if (self == g_builderThreadId.load()) ExitThread(kBuilderFaulted);
+    if (IsBuilder(self)) ExitThread(kBuilderFaulted);
     if (self == g_boxThreadId.load()) {
         // The box or the close-application action faulted: end as that action would have.
         TerminateProcess(GetCurrentProcess(), code);
@@ -351,7 +436,7 @@ void ReportHandledException(std::exception_ptr error) {
     request.threadId = GetCurrentThreadId();
     request.type = type.c_str();
     request.message = message.c_str();
-    if (g_settings) StartSend(BuildReport(request));
+    if (g_settings) StartReport(request);
     ShowBox(Utf8ToUtf16(message));
 }
 

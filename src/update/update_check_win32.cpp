@@ -9,6 +9,7 @@
 #include <mutex>
 #include <random>
 
+#include "base/error_boundary_win32.h"
 #include "base/http_session_win32.h"
 #include "base/scoped_win.h"
 #include "base/text.h"
@@ -113,7 +114,8 @@ DWORD WINAPI ServiceWorker(void* param) {
         completed = true;  // from here on the completion (or its failure on the UI thread) answers
         RunOnUiThread([&] { RunCompletion(data, job->proc); });
     } catch (...) {
-        // Nothing of a failed check may take the process down from a worker thread.
+        // Nothing of a failed check may take the process down from a worker thread: reported, once.
+        ReportUnhandledError(std::current_exception());
     }
     if (!completed) {
         try {
@@ -190,6 +192,7 @@ DWORD WINAPI HoldWorker(void*) {
         FetchText({{u"User-Version", GetFileVersionText(u"%d.%d.%d.%d")}, {u"User-Command", u"hold"}},
                   ignored);
     } catch (...) {
+        ReportUnhandledError(std::current_exception());
     }
     HoldFinished();
     return 0;

@@ -1085,7 +1085,8 @@ TEST_CASE("program: crash faults from outside show the Close box, report once, o
             SetReportMode(endpointUp ? "" : "drop");
             shell.Clear();
             const size_t reportsBefore = ReceivedReports().size();
-            const int filedBefore = ReportsIn(ReadWholeFile(ReportFile()));
+            DeleteFileW(ReportFile().c_str());  // a file near its cap would not grow by a whole report
+            const int filedBefore = 0;
 
             Program program;
             REQUIRE(program.WaitForWindow());
