@@ -35,8 +35,9 @@ std::string FileNameOf(const std::string& path) {
 // Module file name and offset for an address, without taking a reference on the module.
 bool ModuleOf(uint64_t address, std::string& name, uint64_t& offset) {
     HMODULE module = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(static_cast<uintptr_t>(address)), &module) ||
+    if (!GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(static_cast<uintptr_t>(address)), &module) ||
         !module)
         return false;
     wchar_t path[MAX_PATH] = {};
@@ -50,8 +51,8 @@ std::string TimeText() {
     SYSTEMTIME t;
     GetSystemTime(&t);
     char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02u %02u:%02u:%02u UTC", t.wYear, t.wMonth, t.wDay, t.wHour,
-                  t.wMinute, t.wSecond);
+    std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02u %02u:%02u:%02u UTC", t.wYear, t.wMonth, t.wDay,
+                  t.wHour, t.wMinute, t.wSecond);
     return buffer;
 }
 
@@ -83,8 +84,9 @@ void ReadCode(CrashReport& report) {
     for (uint64_t from : {start, report.address}) {
         std::vector<uint8_t> bytes(size_t(report.address + kCodeAfter - from));
         SIZE_T read = 0;
-        if (ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(static_cast<uintptr_t>(from)),
-                              bytes.data(), bytes.size(), &read) &&
+        if (ReadProcessMemory(GetCurrentProcess(),
+                              reinterpret_cast<const void*>(static_cast<uintptr_t>(from)), bytes.data(),
+                              bytes.size(), &read) &&
             read == bytes.size()) {
             report.codeStart = from;
             report.codeBytes = std::move(bytes);
@@ -95,9 +97,10 @@ void ReadCode(CrashReport& report) {
 
 std::vector<std::pair<std::string, uint64_t>> RegistersOf(const CONTEXT& c) {
 #if defined(_M_X64) || defined(__x86_64__)
-    return {{"RAX", c.Rax}, {"RBX", c.Rbx}, {"RCX", c.Rcx}, {"RDX", c.Rdx}, {"RSI", c.Rsi}, {"RDI", c.Rdi},
-            {"RBP", c.Rbp}, {"RSP", c.Rsp}, {"R8", c.R8},   {"R9", c.R9},   {"R10", c.R10}, {"R11", c.R11},
-            {"R12", c.R12}, {"R13", c.R13}, {"R14", c.R14}, {"R15", c.R15}, {"RIP", c.Rip}, {"EFLAGS", c.EFlags}};
+    return {{"RAX", c.Rax}, {"RBX", c.Rbx}, {"RCX", c.Rcx},      {"RDX", c.Rdx}, {"RSI", c.Rsi},
+            {"RDI", c.Rdi}, {"RBP", c.Rbp}, {"RSP", c.Rsp},      {"R8", c.R8},   {"R9", c.R9},
+            {"R10", c.R10}, {"R11", c.R11}, {"R12", c.R12},      {"R13", c.R13}, {"R14", c.R14},
+            {"R15", c.R15}, {"RIP", c.Rip}, {"EFLAGS", c.EFlags}};
 #elif defined(_M_IX86) || defined(__i386__)
     return {{"EAX", c.Eax}, {"EBX", c.Ebx}, {"ECX", c.Ecx}, {"EDX", c.Edx}, {"ESI", c.Esi},
             {"EDI", c.Edi}, {"EBP", c.Ebp}, {"ESP", c.Esp}, {"EIP", c.Eip}, {"EFLAGS", c.EFlags}};
@@ -120,12 +123,13 @@ struct DbgHelp {
     using SymInitializeFn = BOOL(WINAPI*)(HANDLE, PCSTR, BOOL);
     using SymCleanupFn = BOOL(WINAPI*)(HANDLE);
     using SymSetOptionsFn = DWORD(WINAPI*)(DWORD);
-    using StackWalk64Fn = BOOL(WINAPI*)(DWORD, HANDLE, HANDLE, LPSTACKFRAME64, PVOID, PREAD_PROCESS_MEMORY_ROUTINE64,
-                                        PFUNCTION_TABLE_ACCESS_ROUTINE64, PGET_MODULE_BASE_ROUTINE64,
-                                        PTRANSLATE_ADDRESS_ROUTINE64);
+    using StackWalk64Fn = BOOL(WINAPI*)(DWORD, HANDLE, HANDLE, LPSTACKFRAME64, PVOID,
+                                        PREAD_PROCESS_MEMORY_ROUTINE64, PFUNCTION_TABLE_ACCESS_ROUTINE64,
+                                        PGET_MODULE_BASE_ROUTINE64, PTRANSLATE_ADDRESS_ROUTINE64);
     using SymFromAddrFn = BOOL(WINAPI*)(HANDLE, DWORD64, PDWORD64, PSYMBOL_INFO);
     using MiniDumpWriteDumpFn = BOOL(WINAPI*)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE,
-                                              PMINIDUMP_EXCEPTION_INFORMATION, PMINIDUMP_USER_STREAM_INFORMATION,
+                                              PMINIDUMP_EXCEPTION_INFORMATION,
+                                              PMINIDUMP_USER_STREAM_INFORMATION,
                                               PMINIDUMP_CALLBACK_INFORMATION);
 
     HMODULE module = nullptr;
@@ -205,9 +209,8 @@ struct DbgHelp {
         return frames;
 #endif
         frame.AddrPC.Mode = frame.AddrFrame.Mode = frame.AddrStack.Mode = AddrModeFlat;
-        while (frames.size() < kMaxFrames &&
-               stackWalk(machine, GetCurrentProcess(), thread, &frame, &context, nullptr, functionTableAccess,
-                         moduleBase, nullptr)) {
+        while (frames.size() < kMaxFrames && stackWalk(machine, GetCurrentProcess(), thread, &frame, &context,
+                                                       nullptr, functionTableAccess, moduleBase, nullptr)) {
             if (frame.AddrPC.Offset == 0) break;
             CrashFrame f;
             f.address = frame.AddrPC.Offset;
@@ -244,7 +247,8 @@ std::vector<ThreadState> SnapshotThreads(DWORD skipA, DWORD skipB) {
     CloseHandle(snapshot);
     for (ThreadState& t : threads) {
         if (t.id == skipA || t.id == skipB || t.id == GetCurrentThreadId()) continue;
-        t.handle = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE, t.id);
+        t.handle =
+            OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE, t.id);
         if (!t.handle) continue;
         t.context->ContextFlags = CONTEXT_FULL;
         if (SuspendThread(t.handle) != DWORD(-1)) {
@@ -261,9 +265,12 @@ std::string VersionOf(const std::wstring& path) {
     using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
     static HMODULE version = LoadLibraryExW(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (!version) return std::string();
-    auto size = reinterpret_cast<SizeFn>(reinterpret_cast<void*>(GetProcAddress(version, "GetFileVersionInfoSizeW")));
-    auto info = reinterpret_cast<InfoFn>(reinterpret_cast<void*>(GetProcAddress(version, "GetFileVersionInfoW")));
-    auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(GetProcAddress(version, "VerQueryValueW")));
+    auto size =
+        reinterpret_cast<SizeFn>(reinterpret_cast<void*>(GetProcAddress(version, "GetFileVersionInfoSizeW")));
+    auto info =
+        reinterpret_cast<InfoFn>(reinterpret_cast<void*>(GetProcAddress(version, "GetFileVersionInfoW")));
+    auto query =
+        reinterpret_cast<QueryFn>(reinterpret_cast<void*>(GetProcAddress(version, "VerQueryValueW")));
     if (!size || !info || !query) return std::string();
     DWORD ignored = 0;
     const DWORD bytes = size(path.c_str(), &ignored);
@@ -276,8 +283,9 @@ std::string VersionOf(const std::wstring& path) {
         fixedSize < sizeof(VS_FIXEDFILEINFO))
         return std::string();
     char text[48];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
-                  HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS),
+                  LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
+                  LOWORD(fixed->dwFileVersionLS));
     return text;
 }
 
@@ -309,7 +317,8 @@ void AddProcesses(CrashReport& report) {
 
 bool WriteMinidump(const DbgHelp& dbghelp, const Request& request, const std::wstring& path) {
     if (!dbghelp.miniDumpWriteDump || path.empty()) return false;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     MINIDUMP_EXCEPTION_INFORMATION info{};
     info.ThreadId = request.threadId;
@@ -343,13 +352,11 @@ CrashReport DescribeRequest(const Request& request) {
         for (DWORD i = 0; record && i < record->NumberParameters && i < 2; ++i)
             info.push_back(record->ExceptionInformation[i]);
         const std::string where =
-            report.module.empty() ? std::string("(no module)")
-                                  : report.module + "+0x" + [&] {
-                                        char hex[24];
-                                        std::snprintf(hex, sizeof hex, "%llX",
-                                                      static_cast<unsigned long long>(report.offset));
-                                        return std::string(hex);
-                                    }();
+            report.module.empty() ? std::string("(no module)") : report.module + "+0x" + [&] {
+                char hex[24];
+                std::snprintf(hex, sizeof hex, "%llX", static_cast<unsigned long long>(report.offset));
+                return std::string(hex);
+            }();
         report.type = ExceptionCodeName(report.code);
         report.message = StructuredMessage(report.code, report.address, where, info);
     } else {

@@ -86,11 +86,21 @@ std::string StructuredMessage(uint32_t code, uint64_t address, const std::string
                               const std::vector<uint64_t>& info) {
     std::string what;
     switch (code) {
-        case 0xC0000005u: what = "Access violation"; break;
-        case 0xC00000FDu: what = "Stack overflow"; break;
-        case 0xC0000094u: what = "Integer division by zero"; break;
-        case 0xC000001Du: what = "Illegal instruction"; break;
-        case 0xC0000096u: what = "Privileged instruction"; break;
+        case 0xC0000005u:
+            what = "Access violation";
+            break;
+        case 0xC00000FDu:
+            what = "Stack overflow";
+            break;
+        case 0xC0000094u:
+            what = "Integer division by zero";
+            break;
+        case 0xC000001Du:
+            what = "Illegal instruction";
+            break;
+        case 0xC0000096u:
+            what = "Privileged instruction";
+            break;
         default: {
             const std::string name = ExceptionCodeName(code);
             what = "Exception " + Hex32(code) + (name.empty() ? "" : " (" + name + ")");
@@ -173,8 +183,8 @@ std::string FormatCrashReport(const CrashReport& r) {
 
     line("Modules (" + std::to_string(r.modules.size()) + ")");
     for (const CrashModule& m : r.modules) {
-        line("  " + Hex64(m.base) + " " + HexShort(m.size) + " " + (m.version.empty() ? "-" : m.version) + " " +
-             m.path);
+        line("  " + Hex64(m.base) + " " + HexShort(m.size) + " " + (m.version.empty() ? "-" : m.version) +
+             " " + m.path);
     }
     line("");
 

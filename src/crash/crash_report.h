@@ -15,7 +15,7 @@ namespace tarnell {
 
 struct CrashFrame {
     uint64_t address = 0;
-    std::string module;  // file name only; empty when no module holds the address
+    std::string module;   // file name only; empty when no module holds the address
     uint64_t offset = 0;  // from the module's base
     std::string symbol;   // empty when the module has no symbols for it
 };

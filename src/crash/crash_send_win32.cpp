@@ -66,7 +66,8 @@ std::wstring CrashFolder() {
         folder = std::wstring(base) + L"\\Tarnell";
     CoTaskMemFree(base);
     if (folder.empty()) return folder;
-    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return std::wstring();
+    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return std::wstring();
     return folder;
 }
 
@@ -78,7 +79,8 @@ bool PostReport(const std::u16string& url, const std::string& report, DWORD time
     std::wstring wideUrl = ToWide(url);
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof parts;
-    parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = DWORD(-1);
+    parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength =
+        DWORD(-1);
     if (!http.crackUrl(wideUrl.c_str(), 0, 0, &parts)) return false;
     if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return false;
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
@@ -87,8 +89,8 @@ bool PostReport(const std::u16string& url, const std::string& report, DWORD time
     if (path.empty()) path = L"/";
 
     bool sent = false;
-    HINTERNET session = http.open(L"Tarnell crash report", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                  WINHTTP_NO_PROXY_BYPASS, 0);
+    HINTERNET session = http.open(L"Tarnell crash report", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                  WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     HINTERNET connection = nullptr, request = nullptr;
     if (session) {
         const int t = int(timeoutMs);
@@ -103,8 +105,8 @@ bool PostReport(const std::u16string& url, const std::string& report, DWORD time
     if (request) {
         static const wchar_t kHeaders[] = L"Content-Type: text/plain; charset=utf-8";
         DWORD status = 0, size = sizeof status;
-        sent = http.sendRequest(request, kHeaders, DWORD(-1), const_cast<char*>(report.data()), DWORD(report.size()),
-                                DWORD(report.size()), 0) &&
+        sent = http.sendRequest(request, kHeaders, DWORD(-1), const_cast<char*>(report.data()),
+                                DWORD(report.size()), DWORD(report.size()), 0) &&
                http.receiveResponse(request, nullptr) &&
                http.queryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                                  WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX) &&
@@ -122,8 +124,8 @@ void AppendToReportFile(const std::string& report) {
     const std::wstring path = folder + L"\\bugreport.txt";
     std::lock_guard<std::mutex> guard(g_fileLock);
     std::string existing;
-    HANDLE in = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+    HANDLE in = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (in != INVALID_HANDLE_VALUE) {
         char buffer[65536];
         DWORD read = 0;
@@ -133,13 +135,15 @@ void AppendToReportFile(const std::string& report) {
     const std::string contents = AppendCapped(existing, report);
     // Written beside and moved over, so a crash while writing never leaves half a file.
     const std::wstring temporary = path + L".new";
-    HANDLE out = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE out = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
     if (out == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
     const bool ok = WriteFile(out, contents.data(), DWORD(contents.size()), &written, nullptr) &&
                     written == contents.size();
     CloseHandle(out);
-    if (!ok || !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) DeleteFileW(temporary.c_str());
+    if (!ok || !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
+        DeleteFileW(temporary.c_str());
 }
 
 }  // namespace crash

@@ -47,7 +47,6 @@ std::atomic<DWORD> g_boxThreadId{0};
 HANDLE g_wake = nullptr;
 std::atomic<Request*> g_slots[kSlots];
 
-
 std::string TypeName(const std::type_info& type) {
 #if defined(__GNUC__)
     int status = 0;
@@ -296,8 +295,9 @@ void HandleFatal(const Request& request) {
     if (!g_fatal.exchange(true)) {
         std::string message = request.message ? request.message : "";
         if (request.structured) message = crash::DescribeRequest(request).message;
-        const DWORD code =
-            request.structured && request.pointers ? request.pointers->ExceptionRecord->ExceptionCode : kCppExitCode;
+        const DWORD code = request.structured && request.pointers
+                               ? request.pointers->ExceptionRecord->ExceptionCode
+                               : kCppExitCode;
         auto* box = new FatalBox{Utf8ToUtf16(message), UINT(code)};
         DWORD id = 0;
         HANDLE thread = CreateThread(nullptr, 0, FatalBoxThread, box, CREATE_SUSPENDED, &id);
@@ -372,7 +372,8 @@ LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* pointers) {
 // A stack overflow is taken before any frame-based handler: the search for one, and the unhandled-
 // exception filter at its end, would need more stack than the overflowed thread has left.
 LONG WINAPI StackOverflowHandler(EXCEPTION_POINTERS* pointers) {
-    if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW) return EXCEPTION_CONTINUE_SEARCH;
+    if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW)
+        return EXCEPTION_CONTINUE_SEARCH;
     return TopLevelFilter(pointers);
 }
 
@@ -446,7 +447,8 @@ void InstallCrashReporting(const CrashSettings& settings) {
     g_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     DWORD id = 0;
     // Created now, while all is well: after a stack overflow or a heap fault no thread could be started.
-    HANDLE thread = g_wake ? CreateThread(nullptr, 256 * 1024, CrashThreadMain, nullptr, CREATE_SUSPENDED, &id) : nullptr;
+    HANDLE thread =
+        g_wake ? CreateThread(nullptr, 256 * 1024, CrashThreadMain, nullptr, CREATE_SUSPENDED, &id) : nullptr;
     if (thread) {
         g_crashThreadId = id;
         ResumeThread(thread);

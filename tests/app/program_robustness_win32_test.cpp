@@ -916,7 +916,8 @@ enum class Fault { AccessViolation, CppException, StackOverflow };
 // The exported test hook's address inside the running program (e2e builds only): the program's image
 // base there plus the hook's offset in the file's export table.
 uintptr_t RemoteTestHook(const Program& program) {
-    HMODULE image = LoadLibraryExW(PathFromEnv("TARNELL_PROGRAM").c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HMODULE image =
+        LoadLibraryExW(PathFromEnv("TARNELL_PROGRAM").c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     REQUIRE(image);
     const auto* base = reinterpret_cast<const BYTE*>(reinterpret_cast<uintptr_t>(image) & ~uintptr_t(3));
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
@@ -957,7 +958,8 @@ class FaultInjector {
                 start_ = RemoteTestHook(program);
                 break;
             case Fault::StackOverflow: {
-                void* code = VirtualAllocEx(process_, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
+                void* code =
+                    VirtualAllocEx(process_, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
                 REQUIRE(code);
                 const BYTE callSelf[] = {0xE8, 0xFB, 0xFF, 0xFF, 0xFF};  // call rel32 -5
                 REQUIRE(WriteProcessMemory(process_, code, callSelf, sizeof callSelf, nullptr));
@@ -967,8 +969,8 @@ class FaultInjector {
         }
     }
     void Fire() {
-        HANDLE thread = CreateRemoteThread(process_, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(start_),
-                                           nullptr, 0, nullptr);
+        HANDLE thread = CreateRemoteThread(
+            process_, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(start_), nullptr, 0, nullptr);
         REQUIRE(thread);
         CloseHandle(thread);
     }
@@ -985,7 +987,8 @@ std::vector<HWND> Boxes(DWORD pid) {
             auto* s = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(lp);
             DWORD owner = 0;
             GetWindowThreadProcessId(hwnd, &owner);
-            if (owner == s->first && ClassOf(hwnd) == L"#32770" && IsWindowVisible(hwnd)) s->second.push_back(hwnd);
+            if (owner == s->first && ClassOf(hwnd) == L"#32770" && IsWindowVisible(hwnd))
+                s->second.push_back(hwnd);
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&search));
@@ -1093,13 +1096,17 @@ TEST_CASE("program: crash faults from outside show the Close box, report once, o
             FaultInjector injector(program, c.fault);
             injector.Fire();
             HWND box = nullptr;
-            REQUIRE(WaitUntil(
+            const bool shown = WaitUntil(
                 [&] {
                     const std::vector<HWND> boxes = Boxes(program.pi.dwProcessId);
                     box = boxes.empty() ? nullptr : boxes.front();
                     return box != nullptr;
                 },
-                30000));
+                30000);
+            const std::string state =
+                program.Running() ? "no box; the program is still running" : "no box; the program is gone";
+            CHECK_MESSAGE(shown, state);
+            if (!shown) continue;
             CHECK(TextOf(box) == "Tarnell");
             std::vector<std::string> buttons;
             std::string texts;
@@ -1118,7 +1125,8 @@ TEST_CASE("program: crash faults from outside show the Close box, report once, o
             CHECK_FALSE(CrashHandlerRunning());
             WaitUntil([&] { return !shell.Targets().empty(); }, 10000);  // the shell starts the recorder
             const std::vector<std::string> opened = shell.Targets();
-            CHECK_MESSAGE((opened == std::vector<std::string>{errorPage}), (opened.empty() ? std::string("nothing") : opened[0]));
+            CHECK_MESSAGE((opened == std::vector<std::string>{errorPage}),
+                          (opened.empty() ? std::string("nothing") : opened[0]));
 
             const std::vector<std::string> received = ReceivedReports();
             const std::string filed = ReadWholeFile(ReportFile());

@@ -85,7 +85,8 @@ class BoxCloser {
             seen = SeenBox{TextOf(box), {}, {}};
             for (HWND child = FindWindowExW(box, nullptr, nullptr, nullptr); child;
                  child = FindWindowExW(box, child, nullptr, nullptr)) {
-                if (ClassOf(child) == L"Button" && IsWindowVisible(child)) seen.buttons.push_back(TextOf(child));
+                if (ClassOf(child) == L"Button" && IsWindowVisible(child))
+                    seen.buttons.push_back(TextOf(child));
                 seen.texts += TextOf(child) + "\n";
             }
             if (seen.buttons.empty()) Sleep(50);
@@ -115,8 +116,8 @@ std::wstring ReportFile() {
 std::string ReadReportFile() {
     const std::wstring path = ReportFile();
     std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return bytes;
     char buffer[65536];
     DWORD read = 0;
@@ -142,8 +143,8 @@ void FillReportFile() {
         report += std::string(32000 - report.size() - 2, '.') + "\r\n";
         text += report;
     }
-    HANDLE file = CreateFileW(ReportFile().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file = CreateFileW(ReportFile().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     REQUIRE(file != INVALID_HANDLE_VALUE);
     DWORD written = 0;
     WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
@@ -177,7 +178,8 @@ void PostClick(HWND button) {
 TEST_CASE("styled button: a throwing click handler reaches the error box once, and the program goes on") {
     std::vector<std::u16string> opened;
     SetShellOpenHook([&opened](const std::u16string& target) { opened.push_back(target); });
-    InstallCrashReporting({u"http://127.0.0.1:9/except.php", u"http://127.0.0.1:9/error", &ShowErrorBox, 2000});
+    InstallCrashReporting(
+        {u"http://127.0.0.1:9/except.php", u"http://127.0.0.1:9/error", &ShowErrorBox, 2000});
     RegisterVorbeckButtonStyles();
 
     WNDCLASSEXW wc{sizeof wc};

@@ -1,9 +1,9 @@
+#include "crash/crash_report.h"
+
 #include <doctest/doctest.h>
 
 #include <string>
 #include <vector>
-
-#include "crash/crash_report.h"
 
 using namespace tarnell;
 
@@ -34,8 +34,8 @@ CrashReport AccessViolation() {
     r.offset = 0x1234;
     r.threadId = 42;
     r.codeStart = 0x140001230ull;
-    r.codeBytes = {0x48, 0x83, 0xEC, 0x28, 0x8B, 0x04, 0x25, 0x10, 0x00, 0x00, 0x00, 0x90, 0x90, 0x90, 0x90, 0xC3,
-                   0xCC};
+    r.codeBytes = {0x48, 0x83, 0xEC, 0x28, 0x8B, 0x04, 0x25, 0x10, 0x00,
+                   0x00, 0x00, 0x90, 0x90, 0x90, 0x90, 0xC3, 0xCC};
     CrashThread faulting;
     faulting.id = 42;
     faulting.faulting = true;
@@ -76,7 +76,8 @@ TEST_CASE("FormatCrashReport: a structured exception, every section in order") {
         "",
         "Threads (2)",
         "  Thread 42 (faulting)",
-        "    RAX   = 0x0000000000000001  RBX   = 0x0000000000000002  RCX   = 0x0000000000000003  RDX   = 0x0000000000000004",
+        "    RAX   = 0x0000000000000001  RBX   = 0x0000000000000002  RCX   = 0x0000000000000003  RDX   = "
+        "0x0000000000000004",
         "    RIP   = 0x0000000140001234",
         "    #00 0x0000000140001234 tarnell.exe!0x1234",
         "    #01 0x00007FFB00002000 kernel32.dll!0x2000 BaseThreadInitThunk",
@@ -123,20 +124,24 @@ TEST_CASE("StructuredMessage: the box's text for each kind of fault") {
         const char* expected;
     };
     const Case cases[] = {
-        {0xC0000005u, {0, 0x10},
+        {0xC0000005u,
+         {0, 0x10},
          "Access violation at address 0x0000000000401000 in tarnell.exe+0x1000. Read of address "
          "0x0000000000000010."},
-        {0xC0000005u, {1, 0xDEAD},
+        {0xC0000005u,
+         {1, 0xDEAD},
          "Access violation at address 0x0000000000401000 in tarnell.exe+0x1000. Write to address "
          "0x000000000000DEAD."},
-        {0xC0000005u, {8, 0x401000},
+        {0xC0000005u,
+         {8, 0x401000},
          "Access violation at address 0x0000000000401000 in tarnell.exe+0x1000. Execution of address "
          "0x0000000000401000."},
         {0xC00000FDu, {}, "Stack overflow at address 0x0000000000401000 in tarnell.exe+0x1000."},
         {0xC0000094u, {}, "Integer division by zero at address 0x0000000000401000 in tarnell.exe+0x1000."},
         {0xC000001Du, {}, "Illegal instruction at address 0x0000000000401000 in tarnell.exe+0x1000."},
         {0xE0001234u, {}, "Exception 0xE0001234 at address 0x0000000000401000 in tarnell.exe+0x1000."},
-        {0xC0000409u, {},
+        {0xC0000409u,
+         {},
          "Exception 0xC0000409 (STATUS_STACK_BUFFER_OVERRUN) at address 0x0000000000401000 in "
          "tarnell.exe+0x1000."},
     };
@@ -159,8 +164,8 @@ std::string ReportOfSize(const std::string& name, size_t size) {
 }  // namespace
 
 TEST_CASE("AppendCapped: the file stays within 100000 bytes, oldest whole reports go first") {
-    const std::string a = ReportOfSize("A", 40000), b = ReportOfSize("B", 30000), c = ReportOfSize("C", 30000),
-                      d = ReportOfSize("D", 45000);
+    const std::string a = ReportOfSize("A", 40000), b = ReportOfSize("B", 30000),
+                      c = ReportOfSize("C", 30000), d = ReportOfSize("D", 45000);
     // 60000 bytes whose second line quotes the header: cutting there would keep the rest of this report.
     std::string embedded = std::string(kCrashReportHeader) + "\r\nquoted: " + kCrashReportHeader + "\r\n";
     embedded += std::string(60000 - embedded.size() - 2, 'y') + "\r\n";
@@ -217,8 +222,8 @@ TEST_CASE("CrashOnce: a repeated exception is reported once per run") {
     const Event events[] = {
         {true, 0xC0000005u, 0x1000, "", "", true},
         {true, 0xC0000005u, 0x1000, "", "other text", false},  // same code and address
-        {true, 0xC0000005u, 0x1004, "", "", true},              // another address
-        {true, 0xC00000FDu, 0x1000, "", "", true},              // another code
+        {true, 0xC0000005u, 0x1004, "", "", true},             // another address
+        {true, 0xC00000FDu, 0x1000, "", "", true},             // another code
         {false, 0, 0, "std::runtime_error", "paint failed", true},
         {false, 0, 0x5555, "std::runtime_error", "paint failed", false},  // same type and message
         {false, 0, 0, "std::runtime_error", "paint failed twice", true},
