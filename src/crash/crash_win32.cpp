@@ -35,7 +35,8 @@ constexpr DWORD kBuilderFaulted = 0xDEAD;
 constexpr DWORD kBuildTimeoutMs = 20000;
 constexpr DWORD kReportWaitAtExitMs = 30000;
 constexpr size_t kSlots = 8;
-constexpr UINT kCppExitCode = 3;  // what abort() would give
+// Fail-fast, what abort() ends a process with on current Windows; apart from the command line's codes.
+constexpr UINT kCppExitCode = 0xC0000409;
 
 CrashSettings* g_settings = nullptr;  // set once at installation, never freed
 CrashOnce g_once;
@@ -192,7 +193,10 @@ struct ReportJob {
 DWORD WINAPI BuildThread(void* param) {
     auto* job = static_cast<ReportJob*>(param);
     const BuilderMark mark;
-    const std::wstring folder = CrashFolder();
+    // A minidump only where the process ends: it takes seconds under dbghelp's own lock, and a handled
+    // error's report must not wait behind it.
+    const bool fatal = job->request.structured || g_fatal.load();
+    const std::wstring folder = fatal ? CrashFolder() : std::wstring();
     const std::wstring dump = folder.empty() ? folder : folder + L"\\tarnell.dmp";
     {
         std::lock_guard<std::mutex> guard(g_buildLock);  // dbghelp's symbols serve one caller at a time
@@ -201,14 +205,8 @@ DWORD WINAPI BuildThread(void* param) {
         job->text = FormatCrashReport(report);
     }
     SetEvent(job->textReady);
-    // The dump takes seconds: a later report's text never waits for it. A fatal error's dump waits for
-    // one in progress; a handled error's is skipped then.
-    std::unique_lock<std::mutex> dumping(g_dumpLock, std::defer_lock);
-    if (job->request.structured || g_fatal.load()) {
-        dumping.lock();
-    } else if (!dumping.try_lock()) {
-        return 0;
-    }
+    if (dump.empty()) return 0;
+    std::lock_guard<std::mutex> dumping(g_dumpLock);
     crash::WriteDump(job->request, dump);
     return 0;
 }
@@ -226,12 +224,11 @@ DWORD WINAPI SuperviseThread(void* param) {
     }
     if (ready) {
         StartSend(job->text);
-        // The dump is still being written from the job: wait for it, within reason, before freeing it.
-        if (WaitForSingleObject(builder, kBuildTimeoutMs) != WAIT_OBJECT_0) job.release();
     } else {
         StartSend(FormatCrashReport(crash::DescribeRequest(job->request)));
-        if (builder && WaitForSingleObject(builder, 0) != WAIT_OBJECT_0) job.release();  // still its
     }
+    // A builder still at work (the minidump, or stuck) keeps using the job: it is left to it.
+    if (builder && WaitForSingleObject(builder, 0) != WAIT_OBJECT_0) job.release();
     if (builder) CloseHandle(builder);
     return 0;
 }
@@ -276,6 +273,8 @@ struct FatalBox {
     } catch (...) {
     }
     WaitForReports(kReportWaitAtExitMs);
+    // A minidump still being written gets a little longer; the process must end all the same.
+    for (int step = 0; step < 100 && !g_dumpLock.try_lock(); ++step) Sleep(100);
     TerminateProcess(GetCurrentProcess(), exitCode);
     ExitProcess(exitCode);
 }
