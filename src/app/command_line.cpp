@@ -37,7 +37,12 @@ TCommand ParseCommandLine(const std::vector<std::u16string>& arguments) {
     if (option == u"--revert") return TCommand::Revert;
     if (option == u"--apply") return TCommand::Apply;
     if (option == u"--status") return TCommand::Status;
+    if (option == u"--uninstall") return TCommand::Uninstall;
     return TCommand::Invalid;
+}
+
+bool CommandNeedsGuard(TCommand command) {
+    return command == TCommand::Revert || command == TCommand::Apply;
 }
 
 bool CommandConnectivityWait(CommandWaitEnvironment& env, std::chrono::milliseconds limit) {
@@ -51,18 +56,37 @@ bool CommandConnectivityWait(CommandWaitEnvironment& env, std::chrono::milliseco
 
 int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAdapterServices& services,
                CommandWaitEnvironment& wait, std::chrono::milliseconds waitLimit) {
-    if (command == TCommand::Status) {
-        std::unique_ptr<RunSettingsStore> store = settings.Open(kSettingsPath);
-        const int32_t recorded = ReadIntegerOr(*store, kStatusKey, stIdle);
-        // Read as the window reads it: the low byte, and only 1 means running.
-        return (static_cast<uint32_t>(recorded) & 0xFFu) == stRunning ? kExitStatusRunning : kExitDone;
+    switch (command) {
+        case TCommand::Status:
+            return tweaks.Applied() ? kExitStatusRunning : kExitDone;
+        case TCommand::Uninstall:
+            tweaks.GiveBack();
+            return kExitDone;
+        case TCommand::Revert:
+        case TCommand::Apply:
+            break;
+        default:
+            return kExitBadArguments;
     }
-    if (command != TCommand::Revert && command != TCommand::Apply) return kExitBadArguments;
 
     std::u16string name, guid, ip;
-    if (!services.GetActiveAdapter(name, guid, ip) || guid.empty()) return kExitNoAdapter;
-
-    if (command == TCommand::Apply) {
+    if (command == TCommand::Revert) {
+        // A caller whose own record says running on a machine without one ran a version that kept none:
+        // what it applied on the active adapter is taken over so that it is given back.
+        bool adopt = false;
+        if (!tweaks.Applied()) {
+            std::unique_ptr<RunSettingsStore> store = settings.Open(kSettingsPath);
+            adopt = (static_cast<uint32_t>(ReadIntegerOr(*store, kStatusKey, stIdle)) & 0xFFu) == stRunning;
+        }
+        const bool haveAdapter =
+            (tweaks.Applied() || adopt) && services.GetActiveAdapter(name, guid, ip) && !guid.empty();
+        if (!haveAdapter) guid.clear();
+        if (adopt) tweaks.Adopt(guid);
+        const bool changed = tweaks.GiveBack();
+        RecordStatus(settings, stIdle);
+        if (!changed || !haveAdapter) return kExitDone;
+    } else {
+        if (!services.GetActiveAdapter(name, guid, ip) || guid.empty()) return kExitNoAdapter;
         std::array<bool, kRunOptionCount> enabled{};
         {
             std::unique_ptr<RunSettingsStore> store = settings.Open(kSettingsPath);
@@ -71,9 +95,6 @@ int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAd
         }
         tweaks.Apply(enabled, guid);
         RecordStatus(settings, stRunning);
-    } else {
-        tweaks.Revert(guid);
-        RecordStatus(settings, stIdle);
     }
 
     services.EnableConnection(guid, false);

@@ -1,11 +1,13 @@
-// The program's command line: revert or apply the tweak set, or tell the recorded status, without a
+// The program's command line: give back or apply the tweak set, or tell whether it is on, without a
 // window. Portable rules over the run control's interfaces; command_line_win32.h wires them to the
 // system and to the process entry.
 //
-//   tarnell.exe             the window (no arguments)
-//   tarnell.exe --revert    what the run switch's Stop does, then wait for the internet (bounded)
-//   tarnell.exe --apply     what the run switch's Start does with the recorded option switches
-//   tarnell.exe --status    exit 0 when the recorded status is idle, 1 when running
+//   tarnell.exe              the window (no arguments)
+//   tarnell.exe --revert     what the run switch's Stop does, then wait for the internet (bounded)
+//   tarnell.exe --apply      what the run switch's Start does with the recorded option switches
+//   tarnell.exe --status     exit 0 when the machine's record says the tweak set is off, 1 when on
+//   tarnell.exe --uninstall  the installer's removal step: give back what the record holds, and nothing
+//                            else (no adapter, no cycling, no wait, no per-user record)
 #pragma once
 
 #include <chrono>
@@ -16,16 +18,16 @@
 
 namespace tarnell {
 
-enum class TCommand { Window, Revert, Apply, Status, Invalid };
+enum class TCommand { Window, Revert, Apply, Status, Uninstall, Invalid };
 
 // Exit codes. The program runs in the GUI subsystem: nothing is printed, the code is the only answer.
 enum TExitCode : int {
-    kExitDone = 0,              // done; for --status: the recorded status is idle
-    kExitStatusRunning = 1,     // --status only: the recorded status is running
-    kExitBadArguments = 2,      // unknown or extra arguments; nothing was changed
-    kExitNoAdapter = 3,         // no active adapter; nothing was changed
-    kExitNoConnectivity = 4,    // the values were written, but the internet did not answer in time
-    kExitAnotherInstance = 5,   // another instance (the window or a command) is running; nothing changed
+    kExitDone = 0,             // done; for --status: the tweak set is off
+    kExitStatusRunning = 1,    // --status only: the tweak set is on
+    kExitBadArguments = 2,     // unknown or extra arguments; nothing was changed
+    kExitNoAdapter = 3,        // --apply: no active adapter; nothing was changed
+    kExitNoConnectivity = 4,   // the values were written, but the internet did not answer in time
+    kExitAnotherInstance = 5,  // another instance (the window or a command) is running; nothing changed
 };
 
 // The arguments after the program's name. No arguments: the window. Exactly one known option, written
@@ -49,11 +51,16 @@ class CommandWaitEnvironment {
 // the last pause is cut short at the deadline and one last probe follows it.
 bool CommandConnectivityWait(CommandWaitEnvironment& env, std::chrono::milliseconds limit);
 
+// Whether a command needs the single-instance guard: the ones that only read the machine's record or
+// give it back (which the record's own lock keeps apart from everything else) do not.
+bool CommandNeedsGuard(TCommand command);
+
 // Runs a command other than Window and answers its exit code. The single-instance guard is the
-// caller's: this is reached only once the guard is held. The status is recorded right after the tweak
+// caller's, where CommandNeedsGuard asks for it. The caller's status is recorded right after the tweak
 // values are written, before the connection is cycled and the wait begins, as the window does.
-// A settings value that cannot be read (wrong type) counts as missing here: a command has no one to
-// show an error to, and must never stop an uninstaller.
+// --revert with nothing to give back changes nothing and cycles nothing; without an adapter it gives back
+// and cycles nothing. A settings value that cannot be read (wrong type) counts as missing here: a
+// command has no one to show an error to, and must never stop an uninstaller.
 int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAdapterServices& services,
                CommandWaitEnvironment& wait, std::chrono::milliseconds waitLimit = kCommandWaitLimit);
 

@@ -1,9 +1,8 @@
 #include "app/command_line_win32.h"
 
-#include <windows.h>
-
 #include <objbase.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <chrono>
 #include <thread>
@@ -59,14 +58,17 @@ std::vector<std::u16string> ProcessArguments() {
 int RunCommandLine(const std::vector<std::u16string>& arguments) {
     const TCommand command = ParseCommandLine(arguments);
     if (command == TCommand::Invalid || command == TCommand::Window) return kExitBadArguments;
-    if (!AcquireSingleInstance()) return kExitAnotherInstance;
+    if (CommandNeedsGuard(command) && !AcquireSingleInstance()) return kExitAnotherInstance;
 
-    // Connection cycling goes through COM on this thread; discovery initialises COM for itself.
-    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    // Connection cycling goes through COM on this thread; discovery initialises COM for itself. The
+    // commands that only read or give back the machine's record need neither.
+    const HRESULT com =
+        CommandNeedsGuard(command) ? CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) : E_FAIL;
     int code = kExitBadArguments;
     {
-        SystemRegistryWriter registry;
-        TCatalogueRunTweaks tweaks(registry);
+        SystemMachineRegistry registry;
+        SystemRecordLock lock;
+        TRecordRunTweaks tweaks(registry, lock);
         TConfigRunSettings settings;
         TSystemAdapterServices services;
         SystemCommandWait wait;

@@ -73,10 +73,13 @@ void TRunControl::LoadState() {
         recorded = store->ReadInteger(kStatusKey, 0);
     }
 
-    // Only 0 and 1 are ever recorded. Anything else (a busy 2 included, which no worker would ever end)
-    // shows the idle look.
+    // The tweak set is machine-wide: the machine's record says whether it is on, whatever this user's
+    // record says, and SetStatus writes that back here. A user whose record says running on a machine
+    // without one ran a version that kept none: what it applied is taken over first, so it can be
+    // given back. Only 0 and 1 are ever recorded; the low byte is what counts.
     const auto low = static_cast<uint8_t>(static_cast<uint32_t>(recorded) & 0xFFu);
-    SetStatus(low == stRunning ? stRunning : stIdle);
+    if (low == stRunning && !FTweaks.Applied()) FTweaks.Adopt(NetworkGUID);
+    SetStatus(FTweaks.Applied() ? stRunning : stIdle);
 }
 
 void TRunControl::SetStatus(TStatus status, const std::u16string& message) {
@@ -157,8 +160,14 @@ void TRunControl::Start() {
 
 void TRunControl::Stop() {
     SetStatus(stBusy);
-    FTweaks.Revert(NetworkGUID);
+    const bool changed = FTweaks.GiveBack();
     SaveConfigInteger(kStatusKey, stIdle);  // as in Start: the record follows the registry at once
+    // Nothing given back (another session or account did it already), or no adapter found at start-up:
+    // there is no connection to cycle and nothing to wait for.
+    if (!changed || NetworkGUID.empty()) {
+        SetStatus(stIdle);
+        return;
+    }
     Refresh(stIdle);
 }
 

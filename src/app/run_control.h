@@ -91,13 +91,20 @@ class RunSettings {
     virtual std::unique_ptr<RunSettingsStore> Open(const std::u16string& path) = 0;
 };
 
-// The tweak set. `enabled` is in TRunOption (catalogue) order.
+// The tweak set, through the machine's own record of what it changed. `enabled` is in TRunOption
+// (catalogue) order.
 class RunTweaks {
   public:
     virtual ~RunTweaks() = default;
+    // The machine's record says the tweak set is on, whoever applied it.
+    virtual bool Applied() = 0;
     virtual void Apply(const std::array<bool, kRunOptionCount>& enabled,
                        const std::u16string& networkGuid) = 0;
-    virtual void Revert(const std::u16string& networkGuid) = 0;
+    // Gives back what the record holds, for whichever adapter it was applied; false when there was no
+    // record (nothing was changed).
+    virtual bool GiveBack() = 0;
+    // Takes over a tweak set that a version without the record applied on this adapter.
+    virtual void Adopt(const std::u16string& networkGuid) = 0;
 };
 
 // Adapter discovery and connection cycling run on the UI thread; CheckConnectivity runs on the worker
@@ -169,7 +176,8 @@ class TRunControl {
 
     TStatus Status() const { return FStatus; }
 
-    // Once, while the window is being created: adapter, option switches, recorded status.
+    // Once, while the window is being created: adapter, option switches, and the status the machine's
+    // record gives (recorded for this user too).
     void LoadState();
     // Shows `status` on the window (and records idle / running); a non-empty message is shown in the
     // error box first.
@@ -178,7 +186,8 @@ class TRunControl {
     void SaveConfigInteger(const std::u16string& name, int32_t value);
 
     // The run switch's click handler. Start and Stop record the status that matches the registry as
-    // soon as the tweak values are written, before the wait; the look settles when the wait ends.
+    // soon as the tweak values are written, before the wait; the look settles when the wait ends. A Stop
+    // that found nothing to give back, or has no adapter to cycle, settles at once.
     void BtnStartClick();
     void Start();
     void Stop();

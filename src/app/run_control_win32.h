@@ -67,8 +67,9 @@ class TSystemRunControl {
     TRunControl& Control() { return FControl; }
 
   private:
-    SystemRegistryWriter FRegistry;
-    TCatalogueRunTweaks FTweaks{FRegistry};
+    SystemMachineRegistry FRegistry;
+    SystemRecordLock FLock;
+    TRecordRunTweaks FTweaks{FRegistry, FLock};
     TConfigRunSettings FSettings;
     TSystemAdapterServices FServices;
     TTranslatedRunTexts FTexts;

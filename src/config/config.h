@@ -8,19 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "base/registry_value.h"
+
 namespace tarnell {
-
-// The registry's value types that the settings store knows (winnt.h numbering).
-inline constexpr uint32_t kRegSz = 1;
-inline constexpr uint32_t kRegExpandSz = 2;
-inline constexpr uint32_t kRegBinary = 3;
-inline constexpr uint32_t kRegDword = 4;
-
-// One stored value: its type and all of its bytes, exactly as stored.
-struct RawRegistryValue {
-    uint32_t type = 0;
-    std::vector<uint8_t> data;
-};
 
 // A value that exists but that the reader cannot use.
 enum class ConfigReadError {

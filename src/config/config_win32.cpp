@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/registry_win32.h"
 #include "base/text.h"
 #include "base/wide.h"
 #include "config/config.h"
@@ -11,24 +12,11 @@ namespace tarnell {
 
 namespace {
 
-// All bytes of a value, or nullopt when they cannot be fetched. A value that grows between the size
-// query and the read is asked for again.
+// All bytes of a value, or nullopt when they cannot be fetched.
 std::optional<RawRegistryValue> FetchValue(HKEY key, const std::u16string& name) {
     RawRegistryValue raw;
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        DWORD type = 0, size = 0;
-        if (RegQueryValueExW(key, W(name), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-            return std::nullopt;
-        raw.data.assign(size, 0);
-        const LONG rc = RegQueryValueExW(key, W(name), nullptr, &type,
-                                         raw.data.empty() ? nullptr : raw.data.data(), &size);
-        if (rc == ERROR_MORE_DATA) continue;
-        if (rc != ERROR_SUCCESS) return std::nullopt;
-        raw.type = type;
-        raw.data.resize(size);
-        return raw;
-    }
-    return std::nullopt;
+    if (FetchRegistryValue(key, name, raw) != ERROR_SUCCESS) return std::nullopt;
+    return raw;
 }
 
 template <typename T>

@@ -1,11 +1,13 @@
-// Machine registry writes for the tweak set, in the 64-bit view. Failures are dropped: a value that
-// cannot be written or removed stays as it was.
+// The machine registry, in the 64-bit view, addressed by textual paths: the tweak writer and what the
+// machine record needs. Failures are quiet results: a value that cannot be written or removed stays as
+// it was.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
-#include "tuning/tweaks.h"
+#include "tuning/tweak_record.h"
 
 namespace tarnell {
 
@@ -14,18 +16,29 @@ inline constexpr uint32_t kTweakRegistryAccess = 0x2011F;
 
 // Sets `name` under the key at `path` to REG_DWORD `value`, creating the key (and missing levels) first.
 void WriteRegistryInteger(const std::u16string& path, const std::u16string& name, int32_t value);
-// Removes `name` under the key at `path`. The key is opened with create, so a missing key is created
-// and stays, empty.
-void DeleteRegistryValue(const std::u16string& path, const std::u16string& name);
 
-class SystemRegistryWriter final : public RegistryWriter {
+class SystemMachineRegistry final : public MachineRegistry {
   public:
-    void WriteInteger(const std::u16string& path, const std::u16string& name, int32_t value) override {
-        WriteRegistryInteger(path, name, value);
-    }
-    void DeleteValue(const std::u16string& path, const std::u16string& name) override {
-        DeleteRegistryValue(path, name);
-    }
+    bool KeyExists(const std::u16string& path) override;
+    Read ReadValue(const std::u16string& path, const std::u16string& name, RawRegistryValue& value) override;
+    bool WriteValue(const std::u16string& path, const std::u16string& name,
+                    const RawRegistryValue& value) override;
+    bool DeleteValue(const std::u16string& path, const std::u16string& name) override;
+    std::vector<std::u16string> ValueNames(const std::u16string& path) override;
+    void DeleteKeyIfEmpty(const std::u16string& path) override;
+};
+
+// The machine-wide lock of the record, "Global\TarnellRecord".
+class SystemRecordLock final : public RecordLock {
+  public:
+    SystemRecordLock();
+    ~SystemRecordLock() override;
+    void Enter() override;
+    void Leave() override;
+
+  private:
+    struct Held;
+    std::unique_ptr<Held> FHeld;
 };
 
 }  // namespace tarnell

@@ -44,15 +44,4 @@ void ApplyTweaks(const std::array<bool, kTweakCount>& enabled, const std::u16str
     }
 }
 
-void RevertTweaks(const std::u16string& networkGuid, RegistryWriter& writer) {
-    for (const Tweak& tweak : kCatalogue) {
-        if (!Addressable(tweak, networkGuid)) continue;
-        if (tweak.revertRemoves) {
-            writer.DeleteValue(TweakPath(tweak, networkGuid), tweak.valueName);
-        } else {
-            writer.WriteInteger(TweakPath(tweak, networkGuid), tweak.valueName, tweak.revertValue);
-        }
-    }
-}
-
 }  // namespace tarnell

@@ -23,12 +23,12 @@ enum class TweakOption {
 inline constexpr const char16_t* kInterfacesKeyPath =
     u"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\";
 
-// Where the tweaks go. The system implementation writes REG_DWORD values; tests record the calls.
+// Where the tweaks go: REG_DWORD values. The machine record writes each one down before it writes it;
+// tests record the calls.
 class RegistryWriter {
   public:
     virtual ~RegistryWriter() = default;
     virtual void WriteInteger(const std::u16string& path, const std::u16string& name, int32_t value) = 0;
-    virtual void DeleteValue(const std::u16string& path, const std::u16string& name) = 0;
 };
 
 struct Tweak {
@@ -39,7 +39,9 @@ struct Tweak {
     const char16_t* path;          // the key path (the prefix alone for per-adapter rows)
     const char16_t* valueName;     // stored exactly in this letter case
     int32_t applyValue;
-    bool revertRemoves;  // true: revert deletes the value; false: revert writes revertValue
+    // What the versions that kept no machine record left at Stop: the value removed, or reset to
+    // revertValue. Only used to take over a tweak set one of them applied.
+    bool revertRemoves;
     int32_t revertValue;
 };
 
@@ -52,9 +54,5 @@ std::u16string TweakPath(const Tweak& tweak, const std::u16string& networkGuid);
 // when the GUID is empty: there is no adapter key to address then.
 void ApplyTweaks(const std::array<bool, kTweakCount>& enabled, const std::u16string& networkGuid,
                  RegistryWriter& writer);
-
-// Reverts all five in catalogue order: removes the first three values, resets the last two
-// (per-adapter rows left out for an empty GUID, as above).
-void RevertTweaks(const std::u16string& networkGuid, RegistryWriter& writer);
 
 }  // namespace tarnell

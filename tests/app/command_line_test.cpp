@@ -1,12 +1,13 @@
 // The command line's rules: which arguments name which command, what each command does in which order,
 // and the bounded connectivity wait on a simulated clock.
+#include "app/command_line.h"
+
 #include <doctest/doctest.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
 #include "run_control_fakes.h"
 
 using namespace tarnell;
@@ -38,7 +39,7 @@ struct FakeWait final : CommandWaitEnvironment {
 
 }  // namespace
 
-TEST_CASE("ParseCommandLine: only one of the three options, exactly as written, names a command") {
+TEST_CASE("ParseCommandLine: only one of the four options, exactly as written, names a command") {
     struct Row {
         std::vector<std::u16string> args;
         TCommand expected;
@@ -48,6 +49,7 @@ TEST_CASE("ParseCommandLine: only one of the three options, exactly as written, 
         {{u"--revert"}, TCommand::Revert},
         {{u"--apply"}, TCommand::Apply},
         {{u"--status"}, TCommand::Status},
+        {{u"--uninstall"}, TCommand::Uninstall},
         {{u""}, TCommand::Invalid},
         {{u"--REVERT"}, TCommand::Invalid},
         {{u"-revert"}, TCommand::Invalid},
@@ -71,6 +73,9 @@ TEST_CASE("RunCommand: effects in order and the exit code, for each command and 
     struct Row {
         const char* name;
         TCommand command;
+        bool applied;          // the machine's record exists
+        int32_t callerStatus;  // the caller's own record; -1: none
+        bool adoptFinds;       // values a version without the record applied
         bool adapterFound;
         int answerAt;  // the wait's probe that answers; 0: none does
         int expectedCode;
@@ -81,31 +86,144 @@ TEST_CASE("RunCommand: effects in order and the exit code, for each command and 
         a.insert(a.end(), b.begin(), b.end());
         return a;
     };
-    const std::vector<std::string> applyReads = {
-        "open Tarnell",        "read tcpackfrequency",      "read tcpdelacktick", "read tcpnodelay",
-        "read networkthrottleindex", "read systemresponsiveness", "close"};
+    const std::vector<std::string> applyReads = {"open Tarnell",
+                                                 "read tcpackfrequency",
+                                                 "read tcpdelacktick",
+                                                 "read tcpnodelay",
+                                                 "read networkthrottleindex",
+                                                 "read systemresponsiveness",
+                                                 "close"};
+    const std::vector<std::string> statusRead = {"open Tarnell", "read status", "close"};
+    const std::vector<std::string> idleWritten = {"open Tarnell", "write status=0", "close"};
     const Row rows[] = {
-        {"revert", TCommand::Revert, true, 1, 0,
-         join({"services.discover", "tweaks.revert {G}", "open Tarnell", "write status=0", "close"}, cycle)},
-        {"revert, internet does not come back", TCommand::Revert, true, 0, 4,
-         join({"services.discover", "tweaks.revert {G}", "open Tarnell", "write status=0", "close"}, cycle)},
-        {"revert without adapter", TCommand::Revert, false, 1, 3, {"services.discover"}},
-        {"apply", TCommand::Apply, true, 3, 0,
-         join(join(join({"services.discover"}, applyReads),
-                   {"tweaks.apply 11111 {G}", "open Tarnell", "write status=1", "close"}),
-              cycle)},
-        {"apply, internet does not come back", TCommand::Apply, true, 0, 4,
-         join(join(join({"services.discover"}, applyReads),
-                   {"tweaks.apply 11111 {G}", "open Tarnell", "write status=1", "close"}),
-              cycle)},
-        {"apply without adapter", TCommand::Apply, false, 1, 3, {"services.discover"}},
-        {"invalid", TCommand::Invalid, true, 1, 2, {}},
+        {.name = "revert",
+         .command = TCommand::Revert,
+         .applied = true,
+         .callerStatus = -1,
+         .adoptFinds = false,
+         .adapterFound = true,
+         .answerAt = 1,
+         .expectedCode = 0,
+         .expectedLog = join(join({"services.discover", "tweaks.giveback"}, idleWritten), cycle)},
+        {.name = "revert, internet does not come back",
+         .command = TCommand::Revert,
+         .applied = true,
+         .callerStatus = 1,
+         .adoptFinds = false,
+         .adapterFound = true,
+         .answerAt = 0,
+         .expectedCode = 4,
+         .expectedLog = join(join({"services.discover", "tweaks.giveback"}, idleWritten), cycle)},
+        // Given back from the record all the same; nothing to cycle; takes effect at the next reconnect.
+        {.name = "revert without adapter",
+         .command = TCommand::Revert,
+         .applied = true,
+         .callerStatus = -1,
+         .adoptFinds = false,
+         .adapterFound = false,
+         .answerAt = 1,
+         .expectedCode = 0,
+         .expectedLog = join({"services.discover", "tweaks.giveback"}, idleWritten)},
+        // Nothing was applied: no discovery, no cycle, no wait, no value written.
+        {.name = "revert with nothing applied",
+         .command = TCommand::Revert,
+         .applied = false,
+         .callerStatus = -1,
+         .adoptFinds = false,
+         .adapterFound = true,
+         .answerAt = 0,
+         .expectedCode = 0,
+         .expectedLog = join(join(statusRead, {"tweaks.giveback"}), idleWritten)},
+        {.name = "revert, the caller's stale running and nothing applied",
+         .command = TCommand::Revert,
+         .applied = false,
+         .callerStatus = 1,
+         .adoptFinds = false,
+         .adapterFound = true,
+         .answerAt = 0,
+         .expectedCode = 0,
+         .expectedLog = join(join(statusRead, {"services.discover", "tweaks.adopt {G}", "tweaks.giveback"}),
+                             idleWritten)},
+        {.name = "revert of what a version without the record applied",
+         .command = TCommand::Revert,
+         .applied = false,
+         .callerStatus = 1,
+         .adoptFinds = true,
+         .adapterFound = true,
+         .answerAt = 1,
+         .expectedCode = 0,
+         .expectedLog =
+             join(join(join(statusRead, {"services.discover", "tweaks.adopt {G}", "tweaks.giveback"}),
+                       idleWritten),
+                  cycle)},
+        {.name = "apply",
+         .command = TCommand::Apply,
+         .applied = false,
+         .callerStatus = -1,
+         .adoptFinds = false,
+         .adapterFound = true,
+         .answerAt = 3,
+         .expectedCode = 0,
+         .expectedLog = join(join(join({"services.discover"}, applyReads),
+                                  {"tweaks.apply 11111 {G}", "open Tarnell", "write status=1", "close"}),
+                             cycle)},
+        {.name = "apply, internet does not come back",
+         .command = TCommand::Apply,
+         .applied = true,
+         .callerStatus = -1,
+         .adoptFinds = false,
+         .adapterFound = true,
+         .answerAt = 0,
+         .expectedCode = 4,
+         .expectedLog = join(join(join({"services.discover"}, applyReads),
+                                  {"tweaks.apply 11111 {G}", "open Tarnell", "write status=1", "close"}),
+                             cycle)},
+        {.name = "apply without adapter",
+         .command = TCommand::Apply,
+         .applied = false,
+         .callerStatus = -1,
+         .adoptFinds = false,
+         .adapterFound = false,
+         .answerAt = 1,
+         .expectedCode = 3,
+         .expectedLog = {"services.discover"}},
+        // The installer's step: the record only; no adapter, no cycle, no wait, no per-user record.
+        {.name = "uninstall",
+         .command = TCommand::Uninstall,
+         .applied = true,
+         .callerStatus = 1,
+         .adoptFinds = false,
+         .adapterFound = true,
+         .answerAt = 0,
+         .expectedCode = 0,
+         .expectedLog = {"tweaks.giveback"}},
+        {.name = "uninstall with nothing applied",
+         .command = TCommand::Uninstall,
+         .applied = false,
+         .callerStatus = -1,
+         .adoptFinds = false,
+         .adapterFound = false,
+         .answerAt = 0,
+         .expectedCode = 0,
+         .expectedLog = {"tweaks.giveback"}},
+        {.name = "invalid",
+         .command = TCommand::Invalid,
+         .applied = true,
+         .callerStatus = -1,
+         .adoptFinds = false,
+         .adapterFound = true,
+         .answerAt = 1,
+         .expectedCode = 2,
+         .expectedLog = {}},
     };
     for (const Row& row : rows) {
         CAPTURE(row.name);
         Log log;
         FakeSettings settings(log);
+        if (row.callerStatus >= 0) settings.integers[u"status"] = row.callerStatus;
         FakeTweaks tweaks(log);
+        tweaks.applied = row.applied;
+        tweaks.adoptFinds = row.adoptFinds;
         FakeServices services(log);
         services.found = row.adapterFound;
         FakeWait wait;
@@ -138,27 +256,34 @@ TEST_CASE("RunCommand --apply: the recorded option switches choose the tweaks; u
     CHECK(settings.booleans.size() == 3);
 }
 
-TEST_CASE("RunCommand --status: 0 for idle, 1 for running, read like the window reads it, nothing written") {
+TEST_CASE("RunCommand --status answers from the machine's record, whatever the caller's own record says") {
     struct Row {
-        bool present;
-        int32_t recorded;
+        bool applied;
+        int32_t callerStatus;  // -1: none
         int expected;
     };
-    const Row rows[] = {{false, 0, 0}, {true, 0, 0}, {true, 1, 1}, {true, 2, 0},
-                        {true, 257, 1}, {true, 256, 0}, {true, -1, 0}};
+    const Row rows[] = {{false, -1, 0}, {false, 1, 0}, {true, -1, 1}, {true, 0, 1}, {true, 1, 1}};
     for (const Row& row : rows) {
-        CAPTURE(row.present);
-        CAPTURE(row.recorded);
+        CAPTURE(row.applied);
+        CAPTURE(row.callerStatus);
         Log log;
         FakeSettings settings(log);
         FakeTweaks tweaks(log);
+        tweaks.applied = row.applied;
         FakeServices services(log);
         FakeWait wait;
-        if (row.present) settings.integers[u"status"] = row.recorded;
+        if (row.callerStatus >= 0) settings.integers[u"status"] = row.callerStatus;
         CHECK(RunCommand(TCommand::Status, settings, tweaks, services, wait) == row.expected);
-        CHECK(log == std::vector<std::string>{"open Tarnell", "read status", "close"});
+        CHECK(log.empty());  // nothing read or written but the record
         CHECK(wait.events.empty());
     }
+}
+
+TEST_CASE("Only the commands that change the tweak set through the adapter take the single-instance guard") {
+    CHECK(CommandNeedsGuard(TCommand::Apply));
+    CHECK(CommandNeedsGuard(TCommand::Revert));
+    CHECK_FALSE(CommandNeedsGuard(TCommand::Status));
+    CHECK_FALSE(CommandNeedsGuard(TCommand::Uninstall));
 }
 
 TEST_CASE("CommandConnectivityWait: probes a second apart until an answer or the deadline") {
@@ -173,7 +298,13 @@ TEST_CASE("CommandConnectivityWait: probes a second apart until an answer or the
     };
     const Row rows[] = {
         {"first probe answers", 1, 0, 60000, true, {"probe"}, 0},
-        {"third probe answers", 3, 0, 60000, true, {"probe", "pause 1000", "probe", "pause 1000", "probe"}, 2000},
+        {"third probe answers",
+         3,
+         0,
+         60000,
+         true,
+         {"probe", "pause 1000", "probe", "pause 1000", "probe"},
+         2000},
         {"no answer: last pause cut at the deadline, one probe after it",
          0,
          0,

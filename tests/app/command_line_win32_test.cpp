@@ -1,7 +1,7 @@
 // The real tarnell.exe run with each argument under Wine, as a script would run it: the exit code, the
-// machine's tweak values and the recorded status before and after, and that nothing reaches standard
-// output or standard error. The probe points at the loopback fixture; a row whose probe is dropped
-// waits out the build's shortened command wait (TARNELL_COMMAND_WAIT_MS).
+// machine's tweak values, its record of them and the caller's recorded status before and after, and that
+// nothing reaches standard output or standard error. The probe points at the loopback fixture; a row whose
+// probe is dropped waits out the build's shortened command wait (TARNELL_COMMAND_WAIT_MS).
 //
 // Wine has no netshell, so the connection cycle between the writes and the wait finds no connection
 // manager and does nothing here; the commands go on regardless, as they do on Windows when cycling fails.
@@ -18,6 +18,8 @@
 #include "program_driver_win32.h"
 #include "tuning/network_win32.h"
 #include "tuning/registry_path.h"
+#include "tuning/registry_writer_win32.h"
+#include "tuning/tweak_record.h"
 #include "tuning/tweaks.h"
 
 using namespace tarnell;
@@ -32,6 +34,37 @@ const Values kCleared = {kAbsent, kAbsent, kAbsent, kAbsent, kAbsent};
 const Values kApplied = {1u, 0u, 1u, 0xFFFFFFFFu, 0u};
 const Values kAppliedWithoutNoDelay = {1u, 0u, kAbsent, 0xFFFFFFFFu, 0u};
 const Values kReverted = {kAbsent, kAbsent, kAbsent, 10u, 20u};
+// What a user had before the tweak set, the MSMQ parameters key absent.
+const Values kUsers = {5u, kAbsent, kAbsent, 70u, 20u};
+
+const wchar_t kMsmqKey[] = L"SOFTWARE\\Microsoft\\MSMQ\\Parameters";
+const wchar_t kRecordKey[] = L"SOFTWARE\\Vorbeck\\Tarnell\\Applied";
+
+bool KeyExists(const wchar_t* subkey) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void DeleteTree(const wchar_t* subkey) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteTreeW(key, nullptr);
+    RegCloseKey(key);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, subkey, KEY_WOW64_64KEY, 0);
+}
+
+// The tweak set applied by another process (another account's window, say): the record written over
+// whatever the values are now, then the values.
+void ApplyElsewhere(const std::u16string& guid) {
+    SystemMachineRegistry registry;
+    SystemRecordLock lock;
+    TTweakRecord record(registry, lock);
+    REQUIRE(record.Apply({true, true, true, true, true}, guid));
+}
 
 struct Location {
     HKEY root;
@@ -43,7 +76,8 @@ std::array<Location, 5> Locations(const std::u16string& guid) {
     const std::wstring interfaces =
         L"SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\" + ToWide(guid);
     const std::wstring msmq = L"SOFTWARE\\Microsoft\\MSMQ\\Parameters";
-    const std::wstring profile = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Multimedia\\SystemProfile";
+    const std::wstring profile =
+        L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Multimedia\\SystemProfile";
     return {{{HKEY_LOCAL_MACHINE, interfaces, L"TcpAckFrequency"},
              {HKEY_LOCAL_MACHINE, interfaces, L"TcpDelAckTicks"},
              {HKEY_LOCAL_MACHINE, msmq, L"TCPNoDelay"},
@@ -100,7 +134,9 @@ std::optional<DWORD> ReadSetting(const wchar_t* name) {
     return value;
 }
 
-Settings ReadSettings() { return {ReadSetting(L"status"), ReadSetting(L"tcpnodelay")}; }
+Settings ReadSettings() {
+    return {ReadSetting(L"status"), ReadSetting(L"tcpnodelay")};
+}
 
 void WriteSettings(const Settings& settings) {
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnell");
@@ -174,36 +210,176 @@ TEST_CASE("command line: each argument's exit code, with the registry before and
     struct Row {
         const char* name;
         const wchar_t* arguments;
-        Values valuesBefore;
+        Values valuesBefore;    // by hand; the MSMQ parameters key absent where TCPNoDelay is
+        bool appliedElsewhere;  // then the tweak set applied over them by another process
         Settings settingsBefore;
         const char* probeMode;
         DWORD expectedCode;
         Values valuesAfter;
+        bool recordAfter;
         Settings settingsAfter;
+        bool probes;    // the command waited for the internet
         bool waitsOut;  // the probe never answers: the run lasts the whole command wait
     };
     const Row rows[] = {
-        {"status, nothing recorded", L"--status", kCleared, {}, "answer", 0, kCleared, {}, false},
-        {"status, idle", L"--status", kApplied, {0u, {}}, "answer", 0, kApplied, {0u, {}}, false},
-        {"status, running", L"--status", kApplied, {1u, {}}, "answer", 1, kApplied, {1u, {}}, false},
-        {"apply, one option recorded off", L"--apply", kCleared, {0u, 0u}, "answer", 0,
-         kAppliedWithoutNoDelay, {1u, 0u}, false},
-        {"apply, nothing recorded", L"--apply", kReverted, {}, "answer", 0, kApplied, {1u, {}}, false},
-        {"revert", L"--revert", kApplied, {1u, 1u}, "answer", 0, kReverted, {0u, 1u}, false},
-        {"revert while idle", L"--revert", kCleared, {0u, {}}, "answer", 0, kReverted, {0u, {}}, false},
-        {"apply, internet does not come back", L"--apply", kCleared, {0u, {}}, "drop", 4, kApplied, {1u, {}},
-         true},
-        {"revert, internet does not come back", L"--revert", kApplied, {1u, {}}, "drop", 4, kReverted,
-         {0u, {}}, true},
-        {"unknown argument", L"--stop", kApplied, {1u, 1u}, "answer", 2, kApplied, {1u, 1u}, false},
-        {"option in another letter case", L"--Revert", kApplied, {1u, {}}, "answer", 2, kApplied, {1u, {}},
-         false},
-        {"two options", L"--revert --apply", kApplied, {1u, {}}, "answer", 2, kApplied, {1u, {}}, false},
-        {"empty argument", L"\"\"", kApplied, {1u, {}}, "answer", 2, kApplied, {1u, {}}, false},
+        // --status reads the machine's record, never the caller's own.
+        {.name = "status, values set by hand, the caller's record says running",
+         .arguments = L"--status",
+         .valuesBefore = kApplied,
+         .appliedElsewhere = false,
+         .settingsBefore = {1u, {}},
+         .probeMode = "answer",
+         .expectedCode = 0,
+         .valuesAfter = kApplied,
+         .recordAfter = false,
+         .settingsAfter = {1u, {}}},
+        {.name = "status, applied by another account",
+         .arguments = L"--status",
+         .valuesBefore = kUsers,
+         .appliedElsewhere = true,
+         .settingsBefore = {},
+         .probeMode = "answer",
+         .expectedCode = 1,
+         .valuesAfter = kApplied,
+         .recordAfter = true,
+         .settingsAfter = {}},
+        {.name = "apply, one option recorded off",
+         .arguments = L"--apply",
+         .valuesBefore = kUsers,
+         .appliedElsewhere = false,
+         .settingsBefore = {0u, 0u},
+         .probeMode = "answer",
+         .expectedCode = 0,
+         .valuesAfter = {1u, 0u, kAbsent, 0xFFFFFFFFu, 0u},
+         .recordAfter = true,
+         .settingsAfter = {1u, 0u},
+         .probes = true},
+        {.name = "apply, nothing recorded",
+         .arguments = L"--apply",
+         .valuesBefore = kReverted,
+         .appliedElsewhere = false,
+         .settingsBefore = {},
+         .probeMode = "answer",
+         .expectedCode = 0,
+         .valuesAfter = kApplied,
+         .recordAfter = true,
+         .settingsAfter = {1u, {}},
+         .probes = true},
+        // The user's own values come back, whoever applied; the MSMQ key that was not there goes again.
+        {.name = "revert",
+         .arguments = L"--revert",
+         .valuesBefore = kUsers,
+         .appliedElsewhere = true,
+         .settingsBefore = {1u, 1u},
+         .probeMode = "answer",
+         .expectedCode = 0,
+         .valuesAfter = kUsers,
+         .recordAfter = false,
+         .settingsAfter = {0u, 1u},
+         .probes = true},
+        // Nothing was applied: nothing written or created, no cycle, no wait.
+        {.name = "revert while nothing is applied",
+         .arguments = L"--revert",
+         .valuesBefore = kCleared,
+         .appliedElsewhere = false,
+         .settingsBefore = {0u, {}},
+         .probeMode = "drop",
+         .expectedCode = 0,
+         .valuesAfter = kCleared,
+         .recordAfter = false,
+         .settingsAfter = {0u, {}}},
+        {.name = "apply, internet does not come back",
+         .arguments = L"--apply",
+         .valuesBefore = kCleared,
+         .appliedElsewhere = false,
+         .settingsBefore = {0u, {}},
+         .probeMode = "drop",
+         .expectedCode = 4,
+         .valuesAfter = kApplied,
+         .recordAfter = true,
+         .settingsAfter = {1u, {}},
+         .probes = true,
+         .waitsOut = true},
+        {.name = "revert, internet does not come back",
+         .arguments = L"--revert",
+         .valuesBefore = kUsers,
+         .appliedElsewhere = true,
+         .settingsBefore = {1u, {}},
+         .probeMode = "drop",
+         .expectedCode = 4,
+         .valuesAfter = kUsers,
+         .recordAfter = false,
+         .settingsAfter = {0u, {}},
+         .probes = true,
+         .waitsOut = true},
+        // The installer's step: the record given back, no cycle, no wait, no per-user record written.
+        {.name = "uninstall",
+         .arguments = L"--uninstall",
+         .valuesBefore = kUsers,
+         .appliedElsewhere = true,
+         .settingsBefore = {1u, {}},
+         .probeMode = "drop",
+         .expectedCode = 0,
+         .valuesAfter = kUsers,
+         .recordAfter = false,
+         .settingsAfter = {1u, {}}},
+        {.name = "uninstall with nothing applied",
+         .arguments = L"--uninstall",
+         .valuesBefore = kApplied,
+         .appliedElsewhere = false,
+         .settingsBefore = {},
+         .probeMode = "drop",
+         .expectedCode = 0,
+         .valuesAfter = kApplied,
+         .recordAfter = false,
+         .settingsAfter = {}},
+        {.name = "unknown argument",
+         .arguments = L"--stop",
+         .valuesBefore = kUsers,
+         .appliedElsewhere = true,
+         .settingsBefore = {1u, 1u},
+         .probeMode = "answer",
+         .expectedCode = 2,
+         .valuesAfter = kApplied,
+         .recordAfter = true,
+         .settingsAfter = {1u, 1u}},
+        {.name = "option in another letter case",
+         .arguments = L"--Revert",
+         .valuesBefore = kUsers,
+         .appliedElsewhere = true,
+         .settingsBefore = {1u, {}},
+         .probeMode = "answer",
+         .expectedCode = 2,
+         .valuesAfter = kApplied,
+         .recordAfter = true,
+         .settingsAfter = {1u, {}}},
+        {.name = "two options",
+         .arguments = L"--revert --apply",
+         .valuesBefore = kUsers,
+         .appliedElsewhere = true,
+         .settingsBefore = {1u, {}},
+         .probeMode = "answer",
+         .expectedCode = 2,
+         .valuesAfter = kApplied,
+         .recordAfter = true,
+         .settingsAfter = {1u, {}}},
+        {.name = "empty argument",
+         .arguments = L"\"\"",
+         .valuesBefore = kUsers,
+         .appliedElsewhere = true,
+         .settingsBefore = {1u, {}},
+         .probeMode = "answer",
+         .expectedCode = 2,
+         .valuesAfter = kApplied,
+         .recordAfter = true,
+         .settingsAfter = {1u, {}}},
     };
     for (const Row& row : rows) {
         CAPTURE(row.name);
+        DeleteTree(kRecordKey);
         WriteValues(guid, row.valuesBefore);
+        if (!row.valuesBefore[2]) DeleteTree(L"SOFTWARE\\Microsoft\\MSMQ");
+        if (row.appliedElsewhere) ApplyElsewhere(guid);
         WriteSettings(row.settingsBefore);
         loopback.SetProbeMode(row.probeMode);
         const size_t logStart = loopback.Size();
@@ -211,37 +387,53 @@ TEST_CASE("command line: each argument's exit code, with the registry before and
         const Run run = RunProgram(row.arguments);
         CHECK(run.code == row.expectedCode);
         CHECK(Show(ReadValues(guid)) == Show(row.valuesAfter));
+        CHECK(KeyExists(kRecordKey) == row.recordAfter);
+        // A key for TCPNoDelay exists afterwards only where the value does or did before.
+        CHECK(KeyExists(kMsmqKey) == (row.valuesBefore[2] || row.valuesAfter[2]));
         CHECK(Show(ReadSettings()) == Show(row.settingsAfter));
         CHECK(run.output.empty());
-        // Only a command that wrote something waits for the internet.
-        const bool wrote = row.expectedCode == 0 || row.expectedCode == 4;
-        const bool waited = wrote && std::wstring(row.arguments) != L"--status";
-        CHECK((loopback.Count(logStart, "/generate_204") > 0) == waited);
+        CHECK((loopback.Count(logStart, "/generate_204") > 0) == row.probes);
+        MESSAGE(row.name << ": " << run.elapsedMs << " ms");
         if (row.waitsOut) {
             CHECK(run.elapsedMs >= waitMs);
             CHECK(run.elapsedMs < waitMs + 30000);
         }
     }
+    DeleteTree(kRecordKey);
 }
 
-TEST_CASE("command line: while the window runs, every command exits 5 and changes nothing") {
+TEST_CASE("command line: while the window runs, --status answers at once, the others exit 5") {
     std::u16string name, guid, ip;
     REQUIRE(GetActiveAdapter(name, guid, ip));
     e2e::Loopback loopback;
-    WriteValues(guid, kApplied);
+    DeleteTree(kRecordKey);
+    WriteValues(guid, kUsers);
+    ApplyElsewhere(guid);
     WriteSettings({1u, 1u});
 
     e2e::Program window;
     REQUIRE(window.WaitForWindow());
-    for (const wchar_t* arguments : {L"--revert", L"--apply", L"--status"}) {
+    for (const wchar_t* arguments : {L"--revert", L"--apply"}) {
         CAPTURE(Utf16ToUtf8(FromWide(arguments)));
         const Run run = RunProgram(arguments);
         CHECK(run.code == 5);
         CHECK(Show(ReadValues(guid)) == Show(kApplied));
         CHECK(ReadSettings().status == std::optional<DWORD>(1u));
     }
+    // --status takes no guard: it reads the machine's record, whatever else runs.
+    const Run status = RunProgram(L"--status");
+    CHECK(status.code == 1);
+    MESSAGE("--status beside the window: " << status.elapsedMs << " ms");
+    CHECK(status.elapsedMs < 20000);
     // Bad arguments are told apart before the guard is asked.
     CHECK(RunProgram(L"--bogus").code == 2);
+    CHECK(window.Running());
+
+    // The installer's step gives the machine back with the window open; the window's Stop then finds
+    // nothing left and changes nothing.
+    CHECK(RunProgram(L"--uninstall").code == 0);
+    CHECK(Show(ReadValues(guid)) == Show(kUsers));
+    CHECK_FALSE(KeyExists(kRecordKey));
     CHECK(window.Running());
 }
 
@@ -249,6 +441,7 @@ TEST_CASE("command line: a command holds the guard, so the window does not open 
     std::u16string name, guid, ip;
     REQUIRE(GetActiveAdapter(name, guid, ip));
     e2e::Loopback loopback;
+    DeleteTree(kRecordKey);
     WriteValues(guid, kCleared);
     WriteSettings({0u, {}});
     loopback.SetProbeMode("drop");  // the command waits out its wait
@@ -258,8 +451,8 @@ TEST_CASE("command line: a command holds the guard, so the window does not open 
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     std::wstring commandLine = L"\"" + path + L"\" --apply";
-    REQUIRE(CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                           &pi));
+    REQUIRE(CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &si, &pi));
     // Once the values are written the command is past the guard and into its wait.
     REQUIRE(e2e::WaitUntil([&] { return ReadSettings().status == std::optional<DWORD>(1u); }, 30000));
     {
@@ -275,6 +468,7 @@ TEST_CASE("command line: a command holds the guard, so the window does not open 
     CHECK(code == 4);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
+    DeleteTree(kRecordKey);
 }
 
 TEST_CASE("command line: tarnell.exe is a GUI-subsystem program, so a console shows nothing") {

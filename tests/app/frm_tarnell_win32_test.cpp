@@ -12,21 +12,23 @@
 #include <thread>
 #include <vector>
 
+#include "../translate/table_expected.h"
 #include "app/error_box_win32.h"
 #include "app/frm_tarnell.h"
 #include "app/main_layout.h"
 #include "app/main_texts.h"
-#include "layout_expected.h"
-#include "../translate/table_expected.h"
 #include "base/text.h"
 #include "base/ui_task.h"
 #include "base/wide.h"
 #include "config/config_win32.h"
+#include "layout_expected.h"
 #include "theme/button_styles.h"
 #include "theme/gdi_win32.h"
 #include "theme/styled_button_win32.h"
 #include "translate/translation.h"
 #include "translate/translation_win32.h"
+#include "tuning/registry_writer_win32.h"
+#include "tuning/tweak_record.h"
 #include "update/update_hooks_win32.h"
 
 using namespace tarnell;
@@ -58,6 +60,14 @@ void ProcessSetUp() {
 
 void ForgetSettings() {
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnell");
+    // The machine's record of an earlier test's Start would show the running look.
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorbeck\\Tarnell", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                      &key) == ERROR_SUCCESS) {
+        RegDeleteTreeW(key, L"Applied");
+        RegCloseKey(key);
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorbeck\\Tarnell\\Applied", KEY_WOW64_64KEY, 0);
+    }
 }
 
 std::unique_ptr<TFrmTarnell> OpenWindow(const char16_t* language) {
@@ -251,9 +261,15 @@ TEST_CASE("header navigation, the logo and the option switches") {
     SetShellOpenHook(nullptr);
 }
 
-TEST_CASE("a recorded running status starts in the running look with the options disabled") {
+TEST_CASE("the machine's record starts the window in the running look, whatever this user recorded") {
     ForgetSettings();
-    TConfig(u"Tarnell").WriteInteger(u"status", 1);
+    TConfig(u"Tarnell").WriteInteger(u"status", 0);  // another account's Start: this user's record says idle
+    {
+        SystemMachineRegistry registry;
+        SystemRecordLock lock;
+        TTweakRecord record(registry, lock);
+        REQUIRE(record.Apply({}, u""));  // on, with no value changed: nothing else on the machine moves
+    }
     auto form = OpenWindow(u"en");
     CHECK(U8(form->BtnStart->Caption()) == "Running");
     CHECK(form->BtnStart->Down());
@@ -261,6 +277,8 @@ TEST_CASE("a recorded running status starts in the running look with the options
     CHECK(IsWindowEnabled(form->ChkTCPAckFrequency->Hwnd()) == FALSE);
     CHECK(IsWindowEnabled(form->ChkSystemResponsiveness->Hwnd()) == FALSE);
     CHECK(IsWindowVisible(form->Indicator->Hwnd()) == FALSE);
+    CHECK(TConfig(u"Tarnell").ReadInteger(u"status", -1) == 1);  // this user's record follows the machine
+    form.reset();
     ForgetSettings();
 }
 
@@ -298,8 +316,8 @@ TEST_CASE("an option switch that is hidden or disabled gives up the keyboard foc
         {"the home card is shown, the window deactivated and activated again",
          [](TFrmTarnell& form) {
              ClickWindow(form.BtnHome->Hwnd());
-             HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr,
-                                          nullptr, GetModuleHandleW(nullptr), nullptr);
+             HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50,
+                                          nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
              SetForegroundWindow(other);
              Pump(50);
              CHECK(GetForegroundWindow() == other);
@@ -334,7 +352,8 @@ TEST_CASE("an option switch that is hidden or disabled gives up the keyboard foc
             CHECK(ReadOption(key));
         }
         if (form->RunControl()->Status() == stBusy) {
-            // Settled again: the switches are enabled, and still nothing has the focus that keys could change.
+            // Settled again: the switches are enabled, and still nothing has the focus that keys could
+            // change.
             form->RunControl()->SetStatus(stIdle);
             PressKeys({VK_SPACE, VK_SPACE, VK_SPACE});
             CHECK_FALSE(ReadOption(u"tcpnodelay"));
@@ -371,7 +390,8 @@ std::vector<bool> DarkColumns(HWND hwnd) {
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             const uint32_t p = px[size_t(y) * size_t(w) + size_t(x)];
-            if (int(p & 0xFF) + int((p >> 8) & 0xFF) + int((p >> 16) & 0xFF) < 3 * 128) dark[size_t(x)] = true;
+            if (int(p & 0xFF) + int((p >> 8) & 0xFF) + int((p >> 16) & 0xFF) < 3 * 128)
+                dark[size_t(x)] = true;
         }
     }
     SelectObject(dc, old);
@@ -546,7 +566,8 @@ TEST_CASE("a card switch shows the old card or the new one whole, never a mix of
     auto settled = [&](int card) {
         form->BtnHomeClick(card == 0 ? form->BtnHome : form->BtnConfig);
         // Each window painting itself, as after any other change: the reference for the card.
-        RedrawWindow(form->Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        RedrawWindow(form->Hwnd(), nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
         Pump(300);
         return watch.Capture();
     };
@@ -559,7 +580,8 @@ TEST_CASE("a card switch shows the old card or the new one whole, never a mix of
     std::thread watcher([&] {
         while (!stop) {
             const std::vector<uint32_t> frame = watch.Capture();
-            const int off = std::min(ScreenWatch::Differences(frame, home), ScreenWatch::Differences(frame, config));
+            const int off =
+                std::min(ScreenWatch::Differences(frame, home), ScreenWatch::Differences(frame, config));
             ++frames;
             // A few pixels may differ (a focus mark); a card drawn over the other, or frames without their
             // contents, differ in hundreds.
@@ -643,10 +665,12 @@ void CheckAgainstTable(TFrmTarnell& form, int dpi, bool started) {
             CHECK(FromWide(lf.lfFaceName) == u"Tahoma");
             CHECK(lf.lfQuality == ANTIALIASED_QUALITY);
             CHECK(lf.lfWeight == FW_NORMAL);
-            if (!started) CHECK(lf.lfHeight == expected::Scale(-59, dpi));  // the title fit may shrink it later
+            if (!started)
+                CHECK(lf.lfHeight == expected::Scale(-59, dpi));  // the title fit may shrink it later
         } else {
             CHECK_FALSE(control->HasOwnFont());
-            CHECK(reinterpret_cast<HFONT>(SendMessageW(control->Hwnd(), WM_GETFONT, 0, 0)) == form.FormFont());
+            CHECK(reinterpret_cast<HFONT>(SendMessageW(control->Hwnd(), WM_GETFONT, 0, 0)) ==
+                  form.FormFont());
         }
         if (e.flags & expected::kCentredText) CHECK((style & SS_TYPEMASK) == SS_CENTER);
         if (e.flags & expected::kOneLine) CHECK((style & SS_TYPEMASK) == SS_LEFTNOWORDWRAP);
@@ -682,7 +706,8 @@ TEST_CASE("every control's parent, place, caption, font and flags match the layo
         CHECK(lf.lfWeight == FW_NORMAL);
         const LONG_PTR style = GetWindowLongPtrW(form.Hwnd(), GWL_STYLE);
         CHECK((style & (WS_THICKFRAME | WS_MAXIMIZEBOX)) == 0);
-        CHECK((style & (WS_SYSMENU | WS_MINIMIZEBOX | WS_CAPTION)) == (WS_SYSMENU | WS_MINIMIZEBOX | WS_CAPTION));
+        CHECK((style & (WS_SYSMENU | WS_MINIMIZEBOX | WS_CAPTION)) ==
+              (WS_SYSMENU | WS_MINIMIZEBOX | WS_CAPTION));
         CheckAgainstTable(form, form.CurrentDpi(), false);
         // The window owns the controls in the order of the control tree.
         REQUIRE(form.OwnedCount() >= expected::kControls.size());
@@ -776,7 +801,8 @@ const COLORREF kAccent = RGB(61, 132, 221), kAccentLight = RGB(80, 144, 224), kW
 
 }  // namespace
 
-TEST_CASE("the run switch and the header buttons: family, appearance, radius, flat, group and their colours") {
+TEST_CASE(
+    "the run switch and the header buttons: family, appearance, radius, flat, group and their colours") {
     ForgetSettings();
     auto form = OpenWindow(u"en");
     struct Wiring {
@@ -872,9 +898,10 @@ TEST_CASE("the run switch and the header buttons: family, appearance, radius, fl
 
 TEST_CASE("the tagline is drawn at random: over many windows each of the three shows") {
     // The English rows, typed from the tagline table, in the centring and gray markup.
-    const std::string shown[3] = {"<C><FC:clGray>Easily improve <B>game responsiveness</B>.</FC></C>",
-                                  "<C><FC:clGray>Minimize <B>latency</B> with an optimized network.</FC></C>",
-                                  "<C><FC:clGray>Improve <B>game speed and stability</B> with simple settings.</FC></C>"};
+    const std::string shown[3] = {
+        "<C><FC:clGray>Easily improve <B>game responsiveness</B>.</FC></C>",
+        "<C><FC:clGray>Minimize <B>latency</B> with an optimized network.</FC></C>",
+        "<C><FC:clGray>Improve <B>game speed and stability</B> with simple settings.</FC></C>"};
     int seen[3] = {0, 0, 0};
     int windows = 0;
     while (windows < 60 && !(seen[0] && seen[1] && seen[2])) {
@@ -896,7 +923,8 @@ TEST_CASE("the tagline is drawn at random: over many windows each of the three s
     CHECK(seen[2] > 0);
 }
 
-TEST_CASE("per language: the application's title is the window's caption, the window's font the icon-title font") {
+TEST_CASE(
+    "per language: the application's title is the window's caption, the window's font the icon-title font") {
     LOGFONTW icon{};
     REQUIRE(SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof(icon), &icon, 0));
     for (size_t l = 0; l < expected::kLanguages.size(); ++l) {
@@ -909,8 +937,10 @@ TEST_CASE("per language: the application's title is the window's caption, the wi
         CHECK(FromWide(lf.lfFaceName) == FromWide(icon.lfFaceName));
         CHECK(lf.lfHeight == MulDiv(icon.lfHeight, form->CurrentDpi(), 96));
         // The labels and switches take it; the title keeps its own face.
-        CHECK(reinterpret_cast<HFONT>(SendMessageW(form->GroupBox2->Hwnd(), WM_GETFONT, 0, 0)) == form->FormFont());
-        CHECK(reinterpret_cast<HFONT>(SendMessageW(form->ChkTcpNoDelay->Hwnd(), WM_GETFONT, 0, 0)) == form->FormFont());
+        CHECK(reinterpret_cast<HFONT>(SendMessageW(form->GroupBox2->Hwnd(), WM_GETFONT, 0, 0)) ==
+              form->FormFont());
+        CHECK(reinterpret_cast<HFONT>(SendMessageW(form->ChkTcpNoDelay->Hwnd(), WM_GETFONT, 0, 0)) ==
+              form->FormFont());
         CHECK(FromWide(FontOf(form->LblTitle->Hwnd()).lfFaceName) == u"Tahoma");
     }
 }

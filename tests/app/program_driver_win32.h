@@ -210,10 +210,20 @@ inline std::string TextOf(HWND hwnd) {
     return Utf16ToUtf8(FromWide(buffer));
 }
 
-inline void Click(HWND hwnd) { outside::PostClick(hwnd); }
+inline void Click(HWND hwnd) {
+    outside::PostClick(hwnd);
+}
 
 inline void ForgetSettings() {
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnell");
+    // The machine's record of an earlier test's Start would show the running look.
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorbeck\\Tarnell", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                      &key) == ERROR_SUCCESS) {
+        RegDeleteTreeW(key, L"Applied");
+        RegCloseKey(key);
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorbeck\\Tarnell\\Applied", KEY_WOW64_64KEY, 0);
+    }
 }
 
 }  // namespace tarnell::e2e

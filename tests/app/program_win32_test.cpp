@@ -9,7 +9,9 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/main_layout.h"
@@ -17,14 +19,16 @@
 #include "base/wide.h"
 #include "build_config.h"
 #include "config/config_win32.h"
-#include "translate/translation.h"
-#include "translate/translation_win32.h"
 #include "layout_expected.h"
 #include "program_driver_win32.h"
-#include "window_search_win32.h"
+#include "translate/translation.h"
+#include "translate/translation_win32.h"
 #include "tuning/network_win32.h"
 #include "tuning/registry_path.h"
+#include "tuning/registry_writer_win32.h"
+#include "tuning/tweak_record.h"
 #include "tuning/tweaks.h"
+#include "window_search_win32.h"
 
 using namespace tarnell;
 
@@ -56,7 +60,9 @@ std::u16string Text(HWND hwnd) {
     return FromWide(buffer);
 }
 
-void Click(HWND hwnd) { outside::PostClick(hwnd); }
+void Click(HWND hwnd) {
+    outside::PostClick(hwnd);
+}
 
 template <typename Pred>
 bool WaitUntil(Pred pred, DWORD timeoutMs) {
@@ -70,6 +76,14 @@ bool WaitUntil(Pred pred, DWORD timeoutMs) {
 
 void ForgetSettings() {
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnell");
+    // The machine's record of an earlier test's Start would show the running look.
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorbeck\\Tarnell", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                      &key) == ERROR_SUCCESS) {
+        RegDeleteTreeW(key, L"Applied");
+        RegCloseKey(key);
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorbeck\\Tarnell\\Applied", KEY_WOW64_64KEY, 0);
+    }
 }
 
 const char16_t* const kOptionKeys[] = {u"tcpnodelay", u"tcpackfrequency", u"tcpdelacktick",
@@ -92,6 +106,55 @@ void DeleteTweak(const Tweak& tweak, const std::u16string& guid) {
         RegDeleteValueW(key, W(std::u16string(tweak.valueName)));
         RegCloseKey(key);
     }
+}
+
+const wchar_t kRecordKey[] = L"SOFTWARE\\Vorbeck\\Tarnell\\Applied";
+
+// A machine value as stored: type and bytes.
+using MachineValue = std::pair<DWORD, std::vector<BYTE>>;
+
+std::optional<MachineValue> ReadMachineValue(const std::u16string& path, const std::u16string& name) {
+    const RegistryPathParts parts = SplitRegistryPath(path);
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(parts.subkey), 0, KEY_READ | KEY_WOW64_64KEY, &key) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    std::optional<MachineValue> out;
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(key, W(name), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+        std::vector<BYTE> data(size);
+        if (RegQueryValueExW(key, W(name), nullptr, &type, data.data(), &size) == ERROR_SUCCESS)
+            out = MachineValue(type, data);
+    }
+    RegCloseKey(key);
+    return out;
+}
+
+void SetMachineValue(const std::u16string& path, const std::u16string& name, DWORD type,
+                     const std::vector<BYTE>& data) {
+    const RegistryPathParts parts = SplitRegistryPath(path);
+    HKEY key = nullptr;
+    REQUIRE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(parts.subkey), 0, nullptr, 0,
+                            KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr) == ERROR_SUCCESS);
+    RegSetValueExW(key, W(name), 0, type, data.data(), DWORD(data.size()));
+    RegCloseKey(key);
+}
+
+bool MachineKeyExists(const wchar_t* subkey) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void DeleteMachineTree(const wchar_t* subkey) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteTreeW(key, nullptr);
+    RegCloseKey(key);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, subkey, KEY_WOW64_64KEY, 0);
 }
 
 }  // namespace
@@ -158,11 +221,20 @@ TEST_CASE(
     CHECK(program.WaitForExit(15000));
 }
 
-TEST_CASE("program: run writes the five values and ends running; stop reverts them and ends idle") {
+TEST_CASE("program: run writes the five values and ends running; stop gives the user's own back exactly") {
     ForgetSettings();
     std::u16string name, guid, ip;
     REQUIRE(GetActiveAdapter(name, guid, ip));
+    // The user's own values: one per-adapter DWORD, a text under a profile name, the rest absent, and no
+    // MSMQ key at all.
     for (const Tweak& t : TweakCatalogue()) DeleteTweak(t, guid);
+    DeleteMachineTree(L"SOFTWARE\\Microsoft\\MSMQ");
+    SetMachineValue(TweakPath(TweakCatalogue()[0], guid), u"TcpAckFrequency", REG_DWORD, {5, 0, 0, 0});
+    SetMachineValue(TweakPath(TweakCatalogue()[4], guid), u"SystemResponsiveness", REG_SZ,
+                    {'m', 0, 'e', 0, 0, 0});
+    std::vector<std::optional<MachineValue>> before;
+    for (const Tweak& t : TweakCatalogue())
+        before.push_back(ReadMachineValue(TweakPath(t, guid), t.valueName));
 
     Program program;
     REQUIRE(program.WaitForWindow());
@@ -188,13 +260,13 @@ TEST_CASE("program: run writes the five values and ends running; stop reverts th
     Click(start);
     REQUIRE(WaitUntil([&] { return U8(Text(start)) == "Run" && IsWindowEnabled(start); }, 60000));
     CHECK(TConfig(u"Tarnell").ReadInteger(u"status", -1) == 0);
-    for (const Tweak& t : TweakCatalogue()) {
+    for (size_t i = 0; i < kTweakCount; ++i) {
+        const Tweak& t = TweakCatalogue()[i];
         CAPTURE(U8(t.valueName));
-        DWORD value = 12345;
-        const bool present = ReadTweak(t, guid, value);
-        CHECK(present == !t.revertRemoves);
-        if (present) CHECK(int32_t(value) == t.revertValue);
+        CHECK(ReadMachineValue(TweakPath(t, guid), t.valueName) == before[i]);
     }
+    CHECK_FALSE(MachineKeyExists(L"SOFTWARE\\Microsoft\\MSMQ"));
+    CHECK_FALSE(MachineKeyExists(kRecordKey));
     CHECK(IsWindowEnabled(program.Control(u"ChkTcpNoDelay")) != FALSE);
 
     // Unticking an option records false at once.
@@ -278,4 +350,68 @@ TEST_CASE("program: an error in the start-up sequence shows the Close box, then 
     CHECK(U8(Text(program.Control(u"LblVersion"))) == std::string("Version: ") + TARNELL_VERSION_TEXT);
     CHECK(TConfig(u"Tarnell").ReadInteger(u"status", -1) == -1);  // the state load ended before the status
     ForgetSettings();
+}
+
+TEST_CASE("program: record: the window follows the machine and gives back the adapter it was applied on") {
+    std::u16string name, guid, ip;
+    REQUIRE(GetActiveAdapter(name, guid, ip));
+    // The wired adapter of an earlier Start, no longer the active one: its key did not exist before.
+    const std::u16string wired = u"{0E1D2C3B-4A59-6877-8695-A4B3C2D1E0F9}";
+    const std::wstring wiredKey =
+        L"SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\" + ToWide(wired);
+
+    SUBCASE("applied on another adapter by another account: running look, Stop gives that adapter back") {
+        ForgetSettings();
+        DeleteMachineTree(wiredKey.c_str());
+        const auto index = ReadMachineValue(TweakPath(TweakCatalogue()[3], guid), u"NetworkThrottlingIndex");
+        {
+            SystemMachineRegistry registry;
+            SystemRecordLock lock;
+            TTweakRecord record(registry, lock);
+            REQUIRE(record.Apply({true, true, false, true, false}, wired));
+        }
+        REQUIRE(MachineKeyExists(wiredKey.c_str()));
+        Program program;  // this user never started the program: no settings at all
+        REQUIRE(program.WaitForWindow());
+        HWND start = program.Control(u"BtnStart");
+        CHECK(U8(Text(start)) == "Running");
+        CHECK(TConfig(u"Tarnell").ReadInteger(u"status", -1) == 1);
+
+        Click(start);
+        REQUIRE(WaitUntil([&] { return U8(Text(start)) == "Run" && IsWindowEnabled(start); }, 60000));
+        CHECK_FALSE(MachineKeyExists(wiredKey.c_str()));  // created for the tweak, removed with it
+        CHECK(ReadMachineValue(TweakPath(TweakCatalogue()[3], guid), u"NetworkThrottlingIndex") == index);
+        CHECK_FALSE(MachineKeyExists(kRecordKey));
+    }
+    SUBCASE("this user's status deleted after Start: the window still starts running and Stop gives back") {
+        ForgetSettings();
+        for (const Tweak& t : TweakCatalogue()) DeleteTweak(t, guid);
+        std::vector<std::optional<MachineValue>> before;
+        for (const Tweak& t : TweakCatalogue())
+            before.push_back(ReadMachineValue(TweakPath(t, guid), t.valueName));
+        {
+            Program program;
+            REQUIRE(program.WaitForWindow());
+            HWND start = program.Control(u"BtnStart");
+            Click(start);
+            REQUIRE(WaitUntil([&] { return U8(Text(start)) == "Running" && IsWindowEnabled(start); }, 60000));
+            PostMessageW(program.form, WM_CLOSE, 0, 0);
+            DWORD code = 1;
+            REQUIRE(program.WaitForExit(30000, &code));
+        }
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnell");
+
+        Program program;
+        REQUIRE(program.WaitForWindow());
+        HWND start = program.Control(u"BtnStart");
+        CHECK(U8(Text(start)) == "Running");
+        Click(start);
+        REQUIRE(WaitUntil([&] { return U8(Text(start)) == "Run" && IsWindowEnabled(start); }, 60000));
+        for (size_t i = 0; i < kTweakCount; ++i) {
+            CAPTURE(U8(TweakCatalogue()[i].valueName));
+            CHECK(ReadMachineValue(TweakPath(TweakCatalogue()[i], guid), TweakCatalogue()[i].valueName) ==
+                  before[i]);
+        }
+        CHECK_FALSE(MachineKeyExists(kRecordKey));
+    }
 }

@@ -9,6 +9,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/run_control.h"
@@ -156,15 +157,28 @@ class FakeSettings final : public RunSettings {
     Log& log_;
 };
 
+// The machine's record as a flag: on after Apply, off after GiveBack.
 class FakeTweaks final : public RunTweaks {
   public:
     explicit FakeTweaks(Log& log) : log_(log) {}
+    bool applied = false;     // the machine's record exists
+    bool adoptFinds = false;  // Adopt finds values a version without the record applied
+
+    bool Applied() override { return applied; }
     void Apply(const std::array<bool, kRunOptionCount>& enabled, const std::u16string& guid) override {
         std::string flags;
         for (bool e : enabled) flags += e ? '1' : '0';
         log_.push_back("tweaks.apply " + flags + " " + U8(guid));
+        applied = true;
     }
-    void Revert(const std::u16string& guid) override { log_.push_back("tweaks.revert " + U8(guid)); }
+    bool GiveBack() override {
+        log_.push_back("tweaks.giveback");
+        return std::exchange(applied, false);
+    }
+    void Adopt(const std::u16string& guid) override {
+        log_.push_back("tweaks.adopt " + U8(guid));
+        if (adoptFinds) applied = true;
+    }
 
   private:
     Log& log_;

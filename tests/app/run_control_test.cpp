@@ -119,20 +119,39 @@ TEST_CASE("LoadState leaves a switch recorded off untouched and writes nothing f
     CHECK(rig.view.OptionChecked(TRunOption::NetworkThrottlingIndex));
 }
 
-TEST_CASE("LoadState shows the recorded status by its low byte; anything but running shows the idle look") {
+TEST_CASE("LoadState shows what the machine's record says and writes it back as this user's status") {
+    // The user's own record only decides whether a tweak set applied by a version without the machine
+    // record is taken over (its low byte being 1); the look always follows the machine.
     struct Case {
         int32_t recorded;
+        bool machineApplied;
+        bool adoptFinds;
         TStatus shown;
+        bool adopts;
     };
     const Case cases[] = {
-        {0, stIdle}, {1, stRunning}, {256, stIdle}, {257, stRunning},
-        {2, stIdle},  // a busy look would have no worker to end it
-        {3, stIdle}, {258, stIdle},  {-1, stIdle},  {-255, stRunning},  // -255 = 0xFFFFFF01
+        {.recorded = 0, .machineApplied = false, .adoptFinds = false, .shown = stIdle, .adopts = false},
+        {.recorded = 0, .machineApplied = true, .adoptFinds = false, .shown = stRunning, .adopts = false},
+        {.recorded = 1, .machineApplied = true, .adoptFinds = false, .shown = stRunning, .adopts = false},
+        // Another account or session gave it back: this user's stale "running" heals.
+        {.recorded = 1, .machineApplied = false, .adoptFinds = false, .shown = stIdle, .adopts = true},
+        // Applied by a version without the record: taken over, so Stop can give it back.
+        {.recorded = 1, .machineApplied = false, .adoptFinds = true, .shown = stRunning, .adopts = true},
+        {.recorded = 257, .machineApplied = false, .adoptFinds = true, .shown = stRunning, .adopts = true},
+        {.recorded = -255, .machineApplied = false, .adoptFinds = true, .shown = stRunning, .adopts = true},
+        {.recorded = 256, .machineApplied = false, .adoptFinds = true, .shown = stIdle, .adopts = false},
+        {.recorded = 2, .machineApplied = false, .adoptFinds = true, .shown = stIdle, .adopts = false},
+        {.recorded = 2, .machineApplied = true, .adoptFinds = false, .shown = stRunning, .adopts = false},
+        {.recorded = -1, .machineApplied = false, .adoptFinds = true, .shown = stIdle, .adopts = false},
     };
     for (const Case& c : cases) {
         CAPTURE(c.recorded);
+        CAPTURE(c.machineApplied);
+        CAPTURE(c.adoptFinds);
         RunRig rig;
         rig.settings.integers[u"status"] = c.recorded;
+        rig.tweaks.applied = c.machineApplied;
+        rig.tweaks.adoptFinds = c.adoptFinds;
         rig.rc().LoadState();
 
         CHECK(rig.rc().Status() == c.shown);
@@ -144,8 +163,8 @@ TEST_CASE("LoadState shows the recorded status by its low byte; anything but run
         CHECK_FALSE(rig.view.indicatorAnimating);
         for (bool enabled : rig.view.optionEnabled) CHECK(enabled == !running);
         CHECK(rig.settings.integers[u"status"] == int32_t(c.shown));
-        // Showing a recorded status never touches the machine: no tweak, no cycling, no probe.
-        CHECK(rig.Entries("tweaks").empty());
+        // Showing the status never changes a tweak value, cycles or probes.
+        CHECK(rig.Entries("tweaks") == (c.adopts ? Log{"tweaks.adopt {G}"} : Log{}));
         CHECK(rig.Entries("services.enable").empty());
         CHECK(rig.Entries("services.probe").empty());
         CHECK(rig.worker.pending.empty());
@@ -183,8 +202,9 @@ TEST_CASE("BtnStartClick in each status") {
         rig.rc().BtnStartClick();
         // The recorded status follows the registry as soon as the values are written, before the
         // connection is cycled and the wait begins: a program ended during the wait starts again running.
-        CHECK(rig.log == Concat(kBusyLook, {"tweaks.apply 10111 {G}", "open Tarnell", "write status=1", "close",
-                                            "services.enable {G}=0", "services.enable {G}=1", "worker.start"}));
+        CHECK(rig.log ==
+              Concat(kBusyLook, {"tweaks.apply 10111 {G}", "open Tarnell", "write status=1", "close",
+                                 "services.enable {G}=0", "services.enable {G}=1", "worker.start"}));
         CHECK(rig.rc().Status() == stBusy);
         CHECK(rig.settings.integers[u"status"] == 1);  // busy itself is never recorded
 
@@ -206,15 +226,16 @@ TEST_CASE("BtnStartClick in each status") {
         CHECK(rig.settings.integers[u"status"] == 0);
         CHECK(rig.worker.pending.empty());
     }
-    SUBCASE("running stops: busy, all five reverted, cycle, worker, then idle") {
+    SUBCASE("running stops: busy, the record given back, cycle, worker, then idle") {
         RunRig rig;
-        rig.settings.integers[u"status"] = 1;
+        rig.tweaks.applied = true;
         rig.rc().LoadState();
         rig.log.clear();
 
         rig.rc().BtnStartClick();
-        CHECK(rig.log == Concat(kBusyLook, {"tweaks.revert {G}", "open Tarnell", "write status=0", "close",
-                                            "services.enable {G}=0", "services.enable {G}=1", "worker.start"}));
+        CHECK(rig.log ==
+              Concat(kBusyLook, {"tweaks.giveback", "open Tarnell", "write status=0", "close",
+                                 "services.enable {G}=0", "services.enable {G}=1", "worker.start"}));
         CHECK(rig.rc().Status() == stBusy);  // the look settles only after the wait
         CHECK(rig.settings.integers[u"status"] == 0);
 
@@ -254,34 +275,51 @@ TEST_CASE("Start with every option switch off applies nothing but still cycles, 
     CHECK(rig.rc().Status() == stRunning);
 }
 
-TEST_CASE("Stop reverts all five tweaks even when every option switch is off") {
+TEST_CASE("Stop gives back the machine's record whatever the option switches show") {
     RunRig rig;
-    rig.settings.integers[u"status"] = 1;
+    rig.tweaks.applied = true;
     rig.rc().LoadState();
     rig.view.CheckAll(false);
     rig.log.clear();
 
     rig.rc().Stop();
-    CHECK(rig.Entries("tweaks") == Log{"tweaks.revert {G}"});
+    CHECK(rig.Entries("tweaks") == Log{"tweaks.giveback"});
+    REQUIRE(rig.worker.pending.size() == 1);
     rig.worker.Finish();
     CHECK(rig.rc().Status() == stIdle);
 }
 
 TEST_CASE(
-    "Stop after a start whose discovery found no adapter reverts with no interface and still ends idle") {
-    RunRig rig;
-    rig.services.found = false;
-    rig.settings.integers[u"status"] = 1;
-    rig.rc().LoadState();
-    rig.log.clear();
+    "Stop without an adapter, or with nothing left to give back, settles idle at once without cycling") {
+    struct Case {
+        const char* name;
+        bool adapterFound;
+        bool recordLeft;  // false: another session or account gave it back after this window started
+    };
+    const Case cases[] = {
+        {.name = "no adapter found at start-up", .adapterFound = false, .recordLeft = true},
+        {.name = "record given back elsewhere", .adapterFound = true, .recordLeft = false},
+        {.name = "both", .adapterFound = false, .recordLeft = false},
+    };
+    for (const Case& c : cases) {
+        INFO(c.name);
+        RunRig rig;
+        rig.services.found = c.adapterFound;
+        rig.tweaks.applied = true;
+        rig.rc().LoadState();
+        REQUIRE(rig.rc().Status() == stRunning);
+        rig.tweaks.applied = c.recordLeft;
+        rig.log.clear();
 
-    rig.rc().BtnStartClick();
-    CHECK(rig.Entries("tweaks") == Log{"tweaks.revert "});
-    CHECK(rig.Entries("services.enable") == Log{"services.enable =0", "services.enable =1"});
-    CHECK(rig.view.errorBoxes.empty());
-    rig.worker.Finish();
-    CHECK(rig.rc().Status() == stIdle);
-    CHECK(rig.settings.integers[u"status"] == 0);
+        rig.rc().BtnStartClick();
+        CHECK(rig.log ==
+              Concat(Concat(kBusyLook, {"tweaks.giveback", "open Tarnell", "write status=0", "close"}),
+                     kIdleLook));
+        CHECK(rig.view.errorBoxes.empty());
+        CHECK(rig.worker.pending.empty());
+        CHECK(rig.rc().Status() == stIdle);
+        CHECK(rig.settings.integers[u"status"] == 0);
+    }
 }
 
 TEST_CASE("An option click records the switch's new state under its own key, one store instance per write") {

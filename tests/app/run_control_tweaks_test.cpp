@@ -2,6 +2,7 @@
 
 #include <doctest/doctest.h>
 
+#include "../tuning/fake_machine_registry.h"
 #include "run_control_fakes.h"
 
 using namespace tarnell;
@@ -9,22 +10,41 @@ using namespace tarnell::test;
 
 namespace {
 
-class RecordingWriter final : public RegistryWriter {
-  public:
-    Log calls;
-    void WriteInteger(const std::u16string& path, const std::u16string& name, int32_t value) override {
-        calls.push_back("write " + U8(path) + " " + U8(name) + "=" + std::to_string(value));
+// One window's run control over the real record and catalogue, on a machine shared with other windows
+// (other sessions, other accounts: each has its own settings, the machine is one).
+struct Window {
+    Log log;
+    FakeView view{log};
+    FakeSettings settings{log};
+    FakeServices services{log};
+    FakeWorker worker{log};
+    FakeTexts texts;
+    FakeRecordLock lock;
+    TRecordRunTweaks tweaks;
+    TRunControl control{view, settings, tweaks, services, worker, texts};
+
+    Window(FakeMachineRegistry& machine, const std::u16string& guid) : tweaks(machine, lock) {
+        services.guid = guid;
+        services.found = !guid.empty();
+        view.onOptionClick = [this](TRunOption o, bool c) { control.OptionClick(o, c); };
+        control.LoadState();
     }
-    void DeleteValue(const std::u16string& path, const std::u16string& name) override {
-        calls.push_back("delete " + U8(path) + " " + U8(name));
+    void Click() {
+        control.BtnStartClick();
+        while (!worker.pending.empty()) worker.Finish();
+    }
+    std::vector<std::string> Entries(const std::string& prefix) const {
+        std::vector<std::string> out;
+        for (const auto& e : log)
+            if (e.rfind(prefix, 0) == 0) out.push_back(e);
+        return out;
     }
 };
 
-const std::string kIf =
-    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\{G}";
-const std::string kMsmq = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSMQ\\Parameters";
-const std::string kProfile =
-    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Multimedia\\SystemProfile";
+void CheckSame(const FakeMachineRegistry& actual, const FakeMachineRegistry& expected) {
+    INFO(actual.Diff(expected));
+    CHECK(actual == expected);
+}
 
 }  // namespace
 
@@ -44,51 +64,143 @@ TEST_CASE("Each option switch's settings key is its catalogue row's key") {
     }
 }
 
-// The run control over the real catalogue: what reaches the registry writer.
-struct TweakRig {
-    RecordingWriter writer;
-    TCatalogueRunTweaks tweaks{writer};
+TEST_CASE("Start writes the values of the switches that are on, in catalogue order, each recorded first") {
+    FakeMachineRegistry machine = FakeMachineRegistry::Fresh();
+    std::vector<std::string> changes;
+    machine.beforeChange = [&](const std::u16string& path, const std::u16string& name) {
+        changes.push_back(U8(path) + " " + U8(name));
+    };
+    Window w(machine, kTestGuid);
+    w.view.SetOptionChecked(TRunOption::TcpDelAckTick, false);
+    w.view.SetOptionChecked(TRunOption::SystemResponsiveness, false);
+    changes.clear();
+    w.Click();
+
+    const std::string record = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Vorbeck\\Tarnell\\Applied ";
+    const std::string adapter = U8(kAdapterKey);
+    const std::string msmq = U8(kMsmqKey);
+    const std::string profile = U8(kProfileKey);
+    CHECK(changes == std::vector<std::string>{
+                         record + "Format",
+                         record + adapter + "\\TcpAckFrequency",
+                         adapter + " TcpAckFrequency",
+                         record + msmq + "\\TCPNoDelay",
+                         msmq + " TCPNoDelay",
+                         record + profile + "\\NetworkThrottlingIndex",
+                         profile + " NetworkThrottlingIndex",
+                     });
+    CHECK(w.control.Status() == stRunning);
+}
+
+// Rows: where the window that stops runs, against the wired adapter the tweak set was applied on.
+TEST_CASE("Stop gives back the adapter the tweak set was applied on, whichever adapter is active now") {
+    struct Row {
+        const char* name;
+        std::u16string guidAtStop;
+        std::vector<std::string> cycledAtStop;
+    };
+    const Row rows[] = {
+        {.name = "the same adapter",
+         .guidAtStop = kTestGuid,
+         .cycledAtStop = {"services.enable " + U8(kTestGuid) + "=0",
+                          "services.enable " + U8(kTestGuid) + "=1"}},
+        {.name = "another adapter (Wi-Fi now)",
+         .guidAtStop = kOtherGuid,
+         .cycledAtStop = {"services.enable " + U8(kOtherGuid) + "=0",
+                          "services.enable " + U8(kOtherGuid) + "=1"}},
+        {.name = "no adapter", .guidAtStop = u"", .cycledAtStop = {}},
+    };
+    for (const Row& row : rows) {
+        INFO(row.name);
+        FakeMachineRegistry machine = FakeMachineRegistry::Fresh();
+        machine.Set(kAdapterKey, u"TcpDelAckTicks", DwordValue(4));  // the user's own
+        const FakeMachineRegistry before = machine;
+        {
+            Window first(machine, kTestGuid);
+            first.Click();
+            REQUIRE(first.control.Status() == stRunning);
+            REQUIRE(machine.Get(kAdapterKey, u"TcpAckFrequency") != nullptr);
+        }
+        Window later(machine, row.guidAtStop);
+        CHECK(later.control.Status() == stRunning);
+        later.log.clear();
+        later.Click();
+        CHECK(later.control.Status() == stIdle);
+        CHECK(later.Entries("services.enable") == row.cycledAtStop);
+        CheckSame(machine, before);
+    }
+}
+
+TEST_CASE("Another account sees the machine's state, not its own record, and can give it back") {
+    FakeMachineRegistry machine = FakeMachineRegistry::Fresh();
+    const FakeMachineRegistry before = machine;
+    Window alice(machine, kTestGuid);
+    alice.Click();
+    REQUIRE(alice.control.Status() == stRunning);
+
+    // Bob never opened the window (no settings at all), or his record says idle.
+    Window bob(machine, kTestGuid);
+    CHECK(bob.control.Status() == stRunning);
+    CHECK(bob.settings.integers[u"status"] == 1);
+    bob.Click();
+    CHECK(bob.control.Status() == stIdle);
+    CheckSame(machine, before);
+
+    // Alice's window still shows running; her Stop finds nothing to give back and changes nothing.
+    alice.log.clear();
+    alice.Click();
+    CHECK(alice.control.Status() == stIdle);
+    CHECK(alice.Entries("services").empty());
+    CheckSame(machine, before);
+}
+
+TEST_CASE("Start with every switch off writes no tweak value, yet stays on across a restart until Stop") {
+    FakeMachineRegistry machine = FakeMachineRegistry::Fresh();
+    const FakeMachineRegistry before = machine;
+    {
+        Window w(machine, kTestGuid);
+        w.view.CheckAll(false);
+        w.Click();
+        CHECK(w.control.Status() == stRunning);
+        CHECK(machine.Get(kProfileKey, u"SystemResponsiveness")->data == DwordValue(20).data);
+        CHECK_FALSE(machine.HasKey(kMsmqKey));
+    }
+    Window again(machine, kTestGuid);
+    CHECK(again.control.Status() == stRunning);
+    again.Click();
+    CheckSame(machine, before);
+}
+
+TEST_CASE(
+    "A version without the record left the tweak set on: the window takes it over and Stop gives it back") {
+    FakeMachineRegistry machine = FakeMachineRegistry::Fresh();
+    machine.Set(kAdapterKey, u"TcpAckFrequency", DwordValue(1));
+    machine.Set(kAdapterKey, u"TcpDelAckTicks", DwordValue(0));
+    machine.Set(kMsmqKey, u"TCPNoDelay", DwordValue(1));
+    machine.Set(kProfileKey, u"NetworkThrottlingIndex", DwordValue(0xFFFFFFFFu));
+    machine.Set(kProfileKey, u"SystemResponsiveness", DwordValue(0));
+
     Log log;
-    FakeView view{log};
     FakeSettings settings{log};
+    settings.integers[u"status"] = 1;  // what that version recorded
+    FakeView view{log};
     FakeServices services{log};
+    services.guid = kTestGuid;
     FakeWorker worker{log};
     FakeTexts texts;
+    FakeRecordLock lock;
+    TRecordRunTweaks tweaks(machine, lock);
     TRunControl control{view, settings, tweaks, services, worker, texts};
-    TweakRig() {
-        view.onOptionClick = [this](TRunOption o, bool c) { control.OptionClick(o, c); };
-    }
-};
+    view.onOptionClick = [&](TRunOption o, bool c) { control.OptionClick(o, c); };
+    control.LoadState();
+    CHECK(control.Status() == stRunning);
 
-TEST_CASE("Start writes the values of the switches that are on, in catalogue order") {
-    TweakRig rig;
-    rig.control.LoadState();
-    rig.view.SetOptionChecked(TRunOption::TcpDelAckTick, false);
-    rig.view.SetOptionChecked(TRunOption::SystemResponsiveness, false);
-    rig.control.BtnStartClick();
-    CHECK(rig.writer.calls == Log{"write " + kIf + " TcpAckFrequency=1", "write " + kMsmq + " TCPNoDelay=1",
-                                  "write " + kProfile + " NetworkThrottlingIndex=-1"});
-}
-
-TEST_CASE("Start with every switch off writes nothing to the registry yet ends running") {
-    TweakRig rig;
-    for (TRunOption option : kRunOptions) rig.settings.booleans[OptionSettingsKey(option)] = false;
-    rig.control.LoadState();
-    rig.control.BtnStartClick();
-    CHECK(rig.writer.calls.empty());
-    CHECK(rig.log.back() == "worker.start");
-    rig.worker.Finish();
-    CHECK(rig.control.Status() == stRunning);
-}
-
-TEST_CASE("Stop reverts all five values with every switch off") {
-    TweakRig rig;
-    rig.settings.integers[u"status"] = 1;
-    rig.control.LoadState();
-    rig.view.CheckAll(false);
-    rig.control.BtnStartClick();
-    CHECK(rig.writer.calls == Log{"delete " + kIf + " TcpAckFrequency", "delete " + kIf + " TcpDelAckTicks",
-                                  "delete " + kMsmq + " TCPNoDelay",
-                                  "write " + kProfile + " NetworkThrottlingIndex=10",
-                                  "write " + kProfile + " SystemResponsiveness=20"});
+    control.BtnStartClick();
+    while (!worker.pending.empty()) worker.Finish();
+    CHECK(control.Status() == stIdle);
+    CHECK(machine.Get(kAdapterKey, u"TcpAckFrequency") == nullptr);
+    CHECK(machine.Get(kAdapterKey, u"TcpDelAckTicks") == nullptr);
+    CHECK(machine.Get(kMsmqKey, u"TCPNoDelay") == nullptr);
+    CHECK(*machine.Get(kProfileKey, u"NetworkThrottlingIndex") == DwordValue(10));
+    CHECK(*machine.Get(kProfileKey, u"SystemResponsiveness") == DwordValue(20));
 }

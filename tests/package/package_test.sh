@@ -138,7 +138,22 @@ tweaks() {
   echo "${out% }"
 }
 applied="TcpAckFrequency=0x1 TcpDelAckTicks=0x0 TCPNoDelay=0x1 NetworkThrottlingIndex=0xffffffff SystemResponsiveness=0x0"
-reverted="TcpAckFrequency=- TcpDelAckTicks=- TCPNoDelay=- NetworkThrottlingIndex=0xa SystemResponsiveness=0x14"
+# The user's own values before the tweak set (set by user_values): given back exactly, MSMQ key and all.
+users="TcpAckFrequency=- TcpDelAckTicks=- TCPNoDelay=- NetworkThrottlingIndex=0x46 SystemResponsiveness=-"
+user_values() {
+  local profile='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Multimedia\SystemProfile' key
+  wine_ reg.exe delete 'HKLM\SOFTWARE\Microsoft\MSMQ' /f /reg:64 >/dev/null
+  for key in $(wine_ reg.exe query 'HKLM\SYSTEM\CurrentControlSet\Services\Tcpip\Parameters\Interfaces' /reg:64 |
+               tr -d '\r' | grep -i 'Interfaces\\'); do
+    wine_ reg.exe delete "$key" /v TcpAckFrequency /f /reg:64 >/dev/null
+    wine_ reg.exe delete "$key" /v TcpDelAckTicks /f /reg:64 >/dev/null
+  done
+  wine_ reg.exe add "$profile" /v NetworkThrottlingIndex /t REG_DWORD /d 70 /f /reg:64 >/dev/null
+  wine_ reg.exe delete "$profile" /v SystemResponsiveness /f /reg:64 >/dev/null
+}
+msmq_key() { wine_ reg.exe query 'HKLM\SOFTWARE\Microsoft\MSMQ' /reg:64 >/dev/null && echo present || echo absent; }
+# The machine's record of the tweak set: present while it is on.
+record() { wine_ reg.exe query 'HKLM\SOFTWARE\Vorbeck\Tarnell\Applied' /reg:64 >/dev/null && echo present || echo absent; }
 
 setting() { wine_ reg.exe query 'HKCU\Software\Tarnell' /v "$1" | tr -d '\r' | sed -n "s/^ *$1 *REG_DWORD *//p"; }
 settings() { echo "status=$(setting status) tcpnodelay=$(setting tcpnodelay)"; }
@@ -146,6 +161,7 @@ settings() { echo "status=$(setting status) tcpnodelay=$(setting tcpnodelay)"; }
 # Puts the tweak set on through the installed program itself, then records one option switch off so
 # that settings changes can be seen.
 switch_on() {
+  user_values
   wine_ reg.exe delete 'HKCU\Software\Tarnell' /v tcpnodelay /f >/dev/null
   wine_ "$installed" --apply; local code=$?
   [ $code -eq 0 ] || fail "setup: tarnell.exe --apply exited $code"
@@ -188,55 +204,80 @@ check "one entry, the new version" "$product2|1.0.1|Vorbeck|0x1|icon" "$entries"
 check "installed program is the new one" same \
   "$(cmp -s "$work/unzipped/tarnell.exe" "$installed" && echo same || echo differs)"
 check "tweak set untouched by the upgrade" "$tweaks_before" "$(tweaks)"
+check "the machine's record kept by the upgrade" present "$(record)"
 check "settings untouched by the upgrade" "$settings_before" "$(settings)"
 
 # --- removal --------------------------------------------------------------------------------------
-# Each row: name | setup (on: tweak set on, status 1; off: tweak set on, status 0) | network (own: the
-# prefix's usual one; none: no adapter) | revert action runs (from the installer's log) | tweaks after |
-# settings after
+# Each row: name | setup | network (own: the prefix's usual one; none: no adapter) | removal's action runs
+# (from the installer's log) | tweaks after | settings after. Setup: on (tweak set on, this user's status 1),
+# nostatus (on, this user's settings deleted: another administrator or the system removes it), window (on,
+# the window open during the removal), off (on, then given back with --revert).
 removal_rows=(
-  "remove while running|on|own|yes|$reverted|status=0x0 tcpnodelay=0x0"
-  "remove while running, revert fails (no adapter)|on|none|yes|$applied|status=0x1 tcpnodelay=0x0"
-  "remove while idle: no revert runs|off|own|no|$applied|status=0x0 tcpnodelay=0x0"
+  "remove while running|on|own|yes|$users|status=0x1 tcpnodelay=0x0"
+  "remove while running, no adapter|on|none|yes|$users|status=0x1 tcpnodelay=0x0"
+  "remove by someone whose own record is missing|nostatus|own|yes|$users|status= tcpnodelay="
+  "remove with the window open|window|own|yes|$users|status=0x1 tcpnodelay=0x0"
+  "remove after the tweak set was turned off: no action runs|off|own|no|$users|status=0x0 tcpnodelay=0x0"
 )
 for row in "${removal_rows[@]}"; do
   IFS='|' read -r name setup network want_ran want_tweaks want_settings <<<"$row"
   log=$work/remove.log
   rm -f "$log"
   echo "== $name"
-  [ -f "$installed" ] || { msiexec /i "Z:${msi2//\//\\}" /qn || fail "reinstall for '$name'"; }
+  [ -n "$(arp_entries)" ] || { msiexec /i "Z:${msi2//\//\\}" /qn || fail "reinstall for '$name'"; }
   switch_on
-  [ "$setup" = off ] && wine_ reg.exe add 'HKCU\Software\Tarnell' /v status /t REG_DWORD /d 0 /f >/dev/null
+  check "setup: tweak set on, recorded" "$applied present" "$(tweaks) $(record)"
+  case $setup in
+    nostatus) wine_ reg.exe delete 'HKCU\Software\Tarnell' /f >/dev/null ;;
+    off) wine_ "$installed" --revert || fail "setup: tarnell.exe --revert" ;;
+    window)
+      "$WINE" "$installed" </dev/null >/dev/null 2>&1 &
+      window=$!
+      for _ in $(seq 1 200); do
+        xdotool search --onlyvisible --name '^Tarnell$' >/dev/null 2>&1 && break
+        sleep 0.2
+      done ;;
+  esac
+  started=$(date +%s%N)
   if [ "$network" = none ]; then
     # The adapter list comes from the prefix's device service: restart the prefix's Wine without a network.
     "$WINESERVER" -k; "$WINESERVER" -w
     unshare -n bash -c '"$0" msiexec.exe /x "$1" /qn /l*v "$3" </dev/null 2>/dev/null; code=$?; "$2" -w; exit $code' \
       "$WINE" "Z:${msi2//\//\\}" "$WINESERVER" "Z:${log//\//\\}"; code=$?
-    # The same program in that namespace: no adapter, exit 3, nothing changed.
     "$WINESERVER" -p >/dev/null 2>&1 </dev/null
   else
     msiexec /x "Z:${msi2//\//\\}" /qn /l*v "Z:${log//\//\\}"; code=$?
   fi
+  elapsed_ms=$((($(date +%s%N) - started) / 1000000))
+  echo "  ..   removal took $elapsed_ms ms"
   check "msiexec /x exit code" 0 "$code"
-  check "revert action ran" "$want_ran" "$(grep -aq 'Action start [0-9:]*: RevertTweakSet' "$log" && echo yes || echo no)"
-  check "program file gone" no "$([ -e "$installed" ] && echo yes || echo no)"
-  check "Program Files\\Tarnell gone" no "$([ -e "$(dirname "$installed")" ] && echo yes || echo no)"
+  check "removal's action ran" "$want_ran" "$(grep -aq 'Action start [0-9:]*: RevertTweakSet' "$log" && echo yes || echo no)"
+  check "removal within 10 s" yes "$([ "$elapsed_ms" -lt 10000 ] && echo yes || echo no)"
+  if [ "$setup" = window ]; then
+    kill "$window" 2>/dev/null; wait "$window" 2>/dev/null
+  else
+    check "program file gone" no "$([ -e "$installed" ] && echo yes || echo no)"
+    check "Program Files\\Tarnell gone" no "$([ -e "$(dirname "$installed")" ] && echo yes || echo no)"
+  fi
   check "shortcut gone" "" "$(shortcut)"
   check "Add/Remove Programs entry gone" "" "$(arp_entries)"
-  check "tweak values" "$want_tweaks" "$(tweaks)"
+  check "tweak values: the user's own" "$want_tweaks" "$(tweaks)"
+  check "no MSMQ key where there was none" absent "$(msmq_key)"
+  check "the machine's record gone" absent "$(record)"
   check "settings" "$want_settings" "$(settings)"
 done
 
-echo "== no adapter: the installed program's --revert"
+echo "== no adapter: the installed program's --revert gives back all the same"
 msiexec /i "Z:${msi2//\//\\}" /qn || fail "reinstall"
 switch_on
 "$WINESERVER" -k; "$WINESERVER" -w
 unshare -n bash -c '"$0" "$1" --revert </dev/null 2>/dev/null; code=$?; "$2" -k; "$2" -w; exit $code' \
   "$WINE" "$installed" "$WINESERVER"; code=$?
 "$WINESERVER" -p >/dev/null 2>&1 </dev/null
-check "tarnell.exe --revert without an adapter exits" 3 "$code"
-check "tweak values unchanged" "$applied" "$(tweaks)"
-check "settings unchanged" "status=0x1 tcpnodelay=0x0" "$(settings)"
+check "tarnell.exe --revert without an adapter exits" 0 "$code"
+check "tweak values: the user's own" "$users" "$(tweaks)"
+check "the machine's record gone" absent "$(record)"
+check "settings" "status=0x0 tcpnodelay=0x0" "$(settings)"
 msiexec /x "Z:${msi2//\//\\}" /qn || fail "final removal"
 
 echo

@@ -1,4 +1,4 @@
-// Registry paths and the tweak catalogue with its apply and revert actions.
+// Registry paths and the tweak catalogue with its apply actions.
 #include <doctest/doctest.h>
 
 #include <string>
@@ -30,9 +30,6 @@ class RecordingWriter final : public RegistryWriter {
     std::vector<Call> calls;
     void WriteInteger(const std::u16string& path, const std::u16string& name, int32_t value) override {
         calls.push_back({true, path, name, value});
-    }
-    void DeleteValue(const std::u16string& path, const std::u16string& name) override {
-        calls.push_back({false, path, name, 0});
     }
 };
 
@@ -175,28 +172,8 @@ TEST_CASE("ApplyTweaks writes the enabled tweaks in catalogue order, GUID append
     }
 }
 
-TEST_CASE("RevertTweaks removes the first three and resets the last two, whatever was applied") {
-    RecordingWriter w;
-    RevertTweaks(kGuid, w);
-    CheckCalls(w.calls, {
-                            {false, kAdapterKey, u"TcpAckFrequency", 0},
-                            {false, kAdapterKey, u"TcpDelAckTicks", 0},
-                            {false, kMsmq, u"TCPNoDelay", 0},
-                            {true, kProfile, u"NetworkThrottlingIndex", 10},
-                            {true, kProfile, u"SystemResponsiveness", 20},
-                        });
-}
-
 TEST_CASE("an empty adapter GUID leaves the per-adapter tweaks out, so no interface key is touched") {
     RecordingWriter apply;
     ApplyTweaks({true, true, true, true, true}, u"", apply);
     CheckCalls(apply.calls, {kApplyAll[2], kApplyAll[3], kApplyAll[4]});
-
-    RecordingWriter revert;
-    RevertTweaks(u"", revert);
-    CheckCalls(revert.calls, {
-                                 {false, kMsmq, u"TCPNoDelay", 0},
-                                 {true, kProfile, u"NetworkThrottlingIndex", 10},
-                                 {true, kProfile, u"SystemResponsiveness", 20},
-                             });
 }

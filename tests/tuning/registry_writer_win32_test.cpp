@@ -1,4 +1,5 @@
-// The tweak set through the system registry writer, against the test prefix's real registry.
+// The tweak set and its machine record through the system registry, against the test prefix's real
+// registry, and the record's machine-wide lock.
 #include "tuning/registry_writer_win32.h"
 
 #include <doctest/doctest.h>
@@ -7,10 +8,14 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 
+#include "base/machine_lock_win32.h"
+#include "base/scoped_win.h"
 #include "base/text.h"
 #include "base/wide.h"
+#include "tuning/tweak_record.h"
 #include "tuning/tweaks.h"
 
 using namespace tarnell;
@@ -112,48 +117,111 @@ std::set<std::pair<std::wstring, std::wstring>> InterfaceValues() {
 }
 
 const std::array<bool, kTweakCount> kAll = {true, true, true, true, true};
+const std::wstring kVorbeck = L"SOFTWARE\\Vorbeck";
+const std::wstring kRecord = L"SOFTWARE\\Vorbeck\\Tarnell\\Applied";
+
+// Every byte of a value, or nothing when it is absent.
+std::optional<std::pair<DWORD, std::vector<BYTE>>> Raw(const std::wstring& subkey, const wchar_t* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    DWORD type = 0, size = 0;
+    std::optional<std::pair<DWORD, std::vector<BYTE>>> out;
+    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+        std::vector<BYTE> data(size);
+        if (RegQueryValueExW(key, name, nullptr, &type, data.data(), &size) == ERROR_SUCCESS)
+            out = std::make_pair(type, data);
+    }
+    RegCloseKey(key);
+    return out;
+}
+
+void SetRaw(const std::wstring& subkey, const wchar_t* name, DWORD type, const void* data, DWORD size) {
+    HKEY key = nullptr;
+    REQUIRE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr) == ERROR_SUCCESS);
+    RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+}
+
+class NoLock final : public RecordLock {
+  public:
+    void Enter() override {}
+    void Leave() override {}
+};
 
 }  // namespace
 
-TEST_CASE("apply all five for an adapter, read every value back, then revert") {
+TEST_CASE("the user's own values come back byte for byte after apply and give back, and no key is left") {
     DeleteTree(kAdapterKey);
-    DeleteTree(kMsmq);
-    SystemRegistryWriter writer;
+    DeleteTree(L"SOFTWARE\\Microsoft\\MSMQ");
+    DeleteTree(kVorbeck);
+    // The user's own: a DWORD under one per-adapter name, a text under a profile name; the other
+    // per-adapter name and the MSMQ key are absent.
+    const DWORD mine = 5;
+    SetRaw(kAdapterKey, L"TcpAckFrequency", REG_DWORD, &mine, sizeof mine);
+    const wchar_t text[] = L"mine";
+    SetRaw(kProfile, L"SystemResponsiveness", REG_SZ, text, sizeof text);
+    const DWORD throttling = 10;
+    SetRaw(kProfile, L"NetworkThrottlingIndex", REG_DWORD, &throttling, sizeof throttling);
+    const auto ack = Raw(kAdapterKey, L"TcpAckFrequency");
+    const auto responsiveness = Raw(kProfile, L"SystemResponsiveness");
+    const auto index = Raw(kProfile, L"NetworkThrottlingIndex");
 
-    ApplyTweaks(kAll, FromWide(kGuid), writer);
+    SystemMachineRegistry registry;
+    NoLock lock;
+    TTweakRecord record(registry, lock);
+    REQUIRE(record.Apply(kAll, FromWide(kGuid)));
     CheckDword(kAdapterKey, L"TcpAckFrequency", 1);
     CheckDword(kAdapterKey, L"TcpDelAckTicks", 0);
     CheckDword(kMsmq, L"TCPNoDelay", 1);
     CheckDword(kProfile, L"NetworkThrottlingIndex", 0xFFFFFFFFu);
     CheckDword(kProfile, L"SystemResponsiveness", 0);
+    CHECK(KeyExists(HKEY_LOCAL_MACHINE, kRecord));
+    CHECK(record.Entries().size() == 5);
 
-    RevertTweaks(FromWide(kGuid), writer);
-    CHECK_FALSE(Read(kAdapterKey, L"TcpAckFrequency").has_value());
-    CHECK_FALSE(Read(kAdapterKey, L"TcpDelAckTicks").has_value());
-    CHECK_FALSE(Read(kMsmq, L"TCPNoDelay").has_value());
-    CHECK(KeyExists(HKEY_LOCAL_MACHINE, kMsmq));
-    CheckDword(kProfile, L"NetworkThrottlingIndex", 10);
-    CheckDword(kProfile, L"SystemResponsiveness", 20);
+    REQUIRE(record.GiveBack());
+    CHECK(Raw(kAdapterKey, L"TcpAckFrequency") == ack);
+    CHECK_FALSE(Raw(kAdapterKey, L"TcpDelAckTicks").has_value());
+    CHECK(Raw(kProfile, L"SystemResponsiveness") == responsiveness);
+    CHECK(Raw(kProfile, L"NetworkThrottlingIndex") == index);
+    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\MSMQ"));
+    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kVorbeck));
+    CHECK(KeyExists(HKEY_LOCAL_MACHINE, kAdapterKey));  // it existed before
+    // Nothing of it in the 32-bit view.
+    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kRecord, KEY_WOW64_32KEY));
 
     DeleteTree(kAdapterKey);
 }
 
-TEST_CASE("revert on a registry where nothing was applied creates the keys and resets the profile") {
-    DeleteTree(kAdapterKey);
-    DeleteTree(kMsmq);
-    DeleteValue(kProfile, L"NetworkThrottlingIndex");
-    DeleteValue(kProfile, L"SystemResponsiveness");
-    REQUIRE_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kMsmq));
+TEST_CASE("the system registry: removals never create a key, a key goes only when empty") {
+    const std::wstring subkey = L"SOFTWARE\\TarnellMachineRegistryTest";
+    const std::u16string path = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\TarnellMachineRegistryTest";
+    DeleteTree(subkey);
+    SystemMachineRegistry registry;
 
-    SystemRegistryWriter writer;
-    RevertTweaks(FromWide(kGuid), writer);
-    CHECK(KeyExists(HKEY_LOCAL_MACHINE, kMsmq));
-    CHECK(KeyExists(HKEY_LOCAL_MACHINE, kAdapterKey));
-    CHECK_FALSE(Read(kMsmq, L"TCPNoDelay").has_value());
-    CheckDword(kProfile, L"NetworkThrottlingIndex", 10);
-    CheckDword(kProfile, L"SystemResponsiveness", 20);
+    CHECK(registry.DeleteValue(path + u"\\Deeper", u"Value"));  // nothing there counts as removed
+    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, subkey));
+    CHECK_FALSE(registry.KeyExists(path));
+    RawRegistryValue value;
+    CHECK(registry.ReadValue(path, u"Value", value) == MachineRegistry::Read::Absent);
 
-    DeleteTree(kAdapterKey);
+    const RawRegistryValue binary{kRegBinary, {0, 1, 2, 0xFF}};
+    REQUIRE(registry.WriteValue(path + u"\\Deeper", u"Value", binary));
+    CHECK(registry.KeyExists(path + u"\\Deeper"));
+    REQUIRE(registry.ReadValue(path + u"\\Deeper", u"Value", value) == MachineRegistry::Read::Present);
+    CHECK(value == binary);
+    CHECK(registry.ValueNames(path + u"\\Deeper") == std::vector<std::u16string>{u"Value"});
+
+    registry.DeleteKeyIfEmpty(path);  // has a subkey
+    CHECK(registry.KeyExists(path));
+    registry.DeleteKeyIfEmpty(path + u"\\Deeper");  // has a value
+    CHECK(registry.KeyExists(path + u"\\Deeper"));
+    CHECK(registry.DeleteValue(path + u"\\Deeper", u"Value"));
+    registry.DeleteKeyIfEmpty(path + u"\\Deeper");
+    registry.DeleteKeyIfEmpty(path);
+    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, subkey));
 }
 
 TEST_CASE("a root name not in the table writes and creates nothing") {
@@ -165,10 +233,11 @@ TEST_CASE("a root name not in the table writes and creates nothing") {
         u"SOFTWARE\\TarnellTuningRootTest",
         u"\\SOFTWARE\\TarnellTuningRootTest",
     };
+    SystemMachineRegistry registry;
     for (const char16_t* path : paths) {
         INFO(Utf16ToUtf8(path));
         WriteRegistryInteger(path, u"Value", 7);
-        DeleteRegistryValue(path, u"Value");
+        CHECK_FALSE(registry.WriteValue(path, u"Value", DwordValue(7)));
     }
     CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, subkey));
     CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, subkey, KEY_WOW64_32KEY));
@@ -180,18 +249,53 @@ TEST_CASE("a root name not in the table writes and creates nothing") {
     DeleteTree(subkey);
 }
 
-TEST_CASE("an empty adapter GUID changes no adapter's key") {
+TEST_CASE("an empty adapter GUID changes no adapter's key, applied or given back") {
     // A neighbour adapter key that must stay as it is.
     WriteRegistryInteger(u"HKEY_LOCAL_MACHINE\\" + FromWide(kAdapterKey), u"Neighbour", 3);
     const auto before = InterfaceValues();
     REQUIRE(before.count({kAdapterKey, L"Neighbour"}) == 1);
 
-    SystemRegistryWriter writer;
-    ApplyTweaks(kAll, u"", writer);
+    SystemMachineRegistry registry;
+    NoLock lock;
+    TTweakRecord record(registry, lock);
+    REQUIRE(record.Apply(kAll, u""));
     CHECK(InterfaceValues() == before);
-    RevertTweaks(u"", writer);
+    REQUIRE(record.GiveBack());
     CHECK(InterfaceValues() == before);
-    CheckDword(kProfile, L"NetworkThrottlingIndex", 10);
 
     DeleteTree(kAdapterKey);
+}
+
+TEST_CASE("the machine lock: one holder at a time; a holder that ended without releasing hands it on") {
+    const wchar_t* name = L"TarnellLockTest";
+    ScopedHandle held(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ScopedHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    bool firstHeld = false, abandonedHeld = false;
+    std::thread holder([&] {
+        TMachineLock lock(name);
+        firstHeld = lock.Held();
+        SetEvent(held.get());
+        WaitForSingleObject(release.get(), 30000);
+    });
+    REQUIRE(WaitForSingleObject(held.get(), 30000) == WAIT_OBJECT_0);
+    {
+        TMachineLock busy(name, 0);
+        CHECK_FALSE(busy.Held());
+    }
+    SetEvent(release.get());
+    {
+        TMachineLock next(name, 30000);  // waits for the holder's release
+        CHECK(next.Held());
+    }
+    holder.join();
+    CHECK(firstHeld);
+
+    // A thread that ends while holding it abandons it; the next one gets it at once.
+    std::thread([&] {
+        auto* leaked = new TMachineLock(name);  // never released: the thread ends holding it
+        abandonedHeld = leaked->Held();
+    }).join();
+    CHECK(abandonedHeld);
+    TMachineLock after(name, 0);
+    CHECK(after.Held());
 }

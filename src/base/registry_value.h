@@ -1,0 +1,31 @@
+// A registry value as stored: its type and all of its bytes. No <windows.h> here, so the rules built on
+// it (settings decoding, the machine record) are tested natively.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace tarnell {
+
+// The registry's value types that the program knows (winnt.h numbering).
+inline constexpr uint32_t kRegSz = 1;
+inline constexpr uint32_t kRegExpandSz = 2;
+inline constexpr uint32_t kRegBinary = 3;
+inline constexpr uint32_t kRegDword = 4;
+
+// One stored value: its type and all of its bytes, exactly as stored.
+struct RawRegistryValue {
+    uint32_t type = 0;
+    std::vector<uint8_t> data;
+
+    bool operator==(const RawRegistryValue&) const = default;
+};
+
+// A REG_DWORD value: the 32-bit pattern, little-endian.
+inline RawRegistryValue DwordValue(uint32_t value) {
+    return {kRegDword,
+            {uint8_t(value & 0xFF), uint8_t((value >> 8) & 0xFF), uint8_t((value >> 16) & 0xFF),
+             uint8_t((value >> 24) & 0xFF)}};
+}
+
+}  // namespace tarnell
