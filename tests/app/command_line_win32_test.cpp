@@ -375,7 +375,7 @@ TEST_CASE("command line: each argument's exit code, with the registry before and
          .settingsAfter = {1u, {}}},
     };
     for (const Row& row : rows) {
-        CAPTURE(row.name);
+        INFO(row.name);
         DeleteTree(kRecordKey);
         WriteValues(guid, row.valuesBefore);
         if (!row.valuesBefore[2]) DeleteTree(L"SOFTWARE\\Microsoft\\MSMQ");

@@ -667,9 +667,10 @@ std::vector<int64_t> TweakValues(const std::u16string& guid) {
         std::wstring key;
         const wchar_t* name;
     };
-    const std::wstring interfaces = L"SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\" +
-                                    std::wstring(W(guid));
-    const std::wstring profile = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Multimedia\\SystemProfile";
+    const std::wstring interfaces =
+        L"SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\" + std::wstring(W(guid));
+    const std::wstring profile =
+        L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Multimedia\\SystemProfile";
     const Row rows[] = {{interfaces, L"TcpAckFrequency"},
                         {interfaces, L"TcpDelAckTicks"},
                         {L"SOFTWARE\\Microsoft\\MSMQ\\Parameters", L"TCPNoDelay"},
@@ -678,12 +679,38 @@ std::vector<int64_t> TweakValues(const std::u16string& guid) {
     std::vector<int64_t> values;
     for (const Row& row : rows) {
         DWORD value = 0, size = sizeof(value);
-        const bool present = RegGetValueW(HKEY_LOCAL_MACHINE, row.key.c_str(), row.name,
-                                          RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr, &value,
-                                          &size) == ERROR_SUCCESS;
+        const bool present =
+            RegGetValueW(HKEY_LOCAL_MACHINE, row.key.c_str(), row.name,
+                         RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr, &value, &size) == ERROR_SUCCESS;
         values.push_back(present ? int64_t(int32_t(value)) : -2);
     }
     return values;
+}
+
+// Sets the five values (-2: removes one), in catalogue order.
+void SetTweakValues(const std::u16string& guid, const std::vector<int64_t>& values) {
+    const std::wstring interfaces =
+        L"SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\" + std::wstring(W(guid));
+    const std::wstring profile =
+        L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Multimedia\\SystemProfile";
+    const std::pair<std::wstring, const wchar_t*> rows[] = {
+        {interfaces, L"TcpAckFrequency"},
+        {interfaces, L"TcpDelAckTicks"},
+        {L"SOFTWARE\\Microsoft\\MSMQ\\Parameters", L"TCPNoDelay"},
+        {profile, L"NetworkThrottlingIndex"},
+        {profile, L"SystemResponsiveness"}};
+    for (size_t i = 0; i < values.size(); ++i) {
+        HKEY key = nullptr;
+        REQUIRE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, rows[i].first.c_str(), 0, nullptr, 0,
+                                KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr) == ERROR_SUCCESS);
+        const DWORD value = DWORD(values[i]);
+        if (values[i] == -2)
+            RegDeleteValueW(key, rows[i].second);
+        else
+            RegSetValueExW(key, rows[i].second, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                           sizeof value);
+        RegCloseKey(key);
+    }
 }
 
 void Kill(Program& program) {
@@ -713,7 +740,8 @@ std::vector<std::string> StaticImports(const std::wstring& exe) {
     std::memcpy(sections.data(), image.data() + sectionsAt, sections.size() * sizeof(IMAGE_SECTION_HEADER));
     auto offsetOf = [&](DWORD rva) -> size_t {
         for (const IMAGE_SECTION_HEADER& s : sections)
-            if (rva >= s.VirtualAddress && rva < s.VirtualAddress + std::max(s.Misc.VirtualSize, s.SizeOfRawData))
+            if (rva >= s.VirtualAddress &&
+                rva < s.VirtualAddress + std::max(s.Misc.VirtualSize, s.SizeOfRawData))
                 return size_t(rva - s.VirtualAddress + s.PointerToRawData);
         FAIL("import RVA outside every section");
         return 0;
@@ -755,8 +783,11 @@ TEST_CASE("program: killed during a wait, it starts again in the look that match
     ForgetSettings();
     std::u16string name, guid, ip;
     REQUIRE(GetActiveAdapter(name, guid, ip));
-    // Applied: 1, 0, 1, -1 (0xFFFFFFFF), 0. Reverted: three removed, then 10 and 20.
-    const std::vector<int64_t> applied{1, 0, 1, -1, 0}, reverted{-2, -2, -2, 10, 20};
+    // Applied: 1, 0, 1, -1 (0xFFFFFFFF), 0. Given back: what the user had before the first Start (-2:
+    // absent).
+    const std::vector<int64_t> applied{1, 0, 1, -1, 0}, users{3, -2, -2, 70, -2};
+    SetTweakValues(guid, users);
+    REQUIRE(TweakValues(guid) == users);
 
     {  // Killed while the start waits: every value is applied.
         Program program;
@@ -778,7 +809,7 @@ TEST_CASE("program: killed during a wait, it starts again in the look that match
         CHECK(TextOf(start).empty());  // busy: the look settles only after the wait
         Kill(program);
     }
-    CHECK(TweakValues(guid) == reverted);
+    CHECK(TweakValues(guid) == users);
     CHECK(TConfigStatus() == 0);
 
     {  // And back in the idle look.
@@ -795,9 +826,9 @@ TEST_CASE("program: DLLs planted beside the program are never loaded") {
     // What the loader resolves before the program's first line: only KnownDLLs, which Windows always takes
     // from System32 (the list under HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs).
     const std::wstring original = PathFromEnv("TARNELL_PROGRAM");
-    const std::vector<std::string> known = {"kernel32.dll", "user32.dll",   "gdi32.dll",  "advapi32.dll",
-                                            "msvcrt.dll",   "ole32.dll",    "oleaut32.dll", "shell32.dll",
-                                            "ws2_32.dll",   "shlwapi.dll",  "comdlg32.dll", "imm32.dll"};
+    const std::vector<std::string> known = {"kernel32.dll", "user32.dll",  "gdi32.dll",    "advapi32.dll",
+                                            "msvcrt.dll",   "ole32.dll",   "oleaut32.dll", "shell32.dll",
+                                            "ws2_32.dll",   "shlwapi.dll", "comdlg32.dll", "imm32.dll"};
     for (const std::string& name : StaticImports(original)) {
         CAPTURE(name);
         CHECK(std::find(known.begin(), known.end(), name) != known.end());
@@ -807,7 +838,8 @@ TEST_CASE("program: DLLs planted beside the program are never loaded") {
     // itself. version.dll is left out: Wine's own user32 imports it, so under Wine it is loaded before
     // any line of the program runs (Windows' user32 does not). The search order is Windows' own: the
     // planted name preferred to Wine's built-in one.
-    const std::vector<std::string> planted = {"winhttp", "iphlpapi", "gdiplus", "comctl32", "dwmapi", "netshell"};
+    const std::vector<std::string> planted = {"winhttp",  "iphlpapi", "gdiplus",
+                                              "comctl32", "dwmapi",   "netshell"};
     const std::wstring dir = PathFromEnv("TARNELL_PLANT_DIR");
     CreateDirectoryW(dir.c_str(), nullptr);
     for (const std::string& found : MarkersIn(dir)) DeleteFileW((dir + L"\\" + Widened(found)).c_str());

@@ -53,3 +53,28 @@ for name, kind, data in [("dword7", 4, struct.pack("<i", 7)), ("dword_neg", 4, s
                          ("expand", 2, "%TEMP%\0tail".encode("utf-16-le")),
                          ("binary", 3, b"\x01\x02\x03"), ("qword", 11, b"\0" * 8), ("empty_sz", 1, b"")]:
     write("fuzz_config_decode", name, bytes([kind]) + data)
+
+
+def record_entry(existed, sequence, written, before, key, name, created=""):
+    def blob(value):
+        kind, data = value
+        return struct.pack("<II", kind, len(data)) + data
+
+    def text(t):
+        return struct.pack("<I", len(t)) + t.encode("utf-16-le")
+
+    return (bytes([1, 1 if existed else 0]) + struct.pack("<I", sequence) + blob(written) + blob(before) +
+            text(key) + text(name) + text(created))
+
+
+interfaces = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\"
+guid = "{7A3B0C1D-5E6F-4A1B-8C2D-3E4F5A6B7C8D}"
+write("fuzz_record_entry", "existed_dword",
+      record_entry(True, 1, (4, struct.pack("<I", 1)), (4, struct.pack("<I", 5)), interfaces + guid, "TcpAckFrequency"))
+write("fuzz_record_entry", "absent_created",
+      record_entry(False, 3, (4, struct.pack("<I", 1)), (0, b""), "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSMQ\\Parameters",
+                   "TCPNoDelay", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSMQ"))
+write("fuzz_record_entry", "existed_text",
+      record_entry(True, 5, (4, struct.pack("<I", 0)), (1, "mine".encode("utf-16-le") + b"\0\0"),
+                   "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Multimedia\\SystemProfile",
+                   "SystemResponsiveness"))

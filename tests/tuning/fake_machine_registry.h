@@ -35,8 +35,9 @@ class FakeMachineRegistry final : public MachineRegistry {
     // Lower-cased key path -> lower-cased value name -> value.
     std::map<std::u16string, std::map<std::u16string, RawRegistryValue>> keys;
 
-    // Runs before each value write or removal; may throw Killed.
+    // Run before and after each value write or removal; may throw Killed.
     std::function<void(const std::u16string& path, const std::u16string& name)> beforeChange;
+    std::function<void(const std::u16string& path, const std::u16string& name)> afterChange;
     // When set, every change must be made while *lockHeld is true; others are counted here.
     const bool* lockHeld = nullptr;
     int changesOutsideLock = 0;
@@ -134,11 +135,13 @@ class FakeMachineRegistry final : public MachineRegistry {
                     const RawRegistryValue& value) override {
         Change(path, name);
         Set(path, name, value);
+        if (afterChange) afterChange(path, name);
         return true;
     }
     bool DeleteValue(const std::u16string& path, const std::u16string& name) override {
         Change(path, name);
         Remove(path, name);
+        if (afterChange) afterChange(path, name);
         return true;
     }
     std::vector<std::u16string> ValueNames(const std::u16string& path) override {

@@ -209,28 +209,33 @@ TEST_CASE("Start with every switch off is still a record: the tweak set is on un
     CheckSame(rig.registry, before);
 }
 
-TEST_CASE("Killed between an entry and its value: giving back yields the earlier machine exactly") {
-    // The k-th change of a tweak value (not of the record) never happens: the process ends there.
-    for (int killAt = 1; killAt <= 5; ++killAt) {
-        INFO("killed before tweak value " << killAt);
-        Rig rig;
-        rig.registry.Set(kAdapterKey, u"TcpAckFrequency", DwordValue(1));  // already what the tweak writes
-        rig.registry.Set(kProfileKey, u"SystemResponsiveness", Sz("odd"));
-        const FakeMachineRegistry before = rig.registry;
-        int tweakChanges = 0;
-        rig.registry.beforeChange = [&](const std::u16string& path, const std::u16string&) {
-            if (AsciiLowerCase(path).rfind(AsciiLowerCase(kRecordKey), 0) == 0) return;
-            if (++tweakChanges == killAt) throw Killed();
-        };
-        CHECK_THROWS_AS(rig.record.Apply(kAll, kTestGuid), Killed);
-        CHECK_FALSE(rig.lock.held);
-        rig.registry.beforeChange = nullptr;
+TEST_CASE("Killed at any step of an apply: giving back yields the earlier machine exactly") {
+    // The process ends just before, or just after, the k-th change of a tweak value (not of the record).
+    for (bool afterTheChange : {false, true}) {
+        for (int killAt = 1; killAt <= 5; ++killAt) {
+            INFO("killed " << (afterTheChange ? "after" : "before") << " tweak value " << killAt);
+            Rig rig;
+            rig.registry.Set(kAdapterKey, u"TcpAckFrequency",
+                             DwordValue(1));  // already what the tweak writes
+            rig.registry.Set(kProfileKey, u"SystemResponsiveness", Sz("odd"));
+            const FakeMachineRegistry before = rig.registry;
+            int tweakChanges = 0;
+            auto kill = [&](const std::u16string& path, const std::u16string&) {
+                if (AsciiLowerCase(path).rfind(AsciiLowerCase(kRecordKey), 0) == 0) return;
+                if (++tweakChanges == killAt) throw Killed();
+            };
+            (afterTheChange ? rig.registry.afterChange : rig.registry.beforeChange) = kill;
+            CHECK_THROWS_AS(rig.record.Apply(kAll, kTestGuid), Killed);
+            CHECK_FALSE(rig.lock.held);
+            rig.registry.beforeChange = nullptr;
+            rig.registry.afterChange = nullptr;
 
-        FakeRecordLock lock;
-        TTweakRecord next(rig.registry, lock);  // a later process
-        CHECK(next.Present());
-        REQUIRE(next.GiveBack());
-        CheckSame(rig.registry, before);
+            FakeRecordLock lock;
+            TTweakRecord next(rig.registry, lock);  // a later process
+            CHECK(next.Present());
+            REQUIRE(next.GiveBack());
+            CheckSame(rig.registry, before);
+        }
     }
 }
 
