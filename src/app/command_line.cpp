@@ -45,17 +45,8 @@ bool CommandNeedsGuard(TCommand command) {
     return command == TCommand::Revert || command == TCommand::Apply;
 }
 
-bool CommandConnectivityWait(CommandWaitEnvironment& env, std::chrono::milliseconds limit) {
-    for (;;) {
-        if (env.CheckConnectivity()) return true;
-        const std::chrono::milliseconds left = limit - env.Elapsed();
-        if (left <= std::chrono::milliseconds::zero()) return false;
-        env.Pause(left < kProbeInterval ? left : kProbeInterval);
-    }
-}
-
 int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAdapterServices& services,
-               CommandWaitEnvironment& wait, std::chrono::milliseconds waitLimit) {
+               ConnectivityWaitEnvironment& wait, std::chrono::milliseconds waitLimit) {
     switch (command) {
         case TCommand::Status:
             return tweaks.Applied() ? kExitStatusRunning : kExitDone;
@@ -99,7 +90,7 @@ int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAd
 
     services.EnableConnection(guid, false);
     services.EnableConnection(guid, true);
-    return CommandConnectivityWait(wait, waitLimit) ? kExitDone : kExitNoConnectivity;
+    return ConnectivityWait(wait, waitLimit).answered ? kExitDone : kExitNoConnectivity;
 }
 
 }  // namespace tarnell

@@ -34,23 +34,6 @@ enum TExitCode : int {
 // as listed above: that command. Anything else is Invalid.
 TCommand ParseCommandLine(const std::vector<std::u16string>& arguments);
 
-// How long a command waits for the internet after cycling the connection, unless told otherwise.
-inline constexpr std::chrono::milliseconds kCommandWaitLimit{60000};
-
-// The wait after a command's cycle, measured against a deadline rather than a count of probes, since a
-// probe that gets no answer takes its own time-outs on top of the pause.
-class CommandWaitEnvironment {
-  public:
-    virtual ~CommandWaitEnvironment() = default;
-    virtual bool CheckConnectivity() = 0;
-    virtual std::chrono::milliseconds Elapsed() = 0;  // since the wait began
-    virtual void Pause(std::chrono::milliseconds duration) = 0;
-};
-
-// Probes until one answers (true) or `limit` has passed (false). Failed probes are kProbeInterval apart;
-// the last pause is cut short at the deadline and one last probe follows it.
-bool CommandConnectivityWait(CommandWaitEnvironment& env, std::chrono::milliseconds limit);
-
 // Whether a command needs the single-instance guard: the ones that only read the machine's record or
 // give it back (which the record's own lock keeps apart from everything else) do not.
 bool CommandNeedsGuard(TCommand command);
@@ -61,7 +44,8 @@ bool CommandNeedsGuard(TCommand command);
 // --revert with nothing to give back changes nothing and cycles nothing; without an adapter it gives back
 // and cycles nothing. A settings value that cannot be read (wrong type) counts as missing here: a
 // command has no one to show an error to, and must never stop an uninstaller.
+// `waitLimit`: how long the wait after the cycle lasts at most (a build setting, shorter than the window's).
 int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAdapterServices& services,
-               CommandWaitEnvironment& wait, std::chrono::milliseconds waitLimit = kCommandWaitLimit);
+               ConnectivityWaitEnvironment& wait, std::chrono::milliseconds waitLimit);
 
 }  // namespace tarnell

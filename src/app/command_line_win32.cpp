@@ -5,43 +5,20 @@
 #include <windows.h>
 
 #include <chrono>
-#include <thread>
 
 #include "app/command_line.h"
 #include "app/run_control_win32.h"
-#include "app/single_instance_win32.h"
+#include "base/single_instance_win32.h"
 #include "base/wide.h"
+#include "build_config.h"
 #include "tuning/registry_writer_win32.h"
-
-#ifndef TARNELL_COMMAND_WAIT_MS
-#define TARNELL_COMMAND_WAIT_MS 60000
-#endif
 
 namespace tarnell {
 
 namespace {
 
-class SystemCommandWait final : public CommandWaitEnvironment {
-  public:
-    // The clock starts with the first probe, once the connection has been cycled.
-    bool CheckConnectivity() override {
-        if (!started_) {
-            start_ = std::chrono::steady_clock::now();
-            started_ = true;
-        }
-        return services_.CheckConnectivity();
-    }
-    std::chrono::milliseconds Elapsed() override {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                     start_);
-    }
-    void Pause(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
-
-  private:
-    TSystemAdapterServices services_;
-    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-    bool started_ = false;
-};
+// How long --apply and --revert wait for the internet after cycling the connection (a build setting).
+constexpr std::chrono::milliseconds kCommandWaitLimit{TARNELL_COMMAND_WAIT_MS};
 
 }  // namespace
 
@@ -71,9 +48,8 @@ int RunCommandLine(const std::vector<std::u16string>& arguments) {
         TRecordRunTweaks tweaks(registry, lock);
         TConfigRunSettings settings;
         TSystemAdapterServices services;
-        SystemCommandWait wait;
-        code = RunCommand(command, settings, tweaks, services, wait,
-                          std::chrono::milliseconds(TARNELL_COMMAND_WAIT_MS));
+        SystemConnectivityWait wait;
+        code = RunCommand(command, settings, tweaks, services, wait, kCommandWaitLimit);
     }
     if (SUCCEEDED(com)) CoUninitialize();
     return code;

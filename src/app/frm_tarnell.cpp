@@ -8,6 +8,8 @@
 #include "app/main_layout.h"
 #include "app/main_texts.h"
 #include "app/run_control_win32.h"
+#include "base/file_version_win32.h"
+#include "base/shell_open_win32.h"
 #include "base/text.h"
 #include "base/wide.h"
 #include "theme/theme_helper_win32.h"

@@ -1,9 +1,8 @@
 // The process entry: the modules' start-up steps, the single-instance guard, the main window and the
 // message loop, then the shut-down steps.
-#include <windows.h>
-
 #include <commctrl.h>
 #include <objbase.h>
+#include <windows.h>
 
 #include <exception>
 #include <memory>
@@ -12,8 +11,7 @@
 #include "app/command_line_win32.h"
 #include "app/error_box_win32.h"
 #include "app/frm_tarnell.h"
-#include "app/single_instance_win32.h"
-#include "update/update_check_win32.h"
+#include "base/single_instance_win32.h"
 #include "base/ui_task.h"
 #include "base/wide.h"
 #include "build_config.h"
@@ -22,6 +20,7 @@
 #include "translate/translation_win32.h"
 #include "translate/ui_language_win32.h"
 #include "ui/window.h"
+#include "update/update_check_win32.h"
 
 namespace {
 
@@ -34,6 +33,10 @@ void StartUpStep(void (*step)()) {
         tarnell::ReportUnhandledError(std::current_exception());
     }
 }
+
+// Long enough for a hold request on a slow network; a wait in the middle of a probe ends within the
+// probe's own time-outs.
+constexpr unsigned kExitDrainMs = 30000;
 
 int RunMessageLoop() {
     MSG msg;
@@ -90,8 +93,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         ShutdownUiTasks();
         form.reset();
     }
-    // A hold request the user asked for in the prompt goes out even when Yes closed the window.
-    WaitForHoldRequests();
+    // What still runs off the UI thread gets a bounded time to end: a hold request the user asked for in
+    // the prompt goes out even when Yes closed the window; a connectivity wait stops at its next step.
+    DrainWorkers(kExitDrainMs);
 
     UnregisterButtonStyles();
     ReleaseTranslationTable();

@@ -7,7 +7,7 @@ if(NOT WIN32)
   return()
 endif()
 
-tarnell_win32_library(tarnell_app_win32 frm_tarnell.cpp error_box_win32.cpp single_instance_win32.cpp)
+tarnell_win32_library(tarnell_app_win32 frm_tarnell.cpp error_box_win32.cpp)
 target_link_libraries(tarnell_app_win32 PUBLIC tarnell_main_layout tarnell_ui tarnell_run_control_win32
                       tarnell_translate_win32 tarnell_theme_win32 tarnell_update_win32 tarnell_crash_win32 comctl32
                       ole32 user32)
@@ -46,10 +46,10 @@ set_source_files_properties(${TARNELL_GENERATED_DIR}/tarnell.rc PROPERTIES
 
 enable_language(RC)
 add_executable(tarnell WIN32 main.cpp ${TARNELL_GENERATED_DIR}/tarnell.rc)
-target_link_libraries(tarnell PRIVATE tarnell_app_win32)
+target_link_libraries(tarnell PRIVATE tarnell_app_win32 tarnell_command_line_win32)
 tarnell_common_options(tarnell)
 tarnell_windows_executable(tarnell UNICODE_ENTRY)
 # DLLs outside the KnownDLLs, loaded only after the entry point has limited the search to System32.
 include(DelayImports)
-tarnell_delay_load(tarnell winhttp iphlpapi gdiplus version comctl32)
+tarnell_delay_load(tarnell winhttp iphlpapi gdiplus comctl32)
 set_target_properties(tarnell PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

@@ -9,9 +9,9 @@ const char16_t* OptionSettingsKey(TRunOption option) {
     return u"";
 }
 
-TWaitResult ConnectivityWait(RunWaitEnvironment& env) {
+TWaitResult ConnectivityWait(ConnectivityWaitEnvironment& env, std::chrono::milliseconds limit) {
     TWaitResult result;
-    for (int i = 0; i < kMaxProbes; ++i) {
+    for (;;) {
         if (env.IsTerminating()) {
             result.terminated = true;
             return result;
@@ -25,18 +25,22 @@ TWaitResult ConnectivityWait(RunWaitEnvironment& env) {
             result.terminated = true;
             return result;
         }
+        const std::chrono::milliseconds left = limit - env.Elapsed();
+        if (left <= std::chrono::milliseconds::zero()) return result;
         ++result.pauses;
-        env.Pause(kProbeInterval);
+        env.Pause(left < kProbeInterval ? left : kProbeInterval);
+        if (env.Elapsed() >= limit) {
+            result.terminated = env.IsTerminating();
+            return result;
+        }
     }
-    result.terminated = env.IsTerminating();
-    return result;
 }
 
-bool WaitAndHandOver(RunWaitEnvironment& env,
+bool WaitAndHandOver(ConnectivityWaitEnvironment& env,
                      const std::function<bool(const std::function<void()>&)>& handOver,
                      const std::function<void()>& settle) {
+    // The hand-over itself refuses once closing has begun: no second check here.
     if (ConnectivityWait(env).terminated) return false;
-    if (env.IsTerminating()) return false;
     return handOver(settle);
 }
 

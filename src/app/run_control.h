@@ -4,7 +4,7 @@
 // Portable rules over small interfaces; the window implements RunView, run_control_win32.h wires
 // the rest to the registry, the network services, the translation table and a worker thread.
 // Everything here runs on the UI thread except ConnectivityWait / WaitAndHandOver, which run on the
-// worker that RunWorker starts.
+// worker that RunWorker starts (and, for the command line, on its own thread).
 #pragma once
 
 #include <array>
@@ -133,11 +133,16 @@ class RunWorker {
     virtual void StartWait(std::function<void()> settle) = 0;
 };
 
-// What the connectivity wait needs; called on the worker thread.
-class RunWaitEnvironment {
+// The connectivity wait lasts this long at most: the window's 300 probes a second apart.
+inline constexpr std::chrono::milliseconds kWaitLimit = kMaxProbes * kProbeInterval;
+
+// What the connectivity wait needs; called on the thread that waits (the window's worker, or the
+// command's own thread).
+class ConnectivityWaitEnvironment {
   public:
-    virtual ~RunWaitEnvironment() = default;
+    virtual ~ConnectivityWaitEnvironment() = default;
     virtual bool CheckConnectivity() = 0;
+    virtual std::chrono::milliseconds Elapsed() = 0;  // since the wait began
     // Sleeps for `duration`, returning early once the application is terminating.
     virtual void Pause(std::chrono::milliseconds duration) = 0;
     virtual bool IsTerminating() = 0;
@@ -150,14 +155,17 @@ struct TWaitResult {
     bool terminated = false;  // stopped because the application is terminating
 };
 
-// Up to kMaxProbes probes, a pause of kProbeInterval after each failed one. Stops at once (no further
-// probe, no further pause) when the application is terminating.
-TWaitResult ConnectivityWait(RunWaitEnvironment& env);
+// Probes until one answers or `limit` has passed, measured against a deadline (a probe that gets no
+// answer takes its own time-outs on top of the pause): failed probes are kProbeInterval apart, the pause
+// that reaches the deadline is cut short there and ends the wait. With instant probes and kWaitLimit that
+// is 300 probes, each followed by its pause. Stops at once (no further probe, no further pause) when the
+// application is terminating.
+TWaitResult ConnectivityWait(ConnectivityWaitEnvironment& env, std::chrono::milliseconds limit = kWaitLimit);
 
 // The worker's whole job: the wait, then the hand-over of `settle` unless the application is
 // terminating. `handOver` runs a function on the UI thread synchronously and answers whether it ran.
 // Returns whether `settle` was handed over and ran.
-bool WaitAndHandOver(RunWaitEnvironment& env,
+bool WaitAndHandOver(ConnectivityWaitEnvironment& env,
                      const std::function<bool(const std::function<void()>&)>& handOver,
                      const std::function<void()>& settle);
 

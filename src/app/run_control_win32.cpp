@@ -14,25 +14,6 @@ namespace tarnell {
 
 namespace {
 
-std::atomic<int> g_runningWaits{0};
-
-class WorkerWaitEnvironment final : public RunWaitEnvironment {
-  public:
-    explicit WorkerWaitEnvironment(const TThreadRunWorker::Probe& probe) : probe_(probe) {}
-    bool CheckConnectivity() override {
-        try {
-            return probe_();
-        } catch (...) {
-            return false;
-        }
-    }
-    void Pause(std::chrono::milliseconds duration) override { PauseUnlessTerminating(duration); }
-    bool IsTerminating() override { return ::tarnell::IsTerminating(); }
-
-  private:
-    const TThreadRunWorker::Probe& probe_;
-};
-
 class ConfigStore final : public RunSettingsStore {
   public:
     explicit ConfigStore(const std::u16string& path) : config_(path) {}
@@ -51,6 +32,35 @@ class ConfigStore final : public RunSettingsStore {
 
 }  // namespace
 
+SystemConnectivityWait::SystemConnectivityWait() : FProbe([] { return ::tarnell::CheckConnectivity(); }) {}
+
+SystemConnectivityWait::SystemConnectivityWait(Probe probe) : FProbe(std::move(probe)) {}
+
+bool SystemConnectivityWait::CheckConnectivity() {
+    if (!FStarted) {
+        FStart = std::chrono::steady_clock::now();
+        FStarted = true;
+    }
+    try {
+        return FProbe();
+    } catch (...) {
+        return false;
+    }
+}
+
+std::chrono::milliseconds SystemConnectivityWait::Elapsed() {
+    if (!FStarted) return std::chrono::milliseconds::zero();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - FStart);
+}
+
+void SystemConnectivityWait::Pause(std::chrono::milliseconds duration) {
+    PauseUnlessTerminating(duration);
+}
+
+bool SystemConnectivityWait::IsTerminating() {
+    return ::tarnell::IsTerminating();
+}
+
 void PauseUnlessTerminating(std::chrono::milliseconds duration) {
     // One wait against a deadline on the terminating event: no oversleeping short steps, and the end
     // follows termination at once.
@@ -58,42 +68,17 @@ void PauseUnlessTerminating(std::chrono::milliseconds duration) {
     WaitUnlessTerminating(static_cast<unsigned>(duration.count()));
 }
 
-bool HandOverUnlessTerminating(const std::function<void()>& fn) {
-    bool ran = false;
-    const bool delivered = RunOnUiThread([&] {
-        if (IsTerminating()) return;
-        fn();
-        ran = true;
-    });
-    return delivered && ran;
-}
-
 TThreadRunWorker::TThreadRunWorker() : FProbe([] { return ::tarnell::CheckConnectivity(); }) {}
 
 TThreadRunWorker::TThreadRunWorker(Probe probe) : FProbe(std::move(probe)) {}
 
-int TThreadRunWorker::RunningWaits() {
-    return g_runningWaits.load();
-}
-
 void TThreadRunWorker::StartWait(std::function<void()> settle) {
-    ++g_runningWaits;
-    try {
-        std::thread([probe = FProbe, settle]() {
-            try {
-                WorkerWaitEnvironment env(probe);
-                WaitAndHandOver(env, HandOverUnlessTerminating, settle);
-            } catch (...) {
-                // Nothing may escape a thread: it is reported (once) and the program goes on.
-                ReportUnhandledError(std::current_exception());
-            }
-            --g_runningWaits;
-        }).detach();
-    } catch (const std::system_error&) {
-        // No thread to wait on: settle at once rather than leave the window busy for good.
-        --g_runningWaits;
-        settle();
-    }
+    const bool started = static_cast<bool>(StartWorker([probe = FProbe, settle] {
+        SystemConnectivityWait env(probe);
+        WaitAndHandOver(env, RunOnUiThread, settle);
+    }));
+    // No thread to wait on: settle at once rather than leave the window busy for good.
+    if (!started) settle();
 }
 
 std::unique_ptr<RunSettingsStore> TConfigRunSettings::Open(const std::u16string& path) {

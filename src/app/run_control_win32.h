@@ -14,28 +14,44 @@
 
 namespace tarnell {
 
-// Sleeps for `duration` in short slices and returns as soon as the application is terminating.
+// Sleeps for `duration` (one wait against a deadline) and returns as soon as the application is
+// terminating.
 void PauseUnlessTerminating(std::chrono::milliseconds duration);
 
-// The synchronous hand-over of `fn` to the UI thread. The terminating flag is checked again on the UI
-// thread, where the window closes, so `fn` never runs once closing has begun. True when `fn` ran.
-bool HandOverUnlessTerminating(const std::function<void()>& fn);
+// The connectivity wait on the system's clock, probe and terminating flag; the clock starts with the
+// first probe, once the connection has been cycled.
+class SystemConnectivityWait final : public ConnectivityWaitEnvironment {
+  public:
+    using Probe = std::function<bool()>;  // an exception counts as no answer
 
-// Starts each connectivity wait on a thread of its own that frees itself when it ends. The thread
-// holds only the probe and the settle function; it touches no window and is never joined, so closing
-// the program is not held up by a probe in flight.
+    // The real probe (the connectivity-check endpoint) unless another is given.
+    SystemConnectivityWait();
+    explicit SystemConnectivityWait(Probe probe);
+
+    bool CheckConnectivity() override;
+    std::chrono::milliseconds Elapsed() override;
+    void Pause(std::chrono::milliseconds duration) override;
+    bool IsTerminating() override;
+
+  private:
+    Probe FProbe;
+    std::chrono::steady_clock::time_point FStart;
+    bool FStarted = false;
+};
+
+// Starts each connectivity wait as a worker (StartWorker) that frees itself when it ends. It holds only
+// the probe and the settle function, touches no window and reaches the UI only through RunOnUiThread,
+// which drops the hand-over once closing has begun; closing waits for it only in the bounded drain at
+// exit.
 class TThreadRunWorker final : public RunWorker {
   public:
-    using Probe = std::function<bool()>;  // runs on the worker thread; an exception counts as no answer
+    using Probe = SystemConnectivityWait::Probe;  // runs on the worker thread
 
     // The real probe (the connectivity-check endpoint) unless another is given.
     TThreadRunWorker();
     explicit TThreadRunWorker(Probe probe);
 
     void StartWait(std::function<void()> settle) override;
-
-    // Waits started and not yet ended, across all workers.
-    static int RunningWaits();
 
   private:
     Probe FProbe;

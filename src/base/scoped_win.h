@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winhttp.h>
 
 #include <utility>
 
@@ -9,7 +10,7 @@ namespace tarnell {
 
 template <typename T, typename Traits>
 class Scoped {
-public:
+  public:
     Scoped() = default;
     explicit Scoped(T value) : value_(value) {}
     Scoped(Scoped&& other) noexcept : value_(std::exchange(other.value_, Traits::Invalid())) {}
@@ -33,7 +34,7 @@ public:
     }
     explicit operator bool() const { return value_ != Traits::Invalid(); }
 
-private:
+  private:
     T value_ = Traits::Invalid();
 };
 
@@ -54,20 +55,26 @@ struct GdiTraits {
     static void Close(HGDIOBJ o) { DeleteObject(o); }
 };
 
+struct InternetTraits {
+    static HINTERNET Invalid() { return nullptr; }
+    static void Close(HINTERNET h) { WinHttpCloseHandle(h); }
+};
+
 using ScopedHKey = Scoped<HKEY, HKeyTraits>;
+using ScopedInternet = Scoped<HINTERNET, InternetTraits>;
 using ScopedHandle = Scoped<HANDLE, HandleTraits>;
 using ScopedModule = Scoped<HMODULE, ModuleTraits>;
 using ScopedGdiObject = Scoped<HGDIOBJ, GdiTraits>;
 
 // Selects an object into a DC for the lifetime of the scope.
 class ScopedSelect {
-public:
+  public:
     ScopedSelect(HDC dc, HGDIOBJ obj) : dc_(dc), old_(SelectObject(dc, obj)) {}
     ~ScopedSelect() { SelectObject(dc_, old_); }
     ScopedSelect(const ScopedSelect&) = delete;
     ScopedSelect& operator=(const ScopedSelect&) = delete;
 
-private:
+  private:
     HDC dc_;
     HGDIOBJ old_;
 };

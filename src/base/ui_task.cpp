@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 
+#include "base/error_boundary_win32.h"
+
 namespace tarnell {
 
 namespace {
@@ -36,6 +38,37 @@ std::atomic<bool> g_terminating{false};
 std::atomic<DWORD> g_uiThread{0};
 std::atomic<HANDLE> g_uiThreadHandle{nullptr};  // SYNCHRONIZE on the UI thread, to notice it is gone
 std::atomic<void (*)(std::exception_ptr)> g_errorHandler{nullptr};
+std::atomic<bool> g_failWorkerStart{false};
+
+// Work started and not yet ended, and the event that is set while there is none.
+std::mutex g_workersLock;
+int g_workers = 0;
+HANDLE NoWorkersEvent() {
+    static const HANDLE event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    return event;
+}
+
+void WorkerEnded() {
+    std::lock_guard<std::mutex> guard(g_workersLock);
+    if (--g_workers == 0) SetEvent(NoWorkersEvent());
+}
+
+void ReportError(std::exception_ptr error) {
+    if (auto handler = g_errorHandler.load()) handler(error);
+}
+
+DWORD WINAPI WorkerMain(void* param) {
+    std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(param));
+    try {
+        (*work)();
+    } catch (...) {
+        // Nothing may escape a thread: reported (once), and the program goes on.
+        ReportUnhandledError(std::current_exception());
+    }
+    work.reset();
+    WorkerEnded();
+    return 0;
+}
 
 // Set once, when the application begins terminating; pauses and hand-overs wait on it.
 HANDLE TerminatingEvent() {
@@ -61,7 +94,7 @@ void RunTask(UiTask& task) {
         task.fn();
         ran = true;
     } catch (...) {
-        if (auto handler = g_errorHandler.load()) handler(std::current_exception());
+        ReportError(std::current_exception());
     }
     std::lock_guard<std::mutex> guard(task.lock);
     task.ran = ran;
@@ -131,8 +164,14 @@ void ShutdownUiTasks() {
 bool RunOnUiThread(const std::function<void()>& fn) {
     if (g_uiThread != 0 && GetCurrentThreadId() == g_uiThread) {
         if (g_terminating) return false;
-        fn();
-        return true;
+        // The same boundary as the posted road: nothing escapes into the caller.
+        try {
+            fn();
+            return true;
+        } catch (...) {
+            ReportError(std::current_exception());
+            return false;
+        }
     }
     HWND hwnd = g_taskWindow.load();
     HANDLE uiThread = g_uiThreadHandle.load();
@@ -163,6 +202,35 @@ void WaitServingUiTasks(HANDLE object) {
 bool WaitUnlessTerminating(unsigned milliseconds) {
     if (g_terminating) return false;
     return WaitForSingleObject(TerminatingEvent(), milliseconds) == WAIT_TIMEOUT;
+}
+
+ScopedHandle StartWorker(std::function<void()> work) {
+    if (g_failWorkerStart) return ScopedHandle();
+    auto job = std::make_unique<std::function<void()>>(std::move(work));
+    {
+        std::lock_guard<std::mutex> guard(g_workersLock);
+        if (g_workers++ == 0) ResetEvent(NoWorkersEvent());
+    }
+    ScopedHandle thread(CreateThread(nullptr, 0, WorkerMain, job.get(), 0, nullptr));
+    if (!thread) {
+        WorkerEnded();
+        return thread;
+    }
+    job.release();  // the thread owns it now
+    return thread;
+}
+
+int RunningWorkers() {
+    std::lock_guard<std::mutex> guard(g_workersLock);
+    return g_workers;
+}
+
+bool DrainWorkers(unsigned milliseconds) {
+    return WaitForSingleObject(NoWorkersEvent(), milliseconds) == WAIT_OBJECT_0;
+}
+
+void SetWorkerStartFailsForTests(bool fails) {
+    g_failWorkerStart = fails;
 }
 
 void SetUiTaskErrorHandler(void (*handler)(std::exception_ptr)) {

@@ -1,4 +1,5 @@
-// Win32 glue only: the one road from worker threads to the UI thread.
+// Win32 glue only: the one way work leaves the UI thread (StartWorker) and the one road back to it
+// (RunOnUiThread).
 //
 // InitUiTasks() runs on the UI thread at start-up and makes a message-only window that lives until
 // ShutdownUiTasks(). RunOnUiThread() is the synchronous hand-over: it posts the function to that window,
@@ -13,13 +14,29 @@
 #include <exception>
 #include <functional>
 
+#include "base/scoped_win.h"
+
 namespace tarnell {
 
 void InitUiTasks();
 void ShutdownUiTasks();
 
-// True when the function ran (on the UI thread); false when the UI is gone or going.
+// True when the function ran (on the UI thread) and returned; false when the UI is gone or going, or the
+// function failed (what escapes it goes to the error handler, on either road).
 bool RunOnUiThread(const std::function<void()>& fn);
+
+// Starts `work` on a thread of its own that frees itself when the work ends. What escapes the work goes to
+// the application's unhandled-error handler (ReportUnhandledError) and nowhere else. Every started work is
+// counted until it ends, for DrainWorkers. Returns the thread (to wait on, if the caller wants), empty when
+// no thread could be started: then the work never runs.
+ScopedHandle StartWorker(std::function<void()> work);
+// Work started and not yet ended.
+int RunningWorkers();
+// At exit: waits up to `milliseconds` for every started work to end (connectivity waits, hold requests,
+// reports); true when none is left.
+bool DrainWorkers(unsigned milliseconds);
+// Makes StartWorker fail as when the system has no resources for a thread; for tests.
+void SetWorkerStartFailsForTests(bool fails);
 
 // Waits until `object` is signalled while running the tasks handed over to this (the UI) thread.
 void WaitServingUiTasks(HANDLE object);

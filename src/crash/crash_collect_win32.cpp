@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/file_version_win32.h"
 #include "base/text.h"
 #include "base/wide.h"
 #include "crash/crash_internal_win32.h"

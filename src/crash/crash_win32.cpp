@@ -14,6 +14,7 @@
 #endif
 
 #include "base/error_boundary_win32.h"
+#include "base/shell_open_win32.h"
 #include "base/text.h"
 #include "base/ui_task.h"
 #include "crash/crash_internal_win32.h"

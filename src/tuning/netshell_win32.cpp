@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "tuning/com_win32.h"
+#include "base/com_win32.h"
 #include "tuning/network.h"
 
 namespace tarnell {

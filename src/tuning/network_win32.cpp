@@ -12,12 +12,12 @@
 
 #include <cstring>
 
-#include "base/http_session_win32.h"
+#include "base/com_win32.h"
+#include "base/http_win32.h"
 #include "base/scoped_win.h"
 #include "base/text.h"
 #include "base/wide.h"
 #include "build_config.h"
-#include "tuning/com_win32.h"
 #include "tuning/netshell_win32.h"
 #include "tuning/wmi_win32.h"
 
@@ -43,13 +43,7 @@ std::u16string AddressText(const SOCKET_ADDRESS& address) {
     return FromWide(text);
 }
 
-struct InternetHandleTraits {
-    static HINTERNET Invalid() { return nullptr; }
-    static void Close(HINTERNET h) { WinHttpCloseHandle(h); }
-};
-using ScopedInternet = Scoped<HINTERNET, InternetHandleTraits>;
-
-constexpr int kProbeTimeoutMs = 3000;
+constexpr DWORD kProbeTimeoutMs = 3000;
 
 }  // namespace
 
@@ -146,44 +140,12 @@ bool CheckConnectivity() {
 
 bool CheckConnectivity(const std::u16string& url) {
     try {
-        URL_COMPONENTS parts{};
-        parts.dwStructSize = sizeof parts;
-        parts.dwSchemeLength = static_cast<DWORD>(-1);
-        parts.dwHostNameLength = static_cast<DWORD>(-1);
-        parts.dwUrlPathLength = static_cast<DWORD>(-1);
-        parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-        if (!WinHttpCrackUrl(W(url), 0, 0, &parts) || !parts.lpszHostName || parts.dwHostNameLength == 0)
-            return false;
-        const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-        std::wstring path;
-        if (parts.lpszUrlPath) path.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
-        if (parts.lpszExtraInfo) path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-        if (path.empty()) path = L"/";
-
-        ScopedInternet session(OpenHttpSession(L"Tarnell"));
-        if (!session) return false;
-        if (!WinHttpSetTimeouts(session.get(), kProbeTimeoutMs, kProbeTimeoutMs, kProbeTimeoutMs,
-                                kProbeTimeoutMs))
-            return false;
-        ScopedInternet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
-        if (!connection) return false;
-        const DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-        ScopedInternet request(WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr,
-                                                  WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
-        if (!request) return false;
-        if (!WinHttpSetTimeouts(request.get(), kProbeTimeoutMs, kProbeTimeoutMs, kProbeTimeoutMs,
-                                kProbeTimeoutMs))
-            return false;
-        // The wait for the response headers has its own time-out, which WinHttpSetTimeouts leaves alone.
-        DWORD responseTimeout = kProbeTimeoutMs;
-        if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
-                              sizeof responseTimeout))
-            return false;
-        if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
-                                0, 0))
-            return false;
+        HttpRequest request;
+        request.url = url;
+        request.timeoutMs = kProbeTimeoutMs;
+        HttpResponse response;
         // Any status code is an answer: the network reached something that speaks HTTP.
-        return WinHttpReceiveResponse(request.get(), nullptr) != FALSE;
+        return SendHttpRequest(request, response);
     } catch (...) {
         return false;
     }

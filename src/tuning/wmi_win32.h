@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "tuning/com_win32.h"
+#include "base/com_win32.h"
 #include "tuning/network.h"
 
 namespace tarnell {

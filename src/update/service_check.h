@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/shell_link.h"
+
 namespace tarnell {
 
 // Markers of the answer's fields (searched without regard to the case of a-z).
@@ -39,16 +41,6 @@ enum class ServiceWorkerResult {
 // Up to kServiceAttempts requests; after each failure (the last one included) a pause of kPauseMs that is
 // cut short when the application is terminating.
 ServiceWorkerResult RunServiceAttempts(const ServiceWorkerSteps& steps, std::u16string& data);
-
-// Real links are short; a longer one is refused before it reaches the shell's fixed buffers.
-inline constexpr size_t kMaxShellUrlLength = 2048;  // UTF-16 code units
-
-// True for an absolute http:// or https:// URL (scheme in any case) with a host part, at most
-// kMaxShellUrlLength long, and without control characters, blanks of any kind (every Unicode space, line
-// and paragraph separators), format characters (bidirectional overrides and isolates, zero-width
-// characters), lone surrogates, noncharacters, quotes or other characters that could break out of a
-// command line. Only such links from the service's answer are handed to the shell.
-bool IsShellSafeUrl(std::u16string_view url);
 
 // The update prompt's info object, each field unescaped; a missing field is empty.
 struct UpdateInfo {

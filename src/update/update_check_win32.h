@@ -1,5 +1,5 @@
-// Win32 glue of the service check: the start-up request to the product's service, the program's version
-// text, the per-user client identifier and the shell-open routine every link goes through.
+// Win32 glue of the service check: the start-up request to the product's service with its per-user
+// client identifier, the hold request, and where the answer shows (the prompt's owner, the notice line).
 #pragma once
 
 #include <windows.h>
@@ -9,9 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/http_win32.h"
+
 namespace tarnell {
 
-using THttpHeaders = std::vector<std::pair<std::u16string, std::u16string>>;
 using TUpdateProc = std::function<void(bool updateAccepted, const std::u16string& data)>;
 
 // Starts the service check on its own thread and returns at once when `proc` is given; without one it
@@ -35,22 +36,13 @@ int UpdateOffset();
 bool FetchText(const THttpHeaders& headers, std::u16string& data);  // to UpdateURL()
 bool FetchText(const std::u16string& url, const THttpHeaders& headers, std::u16string& data);
 
-// The program file's four-part version put into `format` (each "%d" in turn); "0.0.0.0" without a
-// version resource.
-std::u16string GetFileVersionText(const std::u16string& format = u"%d.%d.%d.%d");
-
 // "VUID" in HKEY_CURRENT_USER\Software\Vorbeck, created once; "" when it cannot be read as text.
 std::u16string GetClientID();
 std::u16string NewClientID();
 
-// Tells the service, on a thread of its own, that the user asked to hold the update. Fire and forget,
-// except that the process must call WaitForHoldRequests() before it ends.
+// Tells the service, as a worker of its own (StartWorker), that the user asked to hold the update. Fire and
+// forget: the process's drain of its workers at exit lets it go out.
 void HoldRequest();
-// Returns once every hold request started so far has ended (each is bounded by FetchText's time-outs).
-void WaitForHoldRequests();
-
-// Hands an absolute http:// or https:// URL to the shell's "open" verb; anything else is not opened.
-void ShellOpen(const std::u16string& target);
 
 // Shows or refreshes the notice line at the bottom of `form`: `text` in bold red, `hint` opened on click.
 // The first call grows the window by the line's height; later calls only replace text and link.

@@ -6,6 +6,7 @@
 
 #include "base/dpi_win32.h"
 #include "base/error_boundary_win32.h"
+#include "base/shell_open_win32.h"
 #include "base/wide.h"
 #include "translate/translation.h"
 #include "update/control_hint_win32.h"

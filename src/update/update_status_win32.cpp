@@ -4,6 +4,7 @@
 
 #include "base/dpi_win32.h"
 #include "base/error_boundary_win32.h"
+#include "base/shell_open_win32.h"
 #include "base/wide.h"
 #include "update/control_hint_win32.h"
 #include "update/update_check_win32.h"

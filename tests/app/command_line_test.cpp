@@ -18,7 +18,7 @@ namespace {
 
 // A simulated clock: a probe takes `probeTime`, a pause exactly its duration; probes answer from
 // `answerAt` (1-based) on, never when 0.
-struct FakeWait final : CommandWaitEnvironment {
+struct FakeWait final : ConnectivityWaitEnvironment {
     int answerAt = 0;
     milliseconds probeTime{0};
     milliseconds now{0};
@@ -35,6 +35,7 @@ struct FakeWait final : CommandWaitEnvironment {
         events.push_back("pause " + std::to_string(d.count()));
         now += d;
     }
+    bool IsTerminating() override { return false; }  // a command is never told to end
 };
 
 }  // namespace
@@ -249,7 +250,7 @@ TEST_CASE("RunCommand --apply: the recorded option switches choose the tweaks; u
     settings.booleans[u"systemresponsiveness"] = false;  // fifth
     settings.booleans[u"tcpackfrequency"] = true;
     settings.badValue = u"tcpdelacktick";  // stored with the wrong type
-    CHECK(RunCommand(TCommand::Apply, settings, tweaks, services, wait) == 0);
+    CHECK(RunCommand(TCommand::Apply, settings, tweaks, services, wait, milliseconds(2500)) == 0);
     CHECK(std::count(log.begin(), log.end(), "tweaks.apply 11010 {G}") == 1);
     CHECK(settings.integers[u"status"] == 1);
     // Nothing but the status is written: the option switches stay as recorded.
@@ -273,7 +274,8 @@ TEST_CASE("RunCommand --status answers from the machine's record, whatever the c
         FakeServices services(log);
         FakeWait wait;
         if (row.callerStatus >= 0) settings.integers[u"status"] = row.callerStatus;
-        CHECK(RunCommand(TCommand::Status, settings, tweaks, services, wait) == row.expected);
+        CHECK(RunCommand(TCommand::Status, settings, tweaks, services, wait, milliseconds(2500)) ==
+              row.expected);
         CHECK(log.empty());  // nothing read or written but the record
         CHECK(wait.events.empty());
     }
@@ -286,7 +288,7 @@ TEST_CASE("Only the commands that change the tweak set through the adapter take 
     CHECK_FALSE(CommandNeedsGuard(TCommand::Uninstall));
 }
 
-TEST_CASE("CommandConnectivityWait: probes a second apart until an answer or the deadline") {
+TEST_CASE("ConnectivityWait on a command's limit: probes a second apart until an answer or the deadline") {
     struct Row {
         const char* name;
         int answerAt;
@@ -305,12 +307,12 @@ TEST_CASE("CommandConnectivityWait: probes a second apart until an answer or the
          true,
          {"probe", "pause 1000", "probe", "pause 1000", "probe"},
          2000},
-        {"no answer: last pause cut at the deadline, one probe after it",
+        {"no answer: the last pause is cut at the deadline and ends the wait",
          0,
          0,
          2500,
          false,
-         {"probe", "pause 1000", "probe", "pause 1000", "probe", "pause 500", "probe"},
+         {"probe", "pause 1000", "probe", "pause 1000", "probe", "pause 500"},
          2500},
         {"probes that time out count against the deadline",
          0,
@@ -326,7 +328,7 @@ TEST_CASE("CommandConnectivityWait: probes a second apart until an answer or the
         FakeWait wait;
         wait.answerAt = row.answerAt;
         wait.probeTime = milliseconds(row.probeMs);
-        CHECK(CommandConnectivityWait(wait, milliseconds(row.limitMs)) == row.expected);
+        CHECK(ConnectivityWait(wait, milliseconds(row.limitMs)).answered == row.expected);
         CHECK(wait.events == row.events);
         CHECK(wait.now == milliseconds(row.endMs));
     }

@@ -7,6 +7,7 @@
 
 #include "../update/fixture_win32.h"
 #include "app/frm_tarnell.h"
+#include "base/shell_open_win32.h"
 #include "base/ui_task.h"
 #include "theme/button_styles.h"
 #include "translate/translation.h"

@@ -17,6 +17,7 @@
 #include "app/frm_tarnell.h"
 #include "app/main_layout.h"
 #include "app/main_texts.h"
+#include "base/shell_open_win32.h"
 #include "base/text.h"
 #include "base/ui_task.h"
 #include "base/wide.h"

@@ -348,7 +348,7 @@ TEST_CASE("A hand-over that arrives after the window's run control is gone does 
 
 namespace {
 
-class FakeWait final : public RunWaitEnvironment {
+class FakeWait final : public ConnectivityWaitEnvironment {
   public:
     int answerAt = 0;          // 1-based probe that succeeds; 0 = never
     int terminateInProbe = 0;  // the application starts terminating during this probe
@@ -372,6 +372,7 @@ class FakeWait final : public RunWaitEnvironment {
         }
         clock += d;
     }
+    std::chrono::milliseconds Elapsed() override { return clock; }
     bool IsTerminating() override { return terminating; }
 };
 

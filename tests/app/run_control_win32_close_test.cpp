@@ -52,7 +52,7 @@ TEST_CASE("Closing during waits ends them within a second and no hand-over reach
     b.control->LoadState();
     a.control->BtnStartClick();
     b.control->BtnStartClick();
-    REQUIRE(TThreadRunWorker::RunningWaits() == 2);
+    REQUIRE(RunningWorkers() == 2);
 
     Sleep(300);  // no messages are handled here: A waits in the hand-over, B pauses
     const size_t logA = a.log.size();
@@ -64,7 +64,7 @@ TEST_CASE("Closing during waits ends them within a second and no hand-over reach
     SetTerminating();
     b.control.reset();
 
-    CHECK(PumpMessagesUntil([] { return TThreadRunWorker::RunningWaits() == 0; }, 1s));
+    CHECK(PumpMessagesUntil([] { return RunningWorkers() == 0; }, 1s));
     // B's pause began about 300 ms before the close; one that did not wake would run 700 ms more.
     CHECK(std::chrono::steady_clock::now() - closed < 400ms);
 

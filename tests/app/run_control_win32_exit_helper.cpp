@@ -33,7 +33,7 @@ int main() {
     control.BtnStartClick();
 
     Sleep(200);
-    const bool inFlight = probing.load() && TThreadRunWorker::RunningWaits() == 1;
+    const bool inFlight = probing.load() && RunningWorkers() == 1;
     SetTerminating();
     ShutdownUiTasks();
     return inFlight ? 0 : 2;

@@ -71,7 +71,7 @@ TEST_CASE("The wait runs on a worker and its status is handed over on the UI thr
     CHECK(probeThread.load() != uiThread);
     CHECK(took >= 950ms);  // the 1000 ms pause after the failed probe
     CHECK(took < 5s);
-    CHECK(PumpMessagesUntil([] { return TThreadRunWorker::RunningWaits() == 0; }, 2s));
+    CHECK(PumpMessagesUntil([] { return RunningWorkers() == 0; }, 2s));
 }
 
 TEST_CASE("A probe that throws counts as no answer and the wait goes on") {

@@ -1,10 +1,8 @@
 // Process-start pieces under Wine: the single-instance guard, the unhandled-error box, and a start-up
 // step of the main window that fails.
 #include <doctest/doctest.h>
-
-#include <windows.h>
-
 #include <sddl.h>
+#include <windows.h>
 
 #include <atomic>
 #include <stdexcept>
@@ -14,7 +12,7 @@
 
 #include "app/error_box_win32.h"
 #include "app/frm_tarnell.h"
-#include "app/single_instance_win32.h"
+#include "base/single_instance_win32.h"
 #include "base/text.h"
 #include "base/ui_task.h"
 #include "base/wide.h"

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/error_box_win32.h"
+#include "base/shell_open_win32.h"
 #include "base/text.h"
 #include "base/wide.h"
 #include "crash/crash_win32.h"
@@ -212,7 +213,8 @@ TEST_CASE("styled button: a throwing click handler reaches the error box once, a
     CHECK(box.title == "Tarnell");
     CHECK(box.buttons == std::vector<std::string>{"Close"});
     CHECK_MESSAGE(box.texts.find("click handler failed") != std::string::npos, box.texts);
-    // Filed within the builder's own 20 s bound: a full report, or the shorter one filed when building stalls.
+    // Filed within the builder's own 20 s bound: a full report, or the shorter one filed when building
+    // stalls.
     CHECK(PumpUntil([&] { return ReportsFiled(first) == 1; }, 40000));
     // The file stays within 100000 bytes: the oldest whole report made room, the others are untouched.
     const std::string filed = ReadReportFile();

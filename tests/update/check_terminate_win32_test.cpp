@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "base/shell_open_win32.h"
 #include "base/ui_task.h"
 #include "fixture_win32.h"
 #include "update/update_check_win32.h"

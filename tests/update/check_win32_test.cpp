@@ -5,6 +5,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "base/shell_open_win32.h"
 #include "base/ui_task.h"
 #include "base/wide.h"
 #include "fixture_win32.h"
@@ -64,7 +65,7 @@ class CheckFixture {
     ~CheckFixture() {
         SetShellOpenHook({});
         SetServicePauseHook({});
-        SetServiceThreadFailsForTests(false);
+        SetWorkerStartFailsForTests(false);
         SetUpdateDialogHook({});
         DestroyWindow(form);
     }
@@ -241,7 +242,7 @@ TEST_CASE("CheckUpdate's callback learns only the flag") {
 TEST_CASE("A worker that cannot do its work still calls back with nothing") {
     CheckFixture f;
     SUBCASE("the thread cannot be created") {
-        SetServiceThreadFailsForTests(true);
+        SetWorkerStartFailsForTests(true);
         const auto outcome = f.Run(FixtureUrl("/api/update-notify?t=nothread"), 10000);
         CHECK_FALSE(outcome->flag);
         CHECK(outcome->data.empty());

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+#include "base/file_version_win32.h"
+#include "base/shell_open_win32.h"
 #include "base/wide.h"
 #include "fixture_win32.h"
 #include "translate/translation.h"

@@ -3,7 +3,7 @@
 
 #include <chrono>
 
-#include "base/http_session_win32.h"
+#include "base/http_win32.h"
 #include "fixture_win32.h"
 #include "update/update_check_win32.h"
 #include "update/update_hooks_win32.h"

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "base/shell_open_win32.h"
 #include "fixture_win32.h"
 #include "update/update_check_win32.h"
 #include "update/update_hooks_win32.h"

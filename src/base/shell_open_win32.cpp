@@ -3,13 +3,13 @@
 #include <shellapi.h>
 // clang-format on
 
+#include "base/shell_open_win32.h"
+
 #include <mutex>
 
+#include "base/shell_dispatch_win32.h"
+#include "base/shell_link.h"
 #include "base/wide.h"
-#include "update/service_check.h"
-#include "update/shell_dispatch_win32.h"
-#include "update/update_check_win32.h"
-#include "update/update_hooks_win32.h"
 
 namespace tarnell {
 

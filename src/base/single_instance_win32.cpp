@@ -1,4 +1,4 @@
-#include "app/single_instance_win32.h"
+#include "base/single_instance_win32.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-// Win32 glue: only one instance of the program runs at a time, guarded by a named mutex.
+// Win32 glue only: one instance of the program per session, guarded by a named mutex.
 #pragma once
 
 namespace tarnell {

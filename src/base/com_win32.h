@@ -52,12 +52,18 @@ class ScopedVariant {
         v_.vt = VT_BSTR;
         v_.bstrVal = SysAllocString(text);
     }
+    explicit ScopedVariant(int value) {
+        VariantInit(&v_);
+        v_.vt = VT_I4;
+        v_.lVal = value;
+    }
     ~ScopedVariant() { VariantClear(&v_); }
     ScopedVariant(const ScopedVariant&) = delete;
     ScopedVariant& operator=(const ScopedVariant&) = delete;
 
     VARIANT* get() { return &v_; }
     const VARIANT& operator*() const { return v_; }
+    const VARIANT& value() const { return v_; }
     VARIANT* put() {
         VariantClear(&v_);
         return &v_;

@@ -1,0 +1,18 @@
+// Win32 glue only: every link the program opens goes through here. Only links IsShellSafeUrl accepts
+// reach the shell; the program runs elevated, so the desktop shell opens them with the user's own rights,
+// and the program's own ShellExecute only where no desktop shell can take them.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace tarnell {
+
+// Hands an absolute http:// or https:// URL to the shell's "open" verb; anything else is not opened.
+void ShellOpen(const std::u16string& target);
+
+// Receives what ShellOpen would hand to the shell (after its safety check) instead of the shell; an
+// empty function restores the shell. Process-wide, for tests.
+void SetShellOpenHook(std::function<void(const std::u16string& target)> hook);
+
+}  // namespace tarnell
