@@ -3,6 +3,8 @@
 #   tarnell_core_library(NAME SOURCES...)     portable code: no <windows.h>, built natively and for Windows
 #   tarnell_win32_library(NAME SOURCES...)    Win32 glue: built for Windows only
 #   tarnell_add_test(NAME SOURCES ... LIBS ... [WIN32_ONLY] [ENV VAR=VALUE...] [TIMEOUT s])
+#   tarnell_add_driver(NAME SOURCES ... [LIBS ...] [GUI] [UNICODE_ENTRY] [TEST_MAIN])
+#                                            a program the tests start or drive, built into tests/
 #
 # Every library sees src/ and the generated build_config.h on its include path.
 
@@ -75,16 +77,32 @@ function(tarnell_setup_test_framework)
   endif()
 endfunction()
 
+function(tarnell_add_driver name)
+  cmake_parse_arguments(D "GUI;UNICODE_ENTRY;TEST_MAIN" "" "SOURCES;LIBS" ${ARGN})
+  if(D_GUI)
+    add_executable(${name} WIN32 ${D_SOURCES})
+  else()
+    add_executable(${name} ${D_SOURCES})
+  endif()
+  target_link_libraries(${name} PRIVATE ${D_LIBS})
+  if(D_TEST_MAIN)
+    target_link_libraries(${name} PRIVATE tarnell_test_main)
+  endif()
+  tarnell_common_options(${name})
+  if(D_UNICODE_ENTRY)
+    tarnell_windows_executable(${name} UNICODE_ENTRY)
+  else()
+    tarnell_windows_executable(${name})
+  endif()
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+endfunction()
+
 function(tarnell_add_test name)
   cmake_parse_arguments(T "WIN32_ONLY" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
   if(T_WIN32_ONLY AND NOT WIN32)
     return()
   endif()
-  add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} tarnell_test_main)
-  tarnell_common_options(${name})
-  tarnell_windows_executable(${name})
-  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  tarnell_add_driver(${name} TEST_MAIN SOURCES ${T_SOURCES} LIBS ${T_LIBS})
   add_test(NAME ${name} COMMAND ${name})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)

@@ -1,8 +1,9 @@
 #include "app/command_line_win32.h"
 
+#include <windows.h>
+
 #include <objbase.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <chrono>
 

@@ -1,8 +1,9 @@
 // The process entry: the modules' start-up steps, the single-instance guard, the main window and the
 // message loop, then the shut-down steps.
+#include <windows.h>
+
 #include <commctrl.h>
 #include <objbase.h>
-#include <windows.h>
 
 #include <exception>
 #include <memory>

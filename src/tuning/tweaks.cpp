@@ -8,16 +8,14 @@ constexpr const char16_t* kSystemProfile =
     u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Multimedia\\SystemProfile";
 
 constexpr std::array<Tweak, kTweakCount> kCatalogue = {{
-    {TweakOption::TcpAckFrequency, u"tcpackfrequency", u"ChkTCPAckFrequency", true, kInterfacesKeyPath,
-     u"TcpAckFrequency", 1, true, 0},
-    {TweakOption::TcpDelAckTick, u"tcpdelacktick", u"ChkTcpDelAckTick", true, kInterfacesKeyPath,
-     u"TcpDelAckTicks", 0, true, 0},
-    {TweakOption::TcpNoDelay, u"tcpnodelay", u"ChkTcpNoDelay", false, kMsmqParameters, u"TCPNoDelay", 1, true,
+    {TweakOption::TcpAckFrequency, u"tcpackfrequency", true, kInterfacesKeyPath, u"TcpAckFrequency", 1, true,
      0},
-    {TweakOption::NetworkThrottlingIndex, u"networkthrottleindex", u"ChkNetworkThrottlingIndex", false,
-     kSystemProfile, u"NetworkThrottlingIndex", -1, false, 10},
-    {TweakOption::SystemResponsiveness, u"systemresponsiveness", u"ChkSystemResponsiveness", false,
-     kSystemProfile, u"SystemResponsiveness", 0, false, 20},
+    {TweakOption::TcpDelAckTick, u"tcpdelacktick", true, kInterfacesKeyPath, u"TcpDelAckTicks", 0, true, 0},
+    {TweakOption::TcpNoDelay, u"tcpnodelay", false, kMsmqParameters, u"TCPNoDelay", 1, true, 0},
+    {TweakOption::NetworkThrottlingIndex, u"networkthrottleindex", false, kSystemProfile,
+     u"NetworkThrottlingIndex", -1, false, 10},
+    {TweakOption::SystemResponsiveness, u"systemresponsiveness", false, kSystemProfile,
+     u"SystemResponsiveness", 0, false, 20},
 }};
 
 bool Addressable(const Tweak& tweak, const std::u16string& networkGuid) {

@@ -33,11 +33,10 @@ class RegistryWriter {
 
 struct Tweak {
     TweakOption option;
-    const char16_t* settingsKey;   // per-user setting that remembers the option switch
-    const char16_t* optionSwitch;  // the window's check box for it
-    bool perAdapter;               // true: the key is kInterfacesKeyPath + adapter GUID
-    const char16_t* path;          // the key path (the prefix alone for per-adapter rows)
-    const char16_t* valueName;     // stored exactly in this letter case
+    const char16_t* settingsKey;  // per-user setting that remembers the option switch
+    bool perAdapter;              // true: the key is kInterfacesKeyPath + adapter GUID
+    const char16_t* path;         // the key path (the prefix alone for per-adapter rows)
+    const char16_t* valueName;    // stored exactly in this letter case
     int32_t applyValue;
     // What the versions that kept no machine record left at Stop: the value removed, or reset to
     // revertValue. Only used to take over a tweak set one of them applied.

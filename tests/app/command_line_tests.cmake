@@ -3,12 +3,8 @@ tarnell_add_test(app_command_line_test SOURCES command_line_test.cpp LIBS tarnel
 
 # The real tarnell.exe run with arguments, in the end-to-end build (probe on the loopback fixture).
 if(WIN32 AND TARGET app_program_win32_test)
-  add_executable(app_command_line_win32_test command_line_win32_test.cpp)
-  target_link_libraries(app_command_line_win32_test PRIVATE tarnell_main_layout tarnell_tuning_win32
-                        tarnell_test_main)
-  tarnell_common_options(app_command_line_win32_test)
-  tarnell_windows_executable(app_command_line_win32_test)
-  set_target_properties(app_command_line_win32_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  tarnell_add_driver(app_command_line_win32_test TEST_MAIN SOURCES command_line_win32_test.cpp
+                     LIBS tarnell_main_layout tarnell_tuning_win32)
   add_dependencies(app_command_line_win32_test tarnell)
   add_test(NAME app_program_command_line_win32_test COMMAND app_command_line_win32_test)
   set_tests_properties(app_program_command_line_win32_test PROPERTIES

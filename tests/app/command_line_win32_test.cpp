@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "../support/machine_registry_win32.h"
 #include "base/text.h"
 #include "base/wide.h"
 #include "program_driver_win32.h"
@@ -38,24 +39,7 @@ const Values kReverted = {kAbsent, kAbsent, kAbsent, 10u, 20u};
 const Values kUsers = {5u, kAbsent, kAbsent, 70u, 20u};
 
 const wchar_t kMsmqKey[] = L"SOFTWARE\\Microsoft\\MSMQ\\Parameters";
-const wchar_t kRecordKey[] = L"SOFTWARE\\Vorbeck\\Tarnell\\Applied";
-
-bool KeyExists(const wchar_t* subkey) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
-void DeleteTree(const wchar_t* subkey) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-        return;
-    RegDeleteTreeW(key, nullptr);
-    RegCloseKey(key);
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, subkey, KEY_WOW64_64KEY, 0);
-}
+const wchar_t* const kRecordKey = test::kMachineRecordKey;
 
 // The tweak set applied by another process (another account's window, say): the record written over
 // whatever the values are now, then the values.
@@ -376,9 +360,9 @@ TEST_CASE("command line: each argument's exit code, with the registry before and
     };
     for (const Row& row : rows) {
         INFO(row.name);
-        DeleteTree(kRecordKey);
+        test::DeleteMachineTree(kRecordKey);
         WriteValues(guid, row.valuesBefore);
-        if (!row.valuesBefore[2]) DeleteTree(L"SOFTWARE\\Microsoft\\MSMQ");
+        if (!row.valuesBefore[2]) test::DeleteMachineTree(L"SOFTWARE\\Microsoft\\MSMQ");
         if (row.appliedElsewhere) ApplyElsewhere(guid);
         WriteSettings(row.settingsBefore);
         loopback.SetProbeMode(row.probeMode);
@@ -387,9 +371,9 @@ TEST_CASE("command line: each argument's exit code, with the registry before and
         const Run run = RunProgram(row.arguments);
         CHECK(run.code == row.expectedCode);
         CHECK(Show(ReadValues(guid)) == Show(row.valuesAfter));
-        CHECK(KeyExists(kRecordKey) == row.recordAfter);
+        CHECK(test::MachineKeyExists(kRecordKey) == row.recordAfter);
         // A key for TCPNoDelay exists afterwards only where the value does or did before.
-        CHECK(KeyExists(kMsmqKey) == (row.valuesBefore[2] || row.valuesAfter[2]));
+        CHECK(test::MachineKeyExists(kMsmqKey) == (row.valuesBefore[2] || row.valuesAfter[2]));
         CHECK(Show(ReadSettings()) == Show(row.settingsAfter));
         CHECK(run.output.empty());
         CHECK((loopback.Count(logStart, "/generate_204") > 0) == row.probes);
@@ -399,14 +383,14 @@ TEST_CASE("command line: each argument's exit code, with the registry before and
             CHECK(run.elapsedMs < waitMs + 30000);
         }
     }
-    DeleteTree(kRecordKey);
+    test::DeleteMachineTree(kRecordKey);
 }
 
 TEST_CASE("command line: while the window runs, --status answers at once, the others exit 5") {
     std::u16string name, guid, ip;
     REQUIRE(GetActiveAdapter(name, guid, ip));
     e2e::Loopback loopback;
-    DeleteTree(kRecordKey);
+    test::DeleteMachineTree(kRecordKey);
     WriteValues(guid, kUsers);
     ApplyElsewhere(guid);
     WriteSettings({1u, 1u});
@@ -433,7 +417,7 @@ TEST_CASE("command line: while the window runs, --status answers at once, the ot
     // nothing left and changes nothing.
     CHECK(RunProgram(L"--uninstall").code == 0);
     CHECK(Show(ReadValues(guid)) == Show(kUsers));
-    CHECK_FALSE(KeyExists(kRecordKey));
+    CHECK_FALSE(test::MachineKeyExists(kRecordKey));
     CHECK(window.Running());
 }
 
@@ -441,7 +425,7 @@ TEST_CASE("command line: a command holds the guard, so the window does not open 
     std::u16string name, guid, ip;
     REQUIRE(GetActiveAdapter(name, guid, ip));
     e2e::Loopback loopback;
-    DeleteTree(kRecordKey);
+    test::DeleteMachineTree(kRecordKey);
     WriteValues(guid, kCleared);
     WriteSettings({0u, {}});
     loopback.SetProbeMode("drop");  // the command waits out its wait
@@ -468,7 +452,7 @@ TEST_CASE("command line: a command holds the guard, so the window does not open 
     CHECK(code == 4);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
-    DeleteTree(kRecordKey);
+    test::DeleteMachineTree(kRecordKey);
 }
 
 TEST_CASE("command line: tarnell.exe is a GUI-subsystem program, so a console shows nothing") {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/machine_registry_win32.h"
 #include "app/main_layout.h"
 #include "base/text.h"
 #include "base/wide.h"
@@ -214,16 +215,6 @@ inline void Click(HWND hwnd) {
     outside::PostClick(hwnd);
 }
 
-inline void ForgetSettings() {
-    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnell");
-    // The machine's record of an earlier test's Start would show the running look.
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorbeck\\Tarnell", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
-                      &key) == ERROR_SUCCESS) {
-        RegDeleteTreeW(key, L"Applied");
-        RegCloseKey(key);
-        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorbeck\\Tarnell\\Applied", KEY_WOW64_64KEY, 0);
-    }
-}
+using test::ForgetSettings;
 
 }  // namespace tarnell::e2e

@@ -13,18 +13,12 @@ tarnell_add_test(app_startup_win32_test WIN32_ONLY TIMEOUT 120
   SOURCES startup_win32_test.cpp translate_table.rc LIBS tarnell_app_win32 tarnell_config_win32 advapi32)
 
 # The window's service check against the update tests' loopback service.
-if(EXISTS ${CMAKE_SOURCE_DIR}/tests/update/fixture_win32.h AND EXISTS ${CMAKE_SOURCE_DIR}/tests/update/service_server.py)
-  tarnell_add_test(app_frm_service_win32_test WIN32_ONLY TIMEOUT 120
-    SOURCES frm_service_win32_test.cpp translate_table.rc LIBS tarnell_app_win32)
-  set_tests_properties(app_frm_service_win32_test PROPERTIES FIXTURES_REQUIRED "wine_env;update_service")
-endif()
+tarnell_add_test(app_frm_service_win32_test WIN32_ONLY TIMEOUT 120
+  SOURCES frm_service_win32_test.cpp translate_table.rc LIBS tarnell_app_win32)
+set_tests_properties(app_frm_service_win32_test PROPERTIES FIXTURES_REQUIRED "wine_env;update_service")
 
 # Not a test: clicks a control of the running program by name (docs/screenshots.sh uses it).
-add_executable(click_control click_control_win32.cpp)
-target_link_libraries(click_control PRIVATE tarnell_main_layout)
-tarnell_common_options(click_control)
-tarnell_windows_executable(click_control UNICODE_ENTRY)
-set_target_properties(click_control PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+tarnell_add_driver(click_control UNICODE_ENTRY SOURCES click_control_win32.cpp LIBS tarnell_main_layout)
 
 # End-to-end: the real tarnell.exe driven from outside. The program's probe and service must not leave
 # this machine, so these run only in a build tree configured with both pointing at the loopback fixture
@@ -48,22 +42,17 @@ foreach(url IN ITEMS "${TARNELL_PROBE_URL}" "${TARNELL_REPORT_URL}" "${TARNELL_E
   endif()
 endforeach()
 
-find_program(TARNELL_PYTHON python3 REQUIRED)
 set(loopback_dir ${CMAKE_CURRENT_BINARY_DIR}/loopback)
-add_test(NAME app_loopback_start COMMAND ${TARNELL_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/loopback_server.py start
+add_test(NAME app_loopback_start COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/loopback_server.py start
          ${service_port} ${loopback_dir})
-add_test(NAME app_loopback_stop COMMAND ${TARNELL_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/loopback_server.py stop
+add_test(NAME app_loopback_stop COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/loopback_server.py stop
          ${loopback_dir})
 set_tests_properties(app_loopback_start PROPERTIES FIXTURES_SETUP app_loopback)
 set_tests_properties(app_loopback_stop PROPERTIES FIXTURES_CLEANUP app_loopback)
 
 # One driver program; each scenario is registered on its own below.
-add_executable(app_program_win32_test program_win32_test.cpp translate_table.rc)
-target_link_libraries(app_program_win32_test PRIVATE tarnell_main_layout tarnell_config_win32
-                      tarnell_translate_win32 tarnell_tuning_win32 tarnell_test_main)
-tarnell_common_options(app_program_win32_test)
-tarnell_windows_executable(app_program_win32_test)
-set_target_properties(app_program_win32_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+tarnell_add_driver(app_program_win32_test TEST_MAIN SOURCES program_win32_test.cpp translate_table.rc
+                   LIBS tarnell_main_layout tarnell_config_win32 tarnell_translate_win32 tarnell_tuning_win32)
 add_dependencies(app_program_win32_test tarnell)
 set(program_env "TARNELL_PROGRAM=$<TARGET_FILE:tarnell>")
 
@@ -109,16 +98,9 @@ set_tests_properties(app_program_first_start_144_win32_test PROPERTIES
 
 # Robustness against the running program: hostile service answers (what reaches the shell is recorded by a
 # stand-in program the shell's associations point at), clicks and closes during a connectivity wait.
-add_executable(app_program_shell_recorder WIN32 program_shell_recorder_win32.cpp)
-tarnell_common_options(app_program_shell_recorder)
-tarnell_windows_executable(app_program_shell_recorder UNICODE_ENTRY)
-set_target_properties(app_program_shell_recorder PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-add_executable(app_program_robustness_win32_test program_robustness_win32_test.cpp)
-target_link_libraries(app_program_robustness_win32_test PRIVATE tarnell_main_layout tarnell_config_win32
-                      tarnell_tuning_win32 tarnell_update_win32 tarnell_test_main shell32 ole32)
-tarnell_common_options(app_program_robustness_win32_test)
-tarnell_windows_executable(app_program_robustness_win32_test)
-set_target_properties(app_program_robustness_win32_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+tarnell_add_driver(app_program_shell_recorder GUI UNICODE_ENTRY SOURCES program_shell_recorder_win32.cpp)
+tarnell_add_driver(app_program_robustness_win32_test TEST_MAIN SOURCES program_robustness_win32_test.cpp
+                   LIBS tarnell_main_layout tarnell_config_win32 tarnell_tuning_win32 tarnell_update_win32 shell32 ole32)
 # A DLL that marks where it was loaded, planted beside a copy of the program under the names it uses.
 add_library(app_program_planted_dll SHARED planted_dll_win32.cpp)
 tarnell_common_options(app_program_planted_dll)

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "../support/machine_registry_win32.h"
 #include "app/main_layout.h"
 #include "base/text.h"
 #include "base/wide.h"
@@ -39,6 +40,7 @@ std::string U8(const std::u16string& s) {
 }
 
 using e2e::Program;
+using namespace tarnell::test;
 
 int CountForms() {
     int count = 0;
@@ -74,18 +76,6 @@ bool WaitUntil(Pred pred, DWORD timeoutMs) {
     return pred();
 }
 
-void ForgetSettings() {
-    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnell");
-    // The machine's record of an earlier test's Start would show the running look.
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorbeck\\Tarnell", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
-                      &key) == ERROR_SUCCESS) {
-        RegDeleteTreeW(key, L"Applied");
-        RegCloseKey(key);
-        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorbeck\\Tarnell\\Applied", KEY_WOW64_64KEY, 0);
-    }
-}
-
 const char16_t* const kOptionKeys[] = {u"tcpnodelay", u"tcpackfrequency", u"tcpdelacktick",
                                        u"networkthrottleindex", u"systemresponsiveness"};
 
@@ -108,53 +98,11 @@ void DeleteTweak(const Tweak& tweak, const std::u16string& guid) {
     }
 }
 
-const wchar_t kRecordKey[] = L"SOFTWARE\\Vorbeck\\Tarnell\\Applied";
+const std::wstring kRecordKey = test::kMachineRecordKey;
 
-// A machine value as stored: type and bytes.
-using MachineValue = std::pair<DWORD, std::vector<BYTE>>;
-
-std::optional<MachineValue> ReadMachineValue(const std::u16string& path, const std::u16string& name) {
-    const RegistryPathParts parts = SplitRegistryPath(path);
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(parts.subkey), 0, KEY_READ | KEY_WOW64_64KEY, &key) !=
-        ERROR_SUCCESS)
-        return std::nullopt;
-    std::optional<MachineValue> out;
-    DWORD type = 0, size = 0;
-    if (RegQueryValueExW(key, W(name), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
-        std::vector<BYTE> data(size);
-        if (RegQueryValueExW(key, W(name), nullptr, &type, data.data(), &size) == ERROR_SUCCESS)
-            out = MachineValue(type, data);
-    }
-    RegCloseKey(key);
-    return out;
-}
-
-void SetMachineValue(const std::u16string& path, const std::u16string& name, DWORD type,
-                     const std::vector<BYTE>& data) {
-    const RegistryPathParts parts = SplitRegistryPath(path);
-    HKEY key = nullptr;
-    REQUIRE(RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(parts.subkey), 0, nullptr, 0,
-                            KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr) == ERROR_SUCCESS);
-    RegSetValueExW(key, W(name), 0, type, data.data(), DWORD(data.size()));
-    RegCloseKey(key);
-}
-
-bool MachineKeyExists(const wchar_t* subkey) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
-void DeleteMachineTree(const wchar_t* subkey) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-        return;
-    RegDeleteTreeW(key, nullptr);
-    RegCloseKey(key);
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, subkey, KEY_WOW64_64KEY, 0);
+std::optional<MachineValue> ReadTweakValue(const Tweak& tweak, const std::u16string& guid) {
+    return ReadMachineValue(ToWide(SplitRegistryPath(TweakPath(tweak, guid)).subkey),
+                            ToWide(tweak.valueName));
 }
 
 }  // namespace
@@ -229,12 +177,13 @@ TEST_CASE("program: run writes the five values and ends running; stop gives the 
     // MSMQ key at all.
     for (const Tweak& t : TweakCatalogue()) DeleteTweak(t, guid);
     DeleteMachineTree(L"SOFTWARE\\Microsoft\\MSMQ");
-    SetMachineValue(TweakPath(TweakCatalogue()[0], guid), u"TcpAckFrequency", REG_DWORD, {5, 0, 0, 0});
-    SetMachineValue(TweakPath(TweakCatalogue()[4], guid), u"SystemResponsiveness", REG_SZ,
-                    {'m', 0, 'e', 0, 0, 0});
+    const std::wstring adapterKey = ToWide(SplitRegistryPath(TweakPath(TweakCatalogue()[0], guid)).subkey);
+    const std::wstring profileKey = ToWide(SplitRegistryPath(TweakPath(TweakCatalogue()[4], guid)).subkey);
+    REQUIRE(SetMachineValue(adapterKey, L"TcpAckFrequency", Dword(5)));
+    REQUIRE(
+        SetMachineValue(profileKey, L"SystemResponsiveness", MachineValue(REG_SZ, {'m', 0, 'e', 0, 0, 0})));
     std::vector<std::optional<MachineValue>> before;
-    for (const Tweak& t : TweakCatalogue())
-        before.push_back(ReadMachineValue(TweakPath(t, guid), t.valueName));
+    for (const Tweak& t : TweakCatalogue()) before.push_back(ReadTweakValue(t, guid));
 
     Program program;
     REQUIRE(program.WaitForWindow());
@@ -263,7 +212,7 @@ TEST_CASE("program: run writes the five values and ends running; stop gives the 
     for (size_t i = 0; i < kTweakCount; ++i) {
         const Tweak& t = TweakCatalogue()[i];
         CAPTURE(U8(t.valueName));
-        CHECK(ReadMachineValue(TweakPath(t, guid), t.valueName) == before[i]);
+        CHECK(ReadTweakValue(t, guid) == before[i]);
     }
     CHECK_FALSE(MachineKeyExists(L"SOFTWARE\\Microsoft\\MSMQ"));
     CHECK_FALSE(MachineKeyExists(kRecordKey));
@@ -362,15 +311,15 @@ TEST_CASE("program: record: the window follows the machine and gives back the ad
 
     SUBCASE("applied on another adapter by another account: running look, Stop gives that adapter back") {
         ForgetSettings();
-        DeleteMachineTree(wiredKey.c_str());
-        const auto index = ReadMachineValue(TweakPath(TweakCatalogue()[3], guid), u"NetworkThrottlingIndex");
+        DeleteMachineTree(wiredKey);
+        const auto index = ReadTweakValue(TweakCatalogue()[3], guid);
         {
             SystemMachineRegistry registry;
             SystemRecordLock lock;
             TTweakRecord record(registry, lock);
             REQUIRE(record.Apply({true, true, false, true, false}, wired));
         }
-        REQUIRE(MachineKeyExists(wiredKey.c_str()));
+        REQUIRE(MachineKeyExists(wiredKey));
         Program program;  // this user never started the program: no settings at all
         REQUIRE(program.WaitForWindow());
         HWND start = program.Control(u"BtnStart");
@@ -379,16 +328,15 @@ TEST_CASE("program: record: the window follows the machine and gives back the ad
 
         Click(start);
         REQUIRE(WaitUntil([&] { return U8(Text(start)) == "Run" && IsWindowEnabled(start); }, 60000));
-        CHECK_FALSE(MachineKeyExists(wiredKey.c_str()));  // created for the tweak, removed with it
-        CHECK(ReadMachineValue(TweakPath(TweakCatalogue()[3], guid), u"NetworkThrottlingIndex") == index);
+        CHECK_FALSE(MachineKeyExists(wiredKey));  // created for the tweak, removed with it
+        CHECK(ReadTweakValue(TweakCatalogue()[3], guid) == index);
         CHECK_FALSE(MachineKeyExists(kRecordKey));
     }
     SUBCASE("this user's status deleted after Start: the window still starts running and Stop gives back") {
         ForgetSettings();
         for (const Tweak& t : TweakCatalogue()) DeleteTweak(t, guid);
         std::vector<std::optional<MachineValue>> before;
-        for (const Tweak& t : TweakCatalogue())
-            before.push_back(ReadMachineValue(TweakPath(t, guid), t.valueName));
+        for (const Tweak& t : TweakCatalogue()) before.push_back(ReadTweakValue(t, guid));
         {
             Program program;
             REQUIRE(program.WaitForWindow());
@@ -409,8 +357,7 @@ TEST_CASE("program: record: the window follows the machine and gives back the ad
         REQUIRE(WaitUntil([&] { return U8(Text(start)) == "Run" && IsWindowEnabled(start); }, 60000));
         for (size_t i = 0; i < kTweakCount; ++i) {
             CAPTURE(U8(TweakCatalogue()[i].valueName));
-            CHECK(ReadMachineValue(TweakPath(TweakCatalogue()[i], guid), TweakCatalogue()[i].valueName) ==
-                  before[i]);
+            CHECK(ReadTweakValue(TweakCatalogue()[i], guid) == before[i]);
         }
         CHECK_FALSE(MachineKeyExists(kRecordKey));
     }

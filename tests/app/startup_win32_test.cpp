@@ -1,8 +1,9 @@
 // Process-start pieces under Wine: the single-instance guard, the unhandled-error box, and a start-up
 // step of the main window that fails.
 #include <doctest/doctest.h>
-#include <sddl.h>
 #include <windows.h>
+
+#include <sddl.h>
 
 #include <atomic>
 #include <stdexcept>

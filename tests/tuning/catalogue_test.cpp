@@ -112,21 +112,18 @@ TEST_CASE("tweak catalogue rows, in order") {
     struct Row {
         TweakOption option;
         const char16_t* settingsKey;
-        const char16_t* optionSwitch;
         const char16_t* valueName;
         int32_t apply;
         bool revertRemoves;
         int32_t revert;
     };
     const Row rows[kTweakCount] = {
-        {TweakOption::TcpAckFrequency, u"tcpackfrequency", u"ChkTCPAckFrequency", u"TcpAckFrequency", 1, true,
-         0},
-        {TweakOption::TcpDelAckTick, u"tcpdelacktick", u"ChkTcpDelAckTick", u"TcpDelAckTicks", 0, true, 0},
-        {TweakOption::TcpNoDelay, u"tcpnodelay", u"ChkTcpNoDelay", u"TCPNoDelay", 1, true, 0},
-        {TweakOption::NetworkThrottlingIndex, u"networkthrottleindex", u"ChkNetworkThrottlingIndex",
-         u"NetworkThrottlingIndex", -1, false, 10},
-        {TweakOption::SystemResponsiveness, u"systemresponsiveness", u"ChkSystemResponsiveness",
-         u"SystemResponsiveness", 0, false, 20},
+        {TweakOption::TcpAckFrequency, u"tcpackfrequency", u"TcpAckFrequency", 1, true, 0},
+        {TweakOption::TcpDelAckTick, u"tcpdelacktick", u"TcpDelAckTicks", 0, true, 0},
+        {TweakOption::TcpNoDelay, u"tcpnodelay", u"TCPNoDelay", 1, true, 0},
+        {TweakOption::NetworkThrottlingIndex, u"networkthrottleindex", u"NetworkThrottlingIndex", -1, false,
+         10},
+        {TweakOption::SystemResponsiveness, u"systemresponsiveness", u"SystemResponsiveness", 0, false, 20},
     };
     const auto& catalogue = TweakCatalogue();
     for (size_t i = 0; i < kTweakCount; ++i) {
@@ -134,7 +131,6 @@ TEST_CASE("tweak catalogue rows, in order") {
         const Tweak& t = catalogue[i];
         CHECK(t.option == rows[i].option);
         CHECK(std::u16string(t.settingsKey) == rows[i].settingsKey);
-        CHECK(std::u16string(t.optionSwitch) == rows[i].optionSwitch);
         CHECK(std::u16string(t.valueName) == rows[i].valueName);
         CHECK(t.applyValue == rows[i].apply);
         CHECK(t.revertRemoves == rows[i].revertRemoves);
