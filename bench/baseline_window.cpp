@@ -20,7 +20,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     wc.lpszClassName = L"TarnellBaseline";
     RegisterClassExW(&wc);
     // Tarnell's client area at 96 DPI.
-    RECT r{0, 0, 420, 370};
+    RECT r{0, 0, 498, 426};
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     AdjustWindowRectEx(&r, style, FALSE, 0);
     HWND hwnd = CreateWindowExW(0, wc.lpszClassName, L"Baseline", style, CW_USEDEFAULT, CW_USEDEFAULT,

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Speed and footprint of tarnell.exe under Wine, printed as one table:
-# start-up and memory against a baseline empty window, the stripped size, the start-up phases, and the run
-# switch figures.
+# start-up and memory against an empty window of its size and against the floor (a program that does only
+# the platform work the job needs), the stripped size, the start-up phases, and the run switch figures.
 #   scripts/bench.sh [RUNS]    default 10 start-ups of each program, alternating
 # The run switch figures need a tarnell.exe whose probe is the loopback fixture server: the e2e preset's,
 # built in build/e2e and run against tests/app/loopback_server.py on 127.0.0.1:18471 (TARNELL_BENCH_PORT
@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 runs=${1:-10}
 scripts/bootstrap.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target tarnell baseline_window startup_bench >/dev/null
+cmake --build --preset windows --target tarnell baseline_window floor_window startup_bench memory_regions >/dev/null
 build=$PWD/build/windows
 
 stripped=$build/bench/tarnell-stripped.exe
@@ -34,7 +34,7 @@ cmake/wine-env.sh start "$build"
 trap cleanup EXIT
 winpath() { echo "Z:${1//\//\\}"; }
 cmake/wine-run.sh "$build/bench/startup_bench.exe" "$runs" "$(winpath "$stripped")" \
-  "$(winpath "$build/bench/baseline_window.exe")"
+  "$(winpath "$build/bench/baseline_window.exe")" "$(winpath "$build/bench/floor_window.exe")"
 
 phases=$PWD/build/bench-phases
 cmake --preset windows -B "$phases" -DTARNELL_BENCH_PHASES=ON >/dev/null

@@ -8,6 +8,7 @@ packages=(
   wine wine64 xvfb xdotool imagemagick fonts-noto-cjk   # running and looking at it
   doctest-dev                   # the test framework of both builds
   clang libclang-rt-14-dev      # sanitizer lane and fuzzers
+  clang-format                  # the format check
   librsvg2-bin                  # the logo is drawn as SVG and rasterised at build time
   locales                       # locale sources: the Wine locale tests compile ko_KR, ja_JP... into the build tree
   wixl msitools osslsigncode zip unzip openssl   # the release packages, their signing and their tests

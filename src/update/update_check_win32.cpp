@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -23,6 +22,7 @@
 #include "update/service_check.h"
 #include "update/update_dialog_win32.h"
 #include "update/update_hooks_win32.h"
+#include "update/update_status_win32.h"
 #include "update/update_texts.h"
 
 namespace tarnell {

@@ -44,10 +44,6 @@ std::u16string NewClientID();
 // forget: the process's drain of its workers at exit lets it go out.
 void HoldRequest();
 
-// Shows or refreshes the notice line at the bottom of `form`: `text` in bold red, `hint` opened on click.
-// The first call grows the window by the line's height; later calls only replace text and link.
-void ShowUpdateStatus(HWND form, const std::u16string& text, const std::u16string& hint);
-
 // The window that gets the notice line and owns the prompt. Without one set, the first visible top-level
 // window of the calling thread is taken.
 void SetUpdateMainWindow(HWND form);

@@ -63,21 +63,10 @@ struct PromptState {
 };
 
 HFONT MessageFont(int dpi, bool underline) {
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    using ForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
-    static const auto forDpi = reinterpret_cast<ForDpiFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"user32.dll"), "SystemParametersInfoForDpi")));
-    if (!forDpi || !forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
-        SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-        HDC screen = GetDC(nullptr);
-        const int systemDpi = GetDeviceCaps(screen, LOGPIXELSY);
-        ReleaseDC(nullptr, screen);
-        metrics.lfMessageFont.lfHeight =
-            MulDiv(metrics.lfMessageFont.lfHeight, dpi, systemDpi > 0 ? systemDpi : 96);
-    }
-    metrics.lfMessageFont.lfUnderline = underline ? TRUE : FALSE;
-    return CreateFontIndirectW(&metrics.lfMessageFont);
+    LOGFONTW font{};
+    if (!SystemFontForDpi(SystemFont::Message, dpi, font)) return nullptr;
+    font.lfUnderline = underline ? TRUE : FALSE;
+    return CreateFontIndirectW(&font);
 }
 
 // The system's warning icon drawn sharp at `size` pixels where comctl32 can scale it down, else the

@@ -142,16 +142,7 @@ LRESULT CALLBACK FormProc(HWND form, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id
 HFONT BoldFontFor(HWND form, int dpi) {
     LOGFONTW font{};
     HFONT formFont = reinterpret_cast<HFONT>(SendMessageW(form, WM_GETFONT, 0, 0));
-    if (!formFont || !GetObjectW(formFont, sizeof font, &font)) {
-        NONCLIENTMETRICSW metrics{};
-        metrics.cbSize = sizeof metrics;
-        SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-        font = metrics.lfStatusFont;
-        HDC screen = GetDC(nullptr);
-        const int systemDpi = GetDeviceCaps(screen, LOGPIXELSY);
-        ReleaseDC(nullptr, screen);
-        if (dpi > 0 && systemDpi > 0) font.lfHeight = MulDiv(font.lfHeight, dpi, systemDpi);
-    }
+    if (!formFont || !GetObjectW(formFont, sizeof font, &font)) SystemFontForDpi(SystemFont::Status, dpi, font);
     font.lfWeight = FW_BOLD;
     return CreateFontIndirectW(&font);
 }

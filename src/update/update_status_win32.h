@@ -10,6 +10,10 @@ namespace tarnell {
 
 inline constexpr int kUpdateStatusHeight = 28;  // pixels, not scaled
 
+// Shows or refreshes the notice line at the bottom of `form`: `text` in bold red, `hint` opened on click.
+// The first call grows the window by the line's height; later calls only replace text and link.
+void ShowUpdateStatus(HWND form, const std::u16string& text, const std::u16string& hint);
+
 // The notice line of `form` (the child marked "StatusBar"), or nullptr before the first ShowUpdateStatus.
 HWND FindUpdateStatusBar(HWND form);
 // Its panel text and hint.
