@@ -1,9 +1,8 @@
 // The process entry: the modules' start-up steps, the single-instance guard, the main window and the
 // message loop, then the shut-down steps.
-#include <windows.h>
-
 #include <commctrl.h>
 #include <objbase.h>
+#include <windows.h>
 
 #include <exception>
 #include <memory>
@@ -13,7 +12,6 @@
 #include "app/error_box_win32.h"
 #include "app/frm_tarnell.h"
 #include "app/single_instance_win32.h"
-#include "update/update_check_win32.h"
 #include "base/ui_task.h"
 #include "base/wide.h"
 #include "build_config.h"
@@ -22,6 +20,7 @@
 #include "translate/translation_win32.h"
 #include "translate/ui_language_win32.h"
 #include "ui/window.h"
+#include "update/update_check_win32.h"
 
 namespace {
 
@@ -59,8 +58,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     StartUpStep(&InitUILanguage);
     StartUpStep(&RegisterVorbeckButtonStyles);
 
-    // With arguments the program runs a command instead of the window; it takes the guard itself.
-    if (const auto arguments = ProcessArguments(); !arguments.empty()) return RunCommandLine(arguments);
+    // With a switch the program runs a command instead of the window; it takes the guard itself. Other
+    // arguments (a file dropped on the exe) open the window as none would.
+    if (const TCommand command = ParseCommandLine(ProcessArguments()); command != TCommand::Window)
+        return RunCommandLine(command);
 
     if (!AcquireSingleInstance()) return 0;
 
