@@ -83,6 +83,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             form->Create();
             form->Show();
             StampBenchPhase(BenchPhase::Shown);
+            // When the Restart Manager closed the window to replace the program (an upgrade), it starts
+            // it again afterwards, with no arguments. Not after a crash or a hang: crash reporting ends
+            // those.
+            RegisterApplicationRestart(L"", RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT);
         } catch (...) {
             ReportUnhandledError(std::current_exception());
         }
