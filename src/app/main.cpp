@@ -1,8 +1,9 @@
 // The process entry: the modules' start-up steps, the single-instance guard, the main window and the
 // message loop, then the shut-down steps.
+#include <windows.h>
+
 #include <commctrl.h>
 #include <objbase.h>
-#include <windows.h>
 
 #include <exception>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "app/error_box_win32.h"
 #include "app/frm_tarnell.h"
 #include "app/single_instance_win32.h"
+#include "update/update_check_win32.h"
 #include "base/ui_task.h"
 #include "base/wide.h"
 #include "build_config.h"
@@ -20,7 +22,6 @@
 #include "translate/translation_win32.h"
 #include "translate/ui_language_win32.h"
 #include "ui/window.h"
-#include "update/update_check_win32.h"
 
 namespace {
 
