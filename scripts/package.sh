@@ -137,8 +137,11 @@ msi=Tarnell-$version-x64.msi
 (cd "$stage" && wixl -a x64 -D Version="$msi_version" -D Exe=tarnell.exe -D Icon=tarnell.ico \
   -D Readme=README.txt -D HomeUrl="$home_url" -o "out/$msi" tarnell.wxs 2>wixl.log) ||
   { cat "$stage/wixl.log" >&2; exit 1; }
-# wixl writes no file versions: the exe's own lets Windows Installer compare it with an installed one.
-msibuild "$stage/out/$msi" -q "UPDATE \`File\` SET \`Version\` = '$version' WHERE \`File\` = 'TarnellExe'"
+# wixl drops IncludeMaximum: the older-version row again with attributes 768 (minimum and maximum
+# inclusive), so that another build of this version is replaced too. Attributes is part of the table's key.
+upgrade_code=$(msiinfo export "$stage/out/$msi" Upgrade | tr -d '\r' | awk -F'\t' '$7 == "OLDERVERSIONFOUND" { print $1 }')
+msibuild "$stage/out/$msi" -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'OLDERVERSIONFOUND'"
+msibuild "$stage/out/$msi" -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) VALUES ('$upgrade_code', '0.0.0', '$msi_version', 768, 'OLDERVERSIONFOUND')"
 sign "$stage/out/$msi"
 
 touch -d "@$SOURCE_DATE_EPOCH" "$stage/tarnell.exe" "$stage/README.txt"

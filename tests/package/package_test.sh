@@ -218,8 +218,11 @@ cmp -s "$work/unzipped-v2/README.txt" packaging/README.txt && echo "  ok   READM
   fail "README in the zip differs from packaging/README.txt"
 check "the MSI installs the exe and the user's README" "README.txt tarnell.exe" \
   "$(msiinfo export "$msi2" File | tr -d '\r' | awk -F'\t' 'NR > 3 { print $3 }' | sort | xargs)"
-check "the MSI's File table carries the exe's version" "1.0.1.0" \
-  "$(msiinfo export "$msi2" File | tr -d '\r' | awk -F'\t' '$1 == "TarnellExe" { print $5 }')"
+check "the MSI finds older versions and other builds of its own (minimum and maximum inclusive)" \
+  "0.0.0|1.0.1|768" \
+  "$(msiinfo export "$msi2" Upgrade | tr -d '\r' | awk -F'\t' '$7 == "OLDERVERSIONFOUND" { print $2 "|" $3 "|" $5 }')"
+check "no REINSTALLMODE forcing every file" "" \
+  "$(msiinfo export "$msi2" Property | tr -d '\r' | awk -F'\t' '$1 == "REINSTALLMODE" { print $2 }')"
 check "InstallerUrl: the download URL byte for byte" "$download_url" \
   "$(sed -n "s/^ *InstallerUrl: '\(.*\)'$/\1/p" "$work/dist-v2/winget/Vorbeck.Tarnell.installer.yaml" | sed "s/''/'/g")"
 for name in v1 v2 v2b; do
