@@ -27,8 +27,10 @@ function(tarnell_delay_load target)
   foreach(dll IN LISTS ARGN)
     set(def ${CMAKE_SOURCE_DIR}/cmake/delay_imports/${dll}.def)
     add_custom_command(OUTPUT ${dir}/lib${dll}.a
-      COMMAND ${CMAKE_DLLTOOL} --input-def ${def} --dllname ${dll}.dll --output-delaylib ${dir}/lib${dll}.a
-      DEPENDS ${def} VERBATIM)
+      # dlltool names the stubs' symbols after the output path: a relative one keeps the build folder's
+      # path out of the program, so that any folder builds the same program.
+      COMMAND ${CMAKE_DLLTOOL} --input-def ${def} --dllname ${dll}.dll --output-delaylib lib${dll}.a
+      WORKING_DIRECTORY ${dir} DEPENDS ${def} VERBATIM)
     list(APPEND libs ${dir}/lib${dll}.a)
   endforeach()
   add_custom_target(${target}_delay_imports DEPENDS ${libs})

@@ -17,6 +17,9 @@ function(tarnell_common_options target)
     target_compile_options(${target} PRIVATE /W4 /utf-8)
   else()
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-missing-field-initializers)
+    # No build folder's or checkout's path in what is built: the same sources build the same program.
+    target_compile_options(${target} PRIVATE -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.
+                           -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
   endif()
   if(WIN32)
     target_compile_definitions(${target} PUBLIC UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)

@@ -30,15 +30,67 @@ void RecordStatus(RunSettings& settings, TStatus status) {
 
 }  // namespace
 
-TCommand ParseCommandLine(const std::vector<std::u16string>& arguments) {
-    if (arguments.empty()) return TCommand::Window;
-    if (arguments.size() != 1) return TCommand::Invalid;
-    const std::u16string& option = arguments.front();
-    if (option == u"--revert") return TCommand::Revert;
-    if (option == u"--apply") return TCommand::Apply;
-    if (option == u"--status") return TCommand::Status;
-    if (option == u"--uninstall") return TCommand::Uninstall;
+namespace {
+
+bool IsSwitch(const std::u16string& argument) {
+    return !argument.empty() && (argument[0] == u'-' || argument[0] == u'/');
+}
+
+// The switch's name after its "-", "--" or "/", in lower case (ASCII: every known name is).
+std::u16string SwitchName(const std::u16string& argument) {
+    size_t start = 1;
+    if (argument[0] == u'-' && argument.size() > 1 && argument[1] == u'-') start = 2;
+    std::u16string name = argument.substr(start);
+    for (char16_t& c : name)
+        if (c >= u'A' && c <= u'Z') c = char16_t(c - u'A' + u'a');
+    return name;
+}
+
+TCommand SwitchCommand(const std::u16string& name) {
+    if (name == u"revert") return TCommand::Revert;
+    if (name == u"apply") return TCommand::Apply;
+    if (name == u"status") return TCommand::Status;
+    if (name == u"uninstall") return TCommand::Uninstall;
+    if (name == u"help" || name == u"?" || name == u"h") return TCommand::Help;
     return TCommand::Invalid;
+}
+
+}  // namespace
+
+TCommand ParseCommandLine(const std::vector<std::u16string>& arguments) {
+    TCommand command = TCommand::Window;
+    for (const std::u16string& argument : arguments) {
+        if (!IsSwitch(argument)) continue;
+        if (command != TCommand::Window) return TCommand::Invalid;
+        command = SwitchCommand(SwitchName(argument));
+        if (command == TCommand::Invalid) return TCommand::Invalid;
+    }
+    return command;
+}
+
+std::u16string CommandLineHelp() {
+    return u"Tarnell: lowers network latency for games.\r\n"
+           u"\r\n"
+           u"  tarnell.exe              open the window\r\n"
+           u"  tarnell.exe --apply      turn the tweak set on (the option switches last chosen in the "
+           u"window)\r\n"
+           u"  tarnell.exe --revert     turn it off: give back what the machine had before\r\n"
+           u"  tarnell.exe --status     tell whether it is on (exit code 1) or off (0)\r\n"
+           u"  tarnell.exe --uninstall  the installer's removal step: give back, without cycling the "
+           u"adapter\r\n"
+           u"  tarnell.exe --help       this text (also /?)\r\n"
+           u"\r\n"
+           u"Switches may be written --apply, -apply or /apply, in any letter case. Other arguments are\r\n"
+           u"ignored. The commands need an elevated caller: from a process that is not elevated,\r\n"
+           u"CreateProcess fails with error 740 (Start-Process in PowerShell asks for elevation).\r\n"
+           u"\r\n"
+           u"Exit codes:\r\n"
+           u"  0  done; --status: the tweak set is off\r\n"
+           u"  1  --status: the tweak set is on\r\n"
+           u"  2  an unknown switch, or more than one; nothing was changed\r\n"
+           u"  3  --apply: no active network adapter; nothing was changed\r\n"
+           u"  4  the tweak set was changed, but the internet did not answer again in time\r\n"
+           u"  5  Tarnell is already running (its window or another command); nothing was changed\r\n";
 }
 
 bool CommandNeedsGuard(TCommand command) {
@@ -52,6 +104,8 @@ int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAd
             return tweaks.Applied() ? kExitStatusRunning : kExitDone;
         case TCommand::Uninstall:
             tweaks.GiveBack();
+            return kExitDone;
+        case TCommand::Help:
             return kExitDone;
         case TCommand::Revert:
         case TCommand::Apply:

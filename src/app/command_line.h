@@ -2,12 +2,17 @@
 // window. Portable rules over the run control's interfaces; command_line_win32.h wires them to the
 // system and to the process entry.
 //
-//   tarnell.exe              the window (no arguments)
+//   tarnell.exe              the window (no switch)
 //   tarnell.exe --revert     what the run switch's Stop does, then wait for the internet (bounded)
 //   tarnell.exe --apply      what the run switch's Start does with the recorded option switches
 //   tarnell.exe --status     exit 0 when the machine's record says the tweak set is off, 1 when on
 //   tarnell.exe --uninstall  the installer's removal step: give back what the record holds, and nothing
 //                            else (no adapter, no cycling, no wait, no per-user record)
+//   tarnell.exe --help       the commands and exit codes (also /?, -?, -h)
+//
+// A switch begins with "-", "--" or "/" and its name is read in any letter case, as Windows programs'
+// switches are (/apply, --APPLY). Any other argument (a file dropped on the exe, "Open with", a
+// shortcut's argument) is ignored: with no switch the window opens.
 #pragma once
 
 #include <chrono>
@@ -18,21 +23,25 @@
 
 namespace tarnell {
 
-enum class TCommand { Window, Revert, Apply, Status, Uninstall, Invalid };
+enum class TCommand { Window, Revert, Apply, Status, Uninstall, Help, Invalid };
 
-// Exit codes. The program runs in the GUI subsystem: nothing is printed, the code is the only answer.
+// Exit codes. The program runs in the GUI subsystem: apart from --help nothing is printed, the code is
+// the only answer.
 enum TExitCode : int {
-    kExitDone = 0,             // done; for --status: the tweak set is off
+    kExitDone = 0,             // done; for --status: the tweak set is off; --help
     kExitStatusRunning = 1,    // --status only: the tweak set is on
-    kExitBadArguments = 2,     // unknown or extra arguments; nothing was changed
+    kExitBadArguments = 2,     // an unknown switch, or more than one; nothing was changed
     kExitNoAdapter = 3,        // --apply: no active adapter; nothing was changed
     kExitNoConnectivity = 4,   // the values were written, but the internet did not answer in time
     kExitAnotherInstance = 5,  // another instance (the window or a command) is running; nothing changed
 };
 
-// The arguments after the program's name. No arguments: the window. Exactly one known option, written
-// as listed above: that command. Anything else is Invalid.
+// The arguments after the program's name. No switch: the window. Exactly one known switch: that command.
+// An unknown switch, or two switches: Invalid. Arguments that are not switches never count.
 TCommand ParseCommandLine(const std::vector<std::u16string>& arguments);
+
+// The text --help shows: the commands, the exit codes, and that the caller must be elevated.
+std::u16string CommandLineHelp();
 
 // Whether a command needs the single-instance guard: the ones that only read the machine's record or
 // give it back (which the record's own lock keeps apart from everything else) do not.

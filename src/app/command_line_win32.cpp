@@ -33,9 +33,44 @@ std::vector<std::u16string> ProcessArguments() {
     return arguments;
 }
 
-int RunCommandLine(const std::vector<std::u16string>& arguments) {
-    const TCommand command = ParseCommandLine(arguments);
+void ShowCommandLineHelp() {
+    const std::wstring text = ToWide(CommandLineHelp());
+    // A GUI-subsystem program gets the caller's standard output only when it was redirected.
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    const DWORD type = (out && out != INVALID_HANDLE_VALUE) ? GetFileType(out) : FILE_TYPE_UNKNOWN;
+    if (type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE) {
+        const int size =
+            WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+        std::string utf8(size_t(size), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), utf8.data(), size, nullptr, nullptr);
+        DWORD written = 0;
+        WriteFile(out, utf8.data(), DWORD(utf8.size()), &written, nullptr);
+        return;
+    }
+    if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+        const HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE,
+                                           nullptr, OPEN_EXISTING, 0, nullptr);
+        if (console != INVALID_HANDLE_VALUE) {
+            // The prompt was printed when the caller stopped waiting for a GUI program: start on a new line.
+            const std::wstring shown = L"\r\n" + text;
+            DWORD written = 0;
+            const BOOL ok = WriteConsoleW(console, shown.data(), DWORD(shown.size()), &written, nullptr);
+            CloseHandle(console);
+            FreeConsole();
+            if (ok) return;
+        } else {
+            FreeConsole();
+        }
+    }
+    MessageBoxW(nullptr, text.c_str(), L"Tarnell", MB_OK | MB_ICONINFORMATION);
+}
+
+int RunCommandLine(TCommand command) {
     if (command == TCommand::Invalid || command == TCommand::Window) return kExitBadArguments;
+    if (command == TCommand::Help) {
+        ShowCommandLineHelp();
+        return kExitDone;
+    }
     if (CommandNeedsGuard(command) && !AcquireSingleInstance()) return kExitAnotherInstance;
 
     // Connection cycling goes through COM on this thread; discovery initialises COM for itself. The

@@ -169,6 +169,22 @@ void TFrmTarnell::FormDestroying() {
     theme_.reset();
 }
 
+// The Restart Manager asks with WM_QUERYENDSESSION (ENDSESSION_CLOSEAPP in lParam), as the end of the
+// session does: the window agrees at once, and closes when WM_ENDSESSION confirms, as its close box
+// would (a wait in progress is dropped with the window; the values and the record were written before
+// it began). An end that was called off (wParam FALSE) leaves the window as it was.
+LRESULT TFrmTarnell::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+        case WM_QUERYENDSESSION:
+            return TRUE;
+        case WM_ENDSESSION:
+            if (wParam && Hwnd()) DestroyWindow(Hwnd());
+            return 0;
+        default:
+            return TForm::HandleMessage(msg, wParam, lParam);
+    }
+}
+
 void TFrmTarnell::Create() {
     CreateFormHandle();
     StampBenchPhase(BenchPhase::FormCreated);

@@ -92,6 +92,8 @@ class TFrmTarnell final : public TForm, public RunView {
 
   protected:
     void FormDestroying() override;
+    // Windows Installer's Restart Manager (files in use) and the end of the session close the window.
+    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
   private:
     void BuildFromDescription();

@@ -63,8 +63,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     StartUpStep(&InitUILanguage);
     StartUpStep(&RegisterVorbeckButtonStyles);
 
-    // With arguments the program runs a command instead of the window; it takes the guard itself.
-    if (const auto arguments = ProcessArguments(); !arguments.empty()) return RunCommandLine(arguments);
+    // With a switch the program runs a command instead of the window; it takes the guard itself. Other
+    // arguments (a file dropped on the exe) open the window as none would.
+    if (const TCommand command = ParseCommandLine(ProcessArguments()); command != TCommand::Window)
+        return RunCommandLine(command);
 
     if (!AcquireSingleInstance()) return 0;
 
@@ -86,6 +88,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             form->Create();
             form->Show();
             StampBenchPhase(BenchPhase::Shown);
+            // When the Restart Manager closed the window to replace the program (an upgrade), it starts
+            // it again afterwards, with no arguments. Not after a crash or a hang: crash reporting ends
+            // those.
+            RegisterApplicationRestart(L"", RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT);
         } catch (...) {
             ReportUnhandledError(std::current_exception());
         }

@@ -17,7 +17,7 @@ if(TARNELL_BENCH_PHASES)
 endif()
 
 # Pictures drawn as SVG, rasterised at build time: the logo three times its 112 x 50 box (scaled down
-# smoothly at any DPI) as a 24-bit bitmap on white, and the icon at 16, 32 and 48 pixels.
+# smoothly at any DPI) as a 24-bit bitmap on white, and the icon at 16, 32, 48 and 256 pixels.
 find_program(TARNELL_RSVG rsvg-convert REQUIRED)
 find_program(TARNELL_CONVERT convert REQUIRED)
 set(TARNELL_RESOURCES_DIR ${CMAKE_SOURCE_DIR}/resources)
@@ -31,8 +31,9 @@ add_custom_command(OUTPUT ${TARNELL_GENERATED_DIR}/tarnell.ico
   COMMAND ${TARNELL_RSVG} -w 16 -h 16 ${TARNELL_RESOURCES_DIR}/icon.svg -o ${TARNELL_GENERATED_DIR}/icon16.png
   COMMAND ${TARNELL_RSVG} -w 32 -h 32 ${TARNELL_RESOURCES_DIR}/icon.svg -o ${TARNELL_GENERATED_DIR}/icon32.png
   COMMAND ${TARNELL_RSVG} -w 48 -h 48 ${TARNELL_RESOURCES_DIR}/icon.svg -o ${TARNELL_GENERATED_DIR}/icon48.png
+  COMMAND ${TARNELL_RSVG} -w 256 -h 256 ${TARNELL_RESOURCES_DIR}/icon.svg -o ${TARNELL_GENERATED_DIR}/icon256.png
   COMMAND ${TARNELL_CONVERT} ${TARNELL_GENERATED_DIR}/icon16.png ${TARNELL_GENERATED_DIR}/icon32.png
-          ${TARNELL_GENERATED_DIR}/icon48.png ${TARNELL_GENERATED_DIR}/tarnell.ico
+          ${TARNELL_GENERATED_DIR}/icon48.png ${TARNELL_GENERATED_DIR}/icon256.png ${TARNELL_GENERATED_DIR}/tarnell.ico
   DEPENDS ${TARNELL_RESOURCES_DIR}/icon.svg VERBATIM)
 
 if(PROJECT_VERSION_TWEAK)
@@ -41,14 +42,20 @@ else()
   set(TARNELL_VERSION_TWEAK_OR_0 0)
 endif()
 configure_file(${TARNELL_RESOURCES_DIR}/tarnell.rc.in ${TARNELL_GENERATED_DIR}/tarnell.rc @ONLY)
+configure_file(${TARNELL_RESOURCES_DIR}/tarnell.manifest ${TARNELL_GENERATED_DIR}/tarnell.manifest @ONLY)
 set_source_files_properties(${TARNELL_GENERATED_DIR}/tarnell.rc PROPERTIES
-  OBJECT_DEPENDS "${TARNELL_GENERATED_DIR}/logo.bmp;${TARNELL_GENERATED_DIR}/tarnell.ico;${TARNELL_RESOURCES_DIR}/tarnell.manifest;${TARNELL_RESOURCES_DIR}/translate.txt")
+  OBJECT_DEPENDS "${TARNELL_GENERATED_DIR}/logo.bmp;${TARNELL_GENERATED_DIR}/tarnell.ico;${TARNELL_GENERATED_DIR}/tarnell.manifest;${TARNELL_RESOURCES_DIR}/translate.txt")
 
 enable_language(RC)
 add_executable(tarnell WIN32 main.cpp ${TARNELL_GENERATED_DIR}/tarnell.rc)
 target_link_libraries(tarnell PRIVATE tarnell_app_win32 tarnell_command_line_win32)
 tarnell_common_options(tarnell)
 tarnell_windows_executable(tarnell UNICODE_ENTRY)
+if(NOT MSVC)
+  # No link time in the PE header, and a build id (a CodeView record hashed from the contents) that names
+  # the symbols kept beside the packages.
+  target_link_options(tarnell PRIVATE -Wl,--no-insert-timestamp -Wl,--build-id)
+endif()
 # DLLs outside the KnownDLLs, loaded only after the entry point has limited the search to System32.
 include(DelayImports)
 tarnell_delay_load(tarnell winhttp iphlpapi gdiplus comctl32)

@@ -40,7 +40,7 @@ struct FakeWait final : ConnectivityWaitEnvironment {
 
 }  // namespace
 
-TEST_CASE("ParseCommandLine: only one of the four options, exactly as written, names a command") {
+TEST_CASE("ParseCommandLine: one switch in any letter case, after -, -- or /; other arguments ignored") {
     struct Row {
         std::vector<std::u16string> args;
         TCommand expected;
@@ -51,22 +51,59 @@ TEST_CASE("ParseCommandLine: only one of the four options, exactly as written, n
         {{u"--apply"}, TCommand::Apply},
         {{u"--status"}, TCommand::Status},
         {{u"--uninstall"}, TCommand::Uninstall},
-        {{u""}, TCommand::Invalid},
-        {{u"--REVERT"}, TCommand::Invalid},
-        {{u"-revert"}, TCommand::Invalid},
-        {{u"/revert"}, TCommand::Invalid},
-        {{u"revert"}, TCommand::Invalid},
+        // What Windows users type.
+        {{u"/apply"}, TCommand::Apply},
+        {{u"--APPLY"}, TCommand::Apply},
+        {{u"/Revert"}, TCommand::Revert},
+        {{u"--Status"}, TCommand::Status},
+        {{u"-status"}, TCommand::Status},
+        {{u"/UNINSTALL"}, TCommand::Uninstall},
+        {{u"--help"}, TCommand::Help},
+        {{u"/?"}, TCommand::Help},
+        {{u"-?"}, TCommand::Help},
+        {{u"/HELP"}, TCommand::Help},
+        // A file dropped on the exe, "Open with", a shortcut's argument: the window as without arguments.
+        {{u"C:\\Users\\me\\Downloads\\notes.txt"}, TCommand::Window},
+        {{u"\\\\server\\share\\a b.cfg"}, TCommand::Window},
+        {{u"revert"}, TCommand::Window},
+        {{u""}, TCommand::Window},
+        {{u"C:\\a.txt", u"D:\\b.txt"}, TCommand::Window},
+        {{u"C:\\a.txt", u"/status"}, TCommand::Status},
+        {{u"--apply", u"C:\\a.txt"}, TCommand::Apply},
+        // Unknown switches and two switches still answer 2.
+        {{u"--stop"}, TCommand::Invalid},
+        {{u"/x"}, TCommand::Invalid},
+        {{u"-"}, TCommand::Invalid},
+        {{u"--"}, TCommand::Invalid},
+        {{u"/"}, TCommand::Invalid},
+        {{u"---apply"}, TCommand::Invalid},
         {{u"--revert "}, TCommand::Invalid},
         {{u"--statusx"}, TCommand::Invalid},
+        {{u"/apply:now"}, TCommand::Invalid},
+        {{u"--\u0130apply"}, TCommand::Invalid},  // not ASCII "I": no case folding beyond ASCII
         {{u"--revert", u"--apply"}, TCommand::Invalid},
         {{u"--status", u"--status"}, TCommand::Invalid},
-        {{u"--revert", u""}, TCommand::Invalid},
+        {{u"/status", u"--STATUS"}, TCommand::Invalid},
+        {{u"C:\\a.txt", u"--nope"}, TCommand::Invalid},
+        {{u"--revert", u""}, TCommand::Revert},
     };
     for (const Row& row : rows) {
         std::string shown;
         for (const auto& a : row.args) shown += "[" + U8(a) + "]";
         CAPTURE(shown);
         CHECK(ParseCommandLine(row.args) == row.expected);
+    }
+}
+
+TEST_CASE("CommandLineHelp: names every command, every exit code and the elevation the commands need") {
+    const std::string help = U8(CommandLineHelp());
+    for (const char* expected : {"--apply", "--revert", "--status", "--help", "/?", "740", "elevat"}) {
+        CAPTURE(expected);
+        CHECK(help.find(expected) != std::string::npos);
+    }
+    for (const char* code : {"  0  ", "  1  ", "  2  ", "  3  ", "  4  ", "  5  "}) {
+        CAPTURE(code);
+        CHECK(help.find(code) != std::string::npos);
     }
 }
 
@@ -215,6 +252,16 @@ TEST_CASE("RunCommand: effects in order and the exit code, for each command and 
          .adapterFound = true,
          .answerAt = 1,
          .expectedCode = 2,
+         .expectedLog = {}},
+        // --help reads, writes and cycles nothing, whatever the machine's state.
+        {.name = "help",
+         .command = TCommand::Help,
+         .applied = true,
+         .callerStatus = 1,
+         .adoptFinds = false,
+         .adapterFound = true,
+         .answerAt = 1,
+         .expectedCode = 0,
          .expectedLog = {}},
     };
     for (const Row& row : rows) {

@@ -327,28 +327,50 @@ TEST_CASE("command line: each argument's exit code, with the registry before and
          .valuesAfter = kApplied,
          .recordAfter = true,
          .settingsAfter = {1u, 1u}},
-        {.name = "option in another letter case",
+        // Switches as Windows users write them: any letter case, "/" as well as "--".
+        {.name = "revert in another letter case",
          .arguments = L"--Revert",
          .valuesBefore = kUsers,
          .appliedElsewhere = true,
          .settingsBefore = {1u, {}},
          .probeMode = "answer",
-         .expectedCode = 2,
-         .valuesAfter = kApplied,
-         .recordAfter = true,
-         .settingsAfter = {1u, {}}},
-        {.name = "two options",
-         .arguments = L"--revert --apply",
+         .expectedCode = 0,
+         .valuesAfter = kUsers,
+         .recordAfter = false,
+         .settingsAfter = {0u, {}},
+         .probes = true},
+        {.name = "status after a slash, in capitals",
+         .arguments = L"/STATUS",
          .valuesBefore = kUsers,
          .appliedElsewhere = true,
-         .settingsBefore = {1u, {}},
+         .settingsBefore = {},
+         .probeMode = "answer",
+         .expectedCode = 1,
+         .valuesAfter = kApplied,
+         .recordAfter = true,
+         .settingsAfter = {}},
+        {.name = "a path beside the switch is ignored",
+         .arguments = L"\"C:\\Users\\Public\\a b.txt\" --Status",
+         .valuesBefore = kUsers,
+         .appliedElsewhere = true,
+         .settingsBefore = {},
+         .probeMode = "answer",
+         .expectedCode = 1,
+         .valuesAfter = kApplied,
+         .recordAfter = true,
+         .settingsAfter = {}},
+        {.name = "unknown switch after a slash",
+         .arguments = L"/stop",
+         .valuesBefore = kUsers,
+         .appliedElsewhere = true,
+         .settingsBefore = {1u, 1u},
          .probeMode = "answer",
          .expectedCode = 2,
          .valuesAfter = kApplied,
          .recordAfter = true,
-         .settingsAfter = {1u, {}}},
-        {.name = "empty argument",
-         .arguments = L"\"\"",
+         .settingsAfter = {1u, 1u}},
+        {.name = "two options",
+         .arguments = L"--revert --apply",
          .valuesBefore = kUsers,
          .appliedElsewhere = true,
          .settingsBefore = {1u, {}},
@@ -453,6 +475,54 @@ TEST_CASE("command line: a command holds the guard, so the window does not open 
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
     test::DeleteMachineTree(kRecordKey);
+}
+
+TEST_CASE("command line: arguments that are not switches open the window, as none would") {
+    // A file dropped on the exe, "Open with", a shortcut with an argument, an empty argument.
+    DeleteTree(kRecordKey);
+    WriteSettings({0u, {}});
+    const std::wstring path = e2e::PathFromEnv("TARNELL_PROGRAM");
+    for (const wchar_t* arguments :
+         {L"\"C:\\Users\\Public\\Downloads\\notes.txt\"", L"\"\"", L"report.log \"D:\\x y\\z.cfg\""}) {
+        CAPTURE(Utf16ToUtf8(FromWide(arguments)));
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        std::wstring commandLine = L"\"" + path + L"\" " + arguments;
+        REQUIRE(CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &si, &pi));
+        HWND form = nullptr;
+        const bool shown = e2e::WaitUntil(
+            [&] {
+                form = e2e::FindTopLevel(pi.dwProcessId, L"TarnellForm");
+                return (form && IsWindowVisible(form)) ||
+                       WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
+            },
+            60000);
+        CHECK(shown);
+        CHECK(form != nullptr);
+        if (form) PostMessageW(form, WM_CLOSE, 0, 0);
+        DWORD code = 1;
+        if (WaitForSingleObject(pi.hProcess, 20000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
+        GetExitCodeProcess(pi.hProcess, &code);
+        CHECK(code == 0);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+}
+
+TEST_CASE("command line: /? and --help write the commands and exit codes to the caller's output") {
+    for (const wchar_t* arguments : {L"/?", L"--help", L"-?", L"/Help"}) {
+        CAPTURE(Utf16ToUtf8(FromWide(arguments)));
+        const Run run = RunProgram(arguments);
+        CHECK(run.code == 0);
+        for (const char* expected : {"--apply", "--revert", "--status", "740", "Exit codes"}) {
+            CAPTURE(expected);
+            CHECK(run.output.find(expected) != std::string::npos);
+        }
+        MESSAGE(Utf16ToUtf8(FromWide(arguments))
+                << ": " << run.output.size() << " bytes in " << run.elapsedMs << " ms");
+    }
 }
 
 TEST_CASE("command line: tarnell.exe is a GUI-subsystem program, so a console shows nothing") {

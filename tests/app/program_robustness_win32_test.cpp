@@ -776,6 +776,76 @@ std::vector<std::string> MarkersIn(const std::wstring& dir) {
 
 }  // namespace
 
+TEST_CASE("program: the Restart Manager's end-session messages close it, idle and during a wait") {
+    // What Windows Installer's Restart Manager sends a window whose program holds a file it must replace:
+    // WM_QUERYENDSESSION with ENDSESSION_CLOSEAPP, then WM_ENDSESSION (TRUE when every application agreed,
+    // FALSE when the shutdown was called off). Wine's msiexec has no Restart Manager: the messages are
+    // sent here as it would send them.
+    Loopback loopback;
+    loopback.SetServiceAnswer("{}");
+    loopback.SetProbeMode("drop");
+    std::u16string name, guid, ip;
+    REQUIRE(GetActiveAdapter(name, guid, ip));
+    const std::vector<int64_t> applied{1, 0, 1, -1, 0}, users{3, -2, -2, 70, -2};
+    auto recordPresent = [] {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorbeck\\Tarnell\\Applied", 0,
+                          KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+            return false;
+        RegCloseKey(key);
+        return true;
+    };
+    struct Row {
+        const char* name;
+        bool waiting;  // Start clicked, the probe failing: the connectivity wait is running
+        bool confirmed;
+        bool ends;
+        std::vector<int64_t> valuesAfter;
+        bool recordAfter;
+    };
+    const Row rows[] = {
+        {"idle, shutdown confirmed", false, true, true, users, false},
+        {"during the wait after Start, shutdown confirmed", true, true, true, applied, true},
+        {"idle, shutdown called off", false, false, false, users, false},
+        {"during the wait, shutdown called off", true, false, false, applied, true},
+    };
+    for (const Row& row : rows) {
+        INFO(row.name);
+        ForgetSettings();
+        SetTweakValues(guid, users);
+        Program program;
+        if (row.waiting)
+            StartWaiting(program, loopback);
+        else
+            REQUIRE(program.WaitForWindow());
+        DWORD_PTR agreed = 0;
+        REQUIRE(SendMessageTimeoutW(program.form, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP,
+                                    SMTO_ABORTIFHUNG, 5000, &agreed));
+        CHECK(agreed == TRUE);
+        const DWORD sent = GetTickCount();
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(program.form, WM_ENDSESSION, row.confirmed ? TRUE : FALSE, ENDSESSION_CLOSEAPP,
+                            SMTO_ABORTIFHUNG, 5000, &ignored);
+        DWORD code = 1;
+        const bool ended = program.WaitForExit(5000, &code);
+        MESSAGE(std::string(row.name) + (ended ? ": ended after " : ": still running after ") +
+                std::to_string(GetTickCount() - sent) + " ms");
+        CHECK(ended == row.ends);
+        if (ended) {
+            CHECK(code == 0);
+        } else {
+            CHECK(program.Responsive());
+        }
+        CHECK_FALSE(CrashHandlerRunning());
+        // Nothing half-done: the values and the record agree, and so does the caller's own status.
+        CHECK(TweakValues(guid) == row.valuesAfter);
+        CHECK(recordPresent() == row.recordAfter);
+        CHECK(TConfigStatus() == (row.recordAfter ? 1 : 0));
+    }
+    ForgetSettings();
+    SetTweakValues(guid, users);
+}
+
 TEST_CASE("program: killed during a wait, it starts again in the look that matches the registry") {
     Loopback loopback;
     loopback.SetServiceAnswer("{}");

@@ -115,7 +115,8 @@ set(robustness_env "${program_env};TARNELL_SHELL_RECORDER=$<TARGET_FILE:app_prog
 set(robustness_entries "hostile_links:hostile links*" "malformed_answers:malformed*"
                        "run_switch_clicks:run switch clicks*" "close_during_wait:closing the window*"
                        "killed_during_wait:killed during a wait*" "planted_dlls:DLLs planted*"
-                       "desktop_shell_link:a link opens*" "long_links:long links*" "hold_request:a ticked hold box*")
+                       "desktop_shell_link:a link opens*" "long_links:long links*" "hold_request:a ticked hold box*"
+                       "end_session:the Restart Manager*")
 # The crash scenarios need the test build's hook (TARNELL_TEST_HOOKS) for the C++ exception.
 if(TARNELL_TEST_HOOKS)
   list(APPEND robustness_entries "crash_reports:crash faults*")
