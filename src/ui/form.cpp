@@ -140,6 +140,78 @@ void TForm::CreateFormHandle() {
     for (TControl* child : Children()) child->ApplyDpi();
 }
 
+bool TForm::NavigationKey(WPARAM key) {
+    if (key != VK_TAB || !Hwnd()) return false;
+    const bool backward = GetKeyState(VK_SHIFT) < 0;
+    SetFocusCuesShown(true);
+    if (GetKeyState(VK_CONTROL) < 0) {
+        NextPage(backward);
+        return true;
+    }
+    std::vector<HWND> stops;
+    for (TControl* control : TabOrder()) {
+        HWND hwnd = control ? control->Hwnd() : nullptr;
+        if (hwnd && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd)) stops.push_back(hwnd);
+    }
+    if (stops.empty()) return true;
+    HWND focus = GetFocus();
+    size_t at = stops.size();
+    for (size_t i = 0; i < stops.size(); ++i) {
+        if (stops[i] == focus || IsChild(stops[i], focus)) at = i;
+    }
+    size_t next;
+    if (at == stops.size()) {
+        next = backward ? stops.size() - 1 : 0;
+    } else {
+        next = backward ? (at + stops.size() - 1) % stops.size() : (at + 1) % stops.size();
+    }
+    focusReturn_ = nullptr;
+    keyboardFocus_ = stops[next];
+    SetFocus(stops[next]);
+    return true;
+}
+
+void TForm::SetFocusCuesShown(bool shown) {
+    if (hideFocus_ == !shown) return;
+    hideFocus_ = !shown;
+    BroadcastUiState();
+}
+
+// Windows passes WM_UPDATEUISTATE down from the top-level window; it is sent to every window here so that
+// the state also arrives where the system does not pass it on (Wine).
+void TForm::BroadcastUiState() {
+    if (!Hwnd()) return;
+    const WPARAM state = MAKEWPARAM(hideFocus_ ? UIS_SET : UIS_CLEAR, UISF_HIDEFOCUS);
+    EnumChildWindows(
+        Hwnd(),
+        [](HWND child, LPARAM wParam) -> BOOL {
+            SendMessageW(child, WM_UPDATEUISTATE, WPARAM(wParam), 0);
+            return TRUE;
+        },
+        LPARAM(state));
+    RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+}
+
+void TForm::FocusAvailableAgain(HWND control) {
+    if (!control || control != focusReturn_ || !Hwnd()) return;
+    if (GetFocus() != Hwnd() || !IsWindowVisible(control) || !IsWindowEnabled(control)) return;
+    focusReturn_ = nullptr;
+    SetFocus(control);
+}
+
+void TForm::SystemColorsChanged() {
+    // Standard controls keep brushes of the system's colours; they are told as a top-level window is.
+    EnumChildWindows(
+        Hwnd(),
+        [](HWND child, LPARAM) -> BOOL {
+            SendMessageW(child, WM_SYSCOLORCHANGE, 0, 0);
+            return TRUE;
+        },
+        0);
+    OnColorsChanged();
+    RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+}
+
 void TForm::Show() {
     if (!Hwnd()) CreateFormHandle();
     ShowWindow(Hwnd(), SW_SHOWNORMAL);
@@ -172,6 +244,23 @@ LRESULT TForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             ChangeDpi(HIWORD(wParam));
             return 0;
         }
+        case WM_KEYDOWN:
+            if (NavigationKey(wParam)) return 0;
+            break;
+        case WM_QUERYUISTATE:
+            return hideFocus_ ? UISF_HIDEFOCUS : 0;
+        case WM_CHANGEUISTATE:
+        case WM_UPDATEUISTATE:
+            if (HIWORD(wParam) & UISF_HIDEFOCUS) {
+                if (LOWORD(wParam) == UIS_SET) SetFocusCuesShown(false);
+                if (LOWORD(wParam) == UIS_CLEAR) SetFocusCuesShown(true);
+            }
+            return 0;
+        case WM_SYSCOLORCHANGE:
+        case WM_SETTINGCHANGE:
+        case WM_THEMECHANGED:
+            SystemColorsChanged();
+            break;
         case WM_DESTROY:
             FormDestroying();
             if (OnDestroy) OnDestroy();

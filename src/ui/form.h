@@ -39,6 +39,21 @@ class TForm : public TContainer {
     void Show();
     void Close();
 
+    // Keyboard. Tab and Shift+Tab move the focus through TabOrder(), skipping controls that are hidden or
+    // disabled, and wrap around; Ctrl+Tab and Ctrl+Shift+Tab turn the page (NextPage). Controls pass those
+    // keys up to the form. Answers whether the key was one of them.
+    bool NavigationKey(WPARAM key);
+    // Focus cues (WM_UPDATEUISTATE, UISF_HIDEFOCUS): hidden until the keyboard is used, unless the system
+    // always shows them; the form answers WM_QUERYUISTATE from its own record (Wine always answers 0).
+    bool FocusCuesShown() const { return !hideFocus_; }
+    void SetFocusCuesShown(bool shown);
+    // A control that Tab gave the focus and that gave it up because it was disabled or hidden takes it
+    // back when it can again and the focus is still with the form. (The mouse never brings it back.)
+    void FocusGivenUp(HWND control) {
+        if (control == keyboardFocus_) focusReturn_ = control;
+    }
+    void FocusAvailableAgain(HWND control);
+
     // Runs when the window has been destroyed (the message loop's owner ends the program then).
     std::function<void()> OnDestroy;
 
@@ -55,6 +70,12 @@ class TForm : public TContainer {
     const wchar_t* ClassName() const override { return L"TarnellForm"; }
     void CaptionChanged() override;
     virtual void OnDpiChanged(int /*dpi*/) {}
+    // The controls Tab visits, in reading order.
+    virtual std::vector<TControl*> TabOrder() const { return {}; }
+    // Ctrl+Tab (forward) or Ctrl+Shift+Tab.
+    virtual void NextPage(bool /*backward*/) {}
+    // The system's colours or settings changed; everything has been invalidated.
+    virtual void OnColorsChanged() {}
     // The window is being destroyed; everything on it still exists.
     virtual void FormDestroying() {}
 
@@ -63,6 +84,8 @@ class TForm : public TContainer {
     static void PlaceAgain(TContainer& container);
     SIZE OuterSizeForClient(int dpi) const;
     void ApplyFontToAll(TControl* control);
+    void BroadcastUiState();
+    void SystemColorsChanged();
 
     int clientWidth96_ = 0;
     int clientHeight96_ = 0;
@@ -72,6 +95,9 @@ class TForm : public TContainer {
     TFontSpec fontSpec_;
     ScopedGdiObject font_;
     int dpi_ = kDefaultDpi;
+    bool hideFocus_ = true;
+    HWND focusReturn_ = nullptr;
+    HWND keyboardFocus_ = nullptr;  // where Tab last put the focus
 };
 
 }  // namespace tarnell

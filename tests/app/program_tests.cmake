@@ -9,6 +9,8 @@ endif()
 enable_language(RC)
 tarnell_add_test(app_frm_tarnell_win32_test WIN32_ONLY TIMEOUT 180
   SOURCES frm_tarnell_win32_test.cpp translate_table.rc LIBS tarnell_app_win32 tarnell_config_win32)
+tarnell_add_test(app_frm_access_win32_test WIN32_ONLY TIMEOUT 240
+  SOURCES frm_access_win32_test.cpp translate_table.rc LIBS tarnell_app_win32 tarnell_config_win32)
 tarnell_add_test(app_startup_win32_test WIN32_ONLY TIMEOUT 120
   SOURCES startup_win32_test.cpp translate_table.rc LIBS tarnell_app_win32 tarnell_config_win32 advapi32)
 
