@@ -62,7 +62,7 @@ set_tests_properties(app_loopback_stop PROPERTIES FIXTURES_CLEANUP app_loopback)
 # One driver program; each scenario is registered on its own below.
 add_executable(app_program_win32_test program_win32_test.cpp translate_table.rc)
 target_link_libraries(app_program_win32_test PRIVATE tarnell_main_layout tarnell_config_win32
-                      tarnell_translate_win32 tarnell_tuning_win32 tarnell_test_main)
+                      tarnell_translate_win32 tarnell_tuning_win32 tarnell_test_main oleacc ole32 oleaut32)
 tarnell_common_options(app_program_win32_test)
 tarnell_windows_executable(app_program_win32_test)
 set_target_properties(app_program_win32_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
@@ -73,8 +73,9 @@ add_test(NAME app_program_first_start_win32_test
          COMMAND app_program_win32_test "--test-case=program: first start*")
 add_test(NAME app_program_run_stop_win32_test COMMAND app_program_win32_test "--test-case=program: run*")
 add_test(NAME app_program_error_box_win32_test COMMAND app_program_win32_test "--test-case=program: an error*")
+add_test(NAME app_program_access_win32_test COMMAND app_program_win32_test "--test-case=program: a screen reader*")
 set_tests_properties(app_program_first_start_win32_test app_program_run_stop_win32_test
-                     app_program_error_box_win32_test PROPERTIES
+                     app_program_error_box_win32_test app_program_access_win32_test PROPERTIES
   FIXTURES_REQUIRED "wine_env;app_loopback" RESOURCE_LOCK wine_desktop TIMEOUT 240
   ENVIRONMENT "${program_env};TARNELL_EXPECT_DPI=96")
 

@@ -7,7 +7,11 @@
 // locale should give) and TARNELL_EXPECT_DPI (the prefix's DPI).
 #include <doctest/doctest.h>
 #include <windows.h>
+// clang-format off
+#include <oleacc.h>
+// clang-format on
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -17,14 +21,14 @@
 #include "base/wide.h"
 #include "build_config.h"
 #include "config/config_win32.h"
-#include "translate/translation.h"
-#include "translate/translation_win32.h"
 #include "layout_expected.h"
 #include "program_driver_win32.h"
-#include "window_search_win32.h"
+#include "translate/translation.h"
+#include "translate/translation_win32.h"
 #include "tuning/network_win32.h"
 #include "tuning/registry_path.h"
 #include "tuning/tweaks.h"
+#include "window_search_win32.h"
 
 using namespace tarnell;
 
@@ -56,7 +60,9 @@ std::u16string Text(HWND hwnd) {
     return FromWide(buffer);
 }
 
-void Click(HWND hwnd) { outside::PostClick(hwnd); }
+void Click(HWND hwnd) {
+    outside::PostClick(hwnd);
+}
 
 template <typename Pred>
 bool WaitUntil(Pred pred, DWORD timeoutMs) {
@@ -277,5 +283,142 @@ TEST_CASE("program: an error in the start-up sequence shows the Close box, then 
     REQUIRE(program.WaitForWindow());
     CHECK(U8(Text(program.Control(u"LblVersion"))) == std::string("Version: ") + TARNELL_VERSION_TEXT);
     CHECK(TConfig(u"Tarnell").ReadInteger(u"status", -1) == -1);  // the state load ended before the status
+    ForgetSettings();
+}
+
+namespace {
+
+// Window events of the program as an out-of-context hook in this process receives them.
+std::vector<std::pair<DWORD, HWND>> g_events;
+
+void CALLBACK RecordEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG object, LONG child, DWORD, DWORD) {
+    if (object == OBJID_CLIENT && child == CHILDID_SELF) g_events.push_back({event, hwnd});
+}
+
+// Waits for pred while this thread's messages (the hook's events) are delivered.
+template <typename Pred>
+bool PumpUntil(Pred pred, DWORD timeoutMs) {
+    const DWORD end = GetTickCount() + timeoutMs;
+    while (!pred()) {
+        if (GetTickCount() >= end) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+    return true;
+}
+
+struct Heard {
+    long role = 0, state = 0;
+    std::string name;
+};
+
+Heard Hear(IAccessible* acc) {
+    Heard h;
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    VARIANT v;
+    VariantInit(&v);
+    if (SUCCEEDED(acc->get_accRole(self, &v)) && v.vt == VT_I4) h.role = v.lVal;
+    VariantInit(&v);
+    if (SUCCEEDED(acc->get_accState(self, &v)) && v.vt == VT_I4) h.state = v.lVal;
+    BSTR name = nullptr;
+    const HRESULT hr = acc->get_accName(self, &name);
+    if (SUCCEEDED(hr) && name)
+        h.name = U8(std::u16string(reinterpret_cast<const char16_t*>(name), SysStringLen(name)));
+    if (name) SysFreeString(name);
+    return h;
+}
+
+HWND FocusOf(const Program& program) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    return GetGUIThreadInfo(GetWindowThreadProcessId(program.form, nullptr), &info) ? info.hwndFocus
+                                                                                    : nullptr;
+}
+
+void TypeKey(WORD key, bool ctrl = false) {
+    std::vector<INPUT> input;
+    auto add = [&](WORD vk, bool up) {
+        INPUT i{};
+        i.type = INPUT_KEYBOARD;
+        i.ki.wVk = vk;
+        i.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+        input.push_back(i);
+    };
+    if (ctrl) add(VK_CONTROL, false);
+    add(key, false);
+    add(key, true);
+    if (ctrl) add(VK_CONTROL, true);
+    SendInput(UINT(input.size()), input.data(), sizeof(INPUT));
+}
+
+}  // namespace
+
+TEST_CASE("program: a screen reader and the keyboard from outside start and stop the tweak set") {
+    ForgetSettings();
+    CoInitialize(nullptr);
+    Program program;
+    REQUIRE(program.WaitForWindow());
+    HWND run = program.Control(u"BtnStart");
+    HWND config = program.Control(u"BtnConfig");
+    REQUIRE(run);
+    REQUIRE(PumpUntil([&] { return Text(run) == u"Run"; }, 30000));
+
+    // MSAA across processes: the interface id spelled out (mingw's import library gets it wrong).
+    IAccessible* acc = nullptr;
+    REQUIRE(SUCCEEDED(AccessibleObjectFromWindow(run, DWORD(OBJID_CLIENT), __uuidof(IAccessible),
+                                                 reinterpret_cast<void**>(&acc))));
+    REQUIRE(acc);
+    Heard idle = Hear(acc);
+    CHECK(idle.role == ROLE_SYSTEM_PUSHBUTTON);
+    CHECK(idle.name == "Run, applies the network tweaks");
+    CHECK((idle.state & (STATE_SYSTEM_PRESSED | STATE_SYSTEM_UNAVAILABLE)) == 0);
+
+    g_events.clear();
+    HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_STATECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr,
+                                         RecordEvent, program.pi.dwProcessId, 0, WINEVENT_OUTOFCONTEXT);
+    REQUIRE(hook);
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    CHECK(acc->accDoDefaultAction(self) == S_OK);
+    // The default action starts the run; it ends running (the probe answers), and readers are told.
+    const DWORD started = GetTickCount();
+    CHECK(PumpUntil([&] { return Text(run) == u"Running"; }, 90000));
+    MESSAGE("running after " << (GetTickCount() - started) << " ms");
+    auto received = [&](DWORD event) {
+        return std::find(g_events.begin(), g_events.end(), std::make_pair(event, run)) != g_events.end();
+    };
+    CHECK(PumpUntil([&] { return received(EVENT_OBJECT_STATECHANGE) && received(EVENT_OBJECT_NAMECHANGE); },
+                    10000));
+    Heard running = Hear(acc);
+    CHECK(running.name == "Stop, reverts the network tweaks");
+    CHECK((running.state & STATE_SYSTEM_PRESSED) != 0);
+    CHECK(TConfig(u"Tarnell").ReadInteger(u"status", -1) == 1);
+
+    // The keyboard through the system's input queue: Tab four times reaches the run switch, Space stops.
+    SetForegroundWindow(program.form);
+    REQUIRE(PumpUntil([&] { return GetForegroundWindow() == program.form; }, 10000));
+    for (int i = 0; i < 4; ++i) {
+        TypeKey(VK_TAB);
+        PumpUntil([] { return false; }, 100);
+    }
+    CHECK(FocusOf(program) == run);
+    TypeKey(VK_SPACE);
+    CHECK(PumpUntil([&] { return Text(run) == u"Run"; }, 90000));
+    CHECK(TConfig(u"Tarnell").ReadInteger(u"status", -1) == 0);
+    CHECK(PumpUntil([&] { return FocusOf(program) == run; }, 10000));  // back on the switch after the wait
+    // Ctrl+Tab: the configuration card, focus on its header button.
+    TypeKey(VK_TAB, true);
+    CHECK(PumpUntil([&] { return IsWindowVisible(program.Control(u"Card2")) != FALSE; }, 10000));
+    CHECK(PumpUntil([&] { return FocusOf(program) == config; }, 10000));
+
+    UnhookWinEvent(hook);
+    acc->Release();
+    CoUninitialize();
     ForgetSettings();
 }
