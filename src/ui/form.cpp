@@ -1,5 +1,7 @@
 #include "ui/form.h"
 
+#include <algorithm>
+
 #include "base/wide.h"
 
 namespace tarnell {
@@ -69,6 +71,53 @@ void TForm::SetFormFont(const TFontSpec& font) {
 void TForm::SetDesktopFont(bool desktop) {
     desktopFont_ = desktop;
     RebuildFont();
+    UpdateLayoutDpi();
+}
+
+int TForm::TextScalePercent() const {
+    int percent = 100;
+    DWORD factor = 0, size = sizeof(factor);
+    if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Accessibility", L"TextScaleFactor",
+                     RRF_RT_REG_DWORD, nullptr, &factor, &size) == ERROR_SUCCESS &&
+        factor > 100 && factor <= 225)
+        percent = int(factor);
+    if (desktopFont_ && font_) {
+        LOGFONTW lf{};
+        if (GetObjectW(font_.get(), sizeof(lf), &lf) == sizeof(lf) && lf.lfHeight != 0) {
+            const int standard = ScaleForDpi(12, dpi_);
+            const int height = lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight;
+            if (standard > 0 && height > standard) percent = std::max(percent, MulDiv(height, 100, standard));
+        }
+    }
+    return percent;
+}
+
+int TForm::LayoutDpiFor(int dpi) const {
+    int layout = MulDiv(dpi, TextScalePercent(), 100);
+    if (layout <= dpi || !Hwnd() || clientWidth96_ <= 0 || clientHeight96_ <= 0) return dpi;
+    // No larger than the screen's work area allows.
+    MONITORINFO mi{};
+    mi.cbSize = sizeof(mi);
+    if (GetMonitorInfoW(MonitorFromWindow(Hwnd(), MONITOR_DEFAULTTOPRIMARY), &mi)) {
+        const int frameX = ScaleForDpi(16, dpi), frameY = ScaleForDpi(48, dpi);
+        const int fitX = MulDiv(mi.rcWork.right - mi.rcWork.left - frameX, kDefaultDpi, clientWidth96_);
+        const int fitY = MulDiv(mi.rcWork.bottom - mi.rcWork.top - frameY, kDefaultDpi, clientHeight96_);
+        layout = std::max(dpi, std::min({layout, fitX, fitY}));
+    }
+    return layout;
+}
+
+void TForm::UpdateLayoutDpi() {
+    const int layout = LayoutDpiFor(dpi_);
+    if (layout == layoutDpi_) return;
+    layoutDpi_ = layout;
+    if (!Hwnd()) return;
+    RebuildFont();
+    const SIZE outer = OuterSizeForClient();
+    SetWindowPos(Hwnd(), nullptr, 0, 0, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+    for (TControl* child : Children()) child->ApplyDpi();
+    OnDpiChanged(layoutDpi_);
+    RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void TForm::RebuildFont() {
@@ -87,7 +136,7 @@ void TForm::RebuildFont() {
             made.reset(CreateFontIndirectW(&lf));
         }
     }
-    if (!made) made = CreateFontForDpi(fontSpec_, dpi_);
+    if (!made) made = CreateFontForDpi(fontSpec_, layoutDpi_);
     // Controls hold the old handle until they are told; swap only after everyone has the new one.
     ScopedGdiObject old = std::move(font_);
     font_ = std::move(made);
@@ -106,11 +155,12 @@ void TForm::ApplyFontToAll(TControl* control) {
     }
 }
 
-SIZE TForm::OuterSizeForClient(int dpi) const {
-    RECT r{0, 0, ScaleForDpi(clientWidth96_, dpi), ScaleForDpi(clientHeight96_, dpi)};
+// The client area at the layout DPI in a frame at the monitor's DPI.
+SIZE TForm::OuterSizeForClient() const {
+    RECT r{0, 0, ScaleForDpi(clientWidth96_, layoutDpi_), ScaleForDpi(clientHeight96_, layoutDpi_)};
     const DWORD style = fixedSingle_ ? kFixedStyle : kSizableStyle;
     static const auto adjustForDpi = User32Function<AdjustWindowRectExForDpiFn>("AdjustWindowRectExForDpi");
-    if (!adjustForDpi || !adjustForDpi(&r, style, FALSE, 0, UINT(dpi)))
+    if (!adjustForDpi || !adjustForDpi(&r, style, FALSE, 0, UINT(dpi_)))
         AdjustWindowRectEx(&r, style, FALSE, 0);
     return SIZE{r.right - r.left, r.bottom - r.top};
 }
@@ -127,9 +177,12 @@ void TForm::CreateFormHandle() {
     CreateHandle(nullptr);
     if (!Hwnd()) return;
     dpi_ = WindowDpi(Hwnd());
+    layoutDpi_ = dpi_;
     RebuildFont();
+    layoutDpi_ = LayoutDpiFor(dpi_);
+    if (layoutDpi_ != dpi_) RebuildFont();
     // Size for the client area at this DPI and centre on the screen the window is on.
-    const SIZE outer = OuterSizeForClient(dpi_);
+    const SIZE outer = OuterSizeForClient();
     MONITORINFO mi{};
     mi.cbSize = sizeof(mi);
     RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
@@ -229,9 +282,17 @@ void TForm::CaptionChanged() {
 void TForm::ChangeDpi(int dpi) {
     if (dpi <= 0 || !Hwnd()) return;
     dpi_ = dpi;
+    layoutDpi_ = dpi;
     RebuildFont();
+    layoutDpi_ = LayoutDpiFor(dpi);
+    if (layoutDpi_ != dpi_) {
+        // The size the system suggested is for the standard text size.
+        RebuildFont();
+        const SIZE outer = OuterSizeForClient();
+        SetWindowPos(Hwnd(), nullptr, 0, 0, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+    }
     for (TControl* child : Children()) child->ApplyDpi();
-    OnDpiChanged(dpi);
+    OnDpiChanged(layoutDpi_);
     RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
@@ -256,8 +317,13 @@ LRESULT TForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
                 if (LOWORD(wParam) == UIS_CLEAR) SetFocusCuesShown(true);
             }
             return 0;
-        case WM_SYSCOLORCHANGE:
         case WM_SETTINGCHANGE:
+            // A new text size comes as a change of the fonts' metrics.
+            if (desktopFont_) RebuildFont();
+            UpdateLayoutDpi();
+            SystemColorsChanged();
+            break;
+        case WM_SYSCOLORCHANGE:
         case WM_THEMECHANGED:
             SystemColorsChanged();
             break;

@@ -26,7 +26,15 @@ class TForm : public TContainer {
     bool DesktopFont() const { return desktopFont_; }
     HFONT FormFont() const { return static_cast<HFONT>(font_.get()); }
 
-    int CurrentDpi() const { return dpi_; }
+    // The DPI the window's layout and fonts are made for: the monitor's, raised by the system's text size,
+    // so that larger text gets a larger window instead of cut captions. Equal to MonitorDpi() at the
+    // standard text size.
+    int CurrentDpi() const { return layoutDpi_; }
+    int MonitorDpi() const { return dpi_; }
+    // How much larger than standard the system draws text, in percent (100 at least): the accessibility
+    // text scale factor, and with the desktop font the icon-title font against its standard 12 pixels at
+    // 96 DPI (9 points).
+    int TextScalePercent() const;
 
     // A strip this high (at 96 DPI) across the top of the client area is kept free for the window's
     // decoration: the controls placed on the form move down by its height, and the one that reaches the
@@ -82,7 +90,11 @@ class TForm : public TContainer {
   private:
     void RebuildFont();
     static void PlaceAgain(TContainer& container);
-    SIZE OuterSizeForClient(int dpi) const;
+    SIZE OuterSizeForClient() const;
+    int LayoutDpiFor(int dpi) const;
+    // Takes the layout DPI for the current DPI and text size; a window that exists keeps its top-left
+    // corner and takes the new size, and everything on it is placed again.
+    void UpdateLayoutDpi();
     void ApplyFontToAll(TControl* control);
     void BroadcastUiState();
     void SystemColorsChanged();
@@ -95,6 +107,7 @@ class TForm : public TContainer {
     TFontSpec fontSpec_;
     ScopedGdiObject font_;
     int dpi_ = kDefaultDpi;
+    int layoutDpi_ = kDefaultDpi;
     bool hideFocus_ = true;
     HWND focusReturn_ = nullptr;
     HWND keyboardFocus_ = nullptr;  // where Tab last put the focus

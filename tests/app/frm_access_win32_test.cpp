@@ -726,3 +726,106 @@ TEST_CASE("a screen reader's default action clicks; the window announces name, s
     UnhookWinEvent(hook);
     ForgetSettings();
 }
+
+namespace {
+
+// Sets the system's icon-title font (the font the window takes as its desktop font) to `height` pixels at
+// 96 DPI for the life of the object, as a larger text size in the system's settings does.
+class IconTitleFont {
+  public:
+    explicit IconTitleFont(int height96) {
+        SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof(old_), &old_, 0);
+        LOGFONTW lf = old_;
+        HDC screen = GetDC(nullptr);
+        lf.lfHeight = -MulDiv(height96, GetDeviceCaps(screen, LOGPIXELSY), 96);
+        ReleaseDC(nullptr, screen);
+        SystemParametersInfoW(SPI_SETICONTITLELOGFONT, sizeof(lf), &lf, 0);
+    }
+    ~IconTitleFont() { SystemParametersInfoW(SPI_SETICONTITLELOGFONT, sizeof(old_), &old_, 0); }
+
+  private:
+    LOGFONTW old_{};
+};
+
+struct Fit {
+    int textWidth = 0, textHeight = 0;  // the caption in the control's font
+    int room = 0, height = 0;           // the width the caption may take, the control's height
+};
+
+Fit Measure(TControl& c, int roomInset96, int dpi) {
+    Fit f;
+    HDC dc = GetDC(c.Hwnd());
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(c.Hwnd(), WM_GETFONT, 0, 0)));
+    const std::wstring text(reinterpret_cast<const wchar_t*>(c.Caption().c_str()), c.Caption().size());
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), &extent);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    SelectObject(dc, old);
+    ReleaseDC(c.Hwnd(), dc);
+    RECT r;
+    GetClientRect(c.Hwnd(), &r);
+    f.textWidth = extent.cx;
+    f.textHeight = tm.tmHeight;
+    f.room = r.right - MulDiv(roomInset96, dpi, 96);
+    f.height = r.bottom;
+    return f;
+}
+
+}  // namespace
+
+TEST_CASE("a larger system text size: the layout grows with the text and no caption is cut") {
+    struct Row {
+        const char16_t* control;
+        int inset96;  // what the control keeps for itself beside the caption: the check box's box and gap
+    };
+    const Row rows[] = {{u"LblAdapter", 0},
+                        {u"LblIPAddress", 0},
+                        {u"LblVersion", 0},
+                        {u"ChkTCPAckFrequency", 20},
+                        {u"ChkTcpDelAckTick", 20},
+                        {u"ChkTcpNoDelay", 20},
+                        {u"ChkNetworkThrottlingIndex", 20},
+                        {u"ChkSystemResponsiveness", 20},
+                        {u"BtnHome", 4},
+                        {u"BtnConfig", 4},
+                        {u"BtnStart", 8},
+                        {u"GroupBox1", 20},
+                        {u"GroupBox2", 20},
+                        {u"GroupBox3", 20}};
+    for (const char16_t* language : {u"en", u"ko"}) {
+        CAPTURE(U8(language));
+        std::map<std::u16string, Fit> standard;
+        for (int height96 : {12, 18}) {  // 9 points, the standard size; then 150 %
+            CAPTURE(height96);
+            const IconTitleFont font(height96);
+            auto form = OpenWindow(language);
+            const int dpi = form->CurrentDpi();
+            MESSAGE(U8(language) << ", font " << height96 << " px: layout at " << dpi << " DPI on a "
+                                 << form->MonitorDpi() << " DPI screen, text scale "
+                                 << form->TextScalePercent() << " %");
+            if (height96 == 18) CHECK(form->TextScalePercent() == 150);
+            for (const Row& row : rows) {
+                CAPTURE(U8(row.control));
+                auto* c = dynamic_cast<TControl*>(form->FindComponent(row.control));
+                REQUIRE(c);
+                const Fit f = Measure(*c, row.inset96, dpi);
+                CAPTURE(f.textWidth);
+                CAPTURE(f.room);
+                CAPTURE(f.textHeight);
+                CAPTURE(f.height);
+                // Every caption fits its width.
+                CHECK(f.textWidth <= f.room);
+                if (height96 == 12) {
+                    standard[row.control] = f;
+                } else {
+                    // The control grew at least as much as its text did (one pixel for rounding), so what
+                    // fits at the standard size in height fits here too.
+                    const Fit& s = standard[row.control];
+                    CHECK(f.textHeight * s.height <= f.height * s.textHeight + s.textHeight);
+                    CHECK(f.textHeight > s.textHeight);  // the text did grow
+                }
+            }
+        }
+    }
+}
