@@ -113,8 +113,13 @@ void TForm::UpdateLayoutDpi() {
     layoutDpi_ = layout;
     if (!Hwnd()) return;
     RebuildFont();
-    const SIZE outer = OuterSizeForClient();
-    SetWindowPos(Hwnd(), nullptr, 0, 0, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+    // A window not shown yet opens centred at its new size; a shown one keeps its top-left corner.
+    if (IsWindowVisible(Hwnd())) {
+        const SIZE outer = OuterSizeForClient();
+        SetWindowPos(Hwnd(), nullptr, 0, 0, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+    } else {
+        CentreOnScreen();
+    }
     for (TControl* child : Children()) child->ApplyDpi();
     OnDpiChanged(layoutDpi_);
     RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
@@ -165,6 +170,18 @@ SIZE TForm::OuterSizeForClient() const {
     return SIZE{r.right - r.left, r.bottom - r.top};
 }
 
+// Size for the client area at the layout DPI, centred on the screen the window is on.
+void TForm::CentreOnScreen() {
+    const SIZE outer = OuterSizeForClient();
+    MONITORINFO mi{};
+    mi.cbSize = sizeof(mi);
+    RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (GetMonitorInfoW(MonitorFromWindow(Hwnd(), MONITOR_DEFAULTTOPRIMARY), &mi)) screen = mi.rcMonitor;
+    const int x = screen.left + ((screen.right - screen.left) - outer.cx) / 2;
+    const int y = screen.top + ((screen.bottom - screen.top) - outer.cy) / 2;
+    SetWindowPos(Hwnd(), nullptr, x, y, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 HWND TForm::MakeWindow(HWND parentHwnd, const PixelRect&, DWORD) {
     const std::wstring title = ToWide(Caption());
     CreateBound(ClassName(), 0, fixedSingle_ ? kFixedStyle : kSizableStyle, title.c_str(), CW_USEDEFAULT,
@@ -181,15 +198,7 @@ void TForm::CreateFormHandle() {
     RebuildFont();
     layoutDpi_ = LayoutDpiFor(dpi_);
     if (layoutDpi_ != dpi_) RebuildFont();
-    // Size for the client area at this DPI and centre on the screen the window is on.
-    const SIZE outer = OuterSizeForClient();
-    MONITORINFO mi{};
-    mi.cbSize = sizeof(mi);
-    RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    if (GetMonitorInfoW(MonitorFromWindow(Hwnd(), MONITOR_DEFAULTTOPRIMARY), &mi)) screen = mi.rcMonitor;
-    const int x = screen.left + ((screen.right - screen.left) - outer.cx) / 2;
-    const int y = screen.top + ((screen.bottom - screen.top) - outer.cy) / 2;
-    SetWindowPos(Hwnd(), nullptr, x, y, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    CentreOnScreen();
     for (TControl* child : Children()) child->ApplyDpi();
 }
 

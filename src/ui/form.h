@@ -91,6 +91,7 @@ class TForm : public TContainer {
     void RebuildFont();
     static void PlaceAgain(TContainer& container);
     SIZE OuterSizeForClient() const;
+    void CentreOnScreen();
     int LayoutDpiFor(int dpi) const;
     // Takes the layout DPI for the current DPI and text size; a window that exists keeps its top-left
     // corner and takes the new size, and everything on it is placed again.

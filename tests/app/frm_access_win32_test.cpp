@@ -7,6 +7,7 @@
 // clang-format on
 
 #include <algorithm>
+#include <cstdlib>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -805,6 +806,11 @@ TEST_CASE("a larger system text size: the layout grows with the text and no capt
                                  << form->MonitorDpi() << " DPI screen, text scale "
                                  << form->TextScalePercent() << " %");
             if (height96 == 18) CHECK(form->TextScalePercent() == 150);
+            // Centred on the screen at its grown size.
+            RECT outer;
+            GetWindowRect(form->Hwnd(), &outer);
+            CHECK(std::abs((outer.left + outer.right) - GetSystemMetrics(SM_CXSCREEN)) <= 2);
+            CHECK(std::abs((outer.top + outer.bottom) - GetSystemMetrics(SM_CYSCREEN)) <= 2);
             for (const Row& row : rows) {
                 CAPTURE(U8(row.control));
                 auto* c = dynamic_cast<TControl*>(form->FindComponent(row.control));
