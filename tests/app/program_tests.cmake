@@ -62,7 +62,7 @@ set_tests_properties(app_loopback_stop PROPERTIES FIXTURES_CLEANUP app_loopback)
 # One driver program; each scenario is registered on its own below.
 add_executable(app_program_win32_test program_win32_test.cpp translate_table.rc)
 target_link_libraries(app_program_win32_test PRIVATE tarnell_main_layout tarnell_config_win32
-                      tarnell_translate_win32 tarnell_tuning_win32 tarnell_test_main oleacc ole32 oleaut32)
+                      tarnell_translate_win32 tarnell_tuning_win32 tarnell_theme tarnell_test_main oleacc ole32 oleaut32)
 tarnell_common_options(app_program_win32_test)
 tarnell_windows_executable(app_program_win32_test)
 set_target_properties(app_program_win32_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
@@ -108,6 +108,18 @@ add_test(NAME app_program_first_start_144_win32_test
 set_tests_properties(app_program_first_start_144_win32_test PROPERTIES
   FIXTURES_REQUIRED "wine_env;app_loopback;app_prefix144" RESOURCE_LOCK wine_desktop TIMEOUT 240
   ENVIRONMENT "${program_env};TARNELL_EXPECT_DPI=144;TARNELL_WINEPREFIX=${prefix144}")
+
+# The first start's texts in a third prefix whose system colours are dark (white window text).
+set(prefix_dark ${CMAKE_BINARY_DIR}/wineprefix-dark)
+add_test(NAME app_prefix_dark_start COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/prefix_colors.sh start ${prefix_dark})
+add_test(NAME app_prefix_dark_stop COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/prefix_colors.sh stop ${prefix_dark})
+set_tests_properties(app_prefix_dark_start PROPERTIES FIXTURES_SETUP app_prefix_dark TIMEOUT 180
+  FIXTURES_REQUIRED wine_env)
+set_tests_properties(app_prefix_dark_stop PROPERTIES FIXTURES_CLEANUP app_prefix_dark)
+add_test(NAME app_program_dark_scheme_win32_test COMMAND app_program_win32_test "--test-case=program: a dark*")
+set_tests_properties(app_program_dark_scheme_win32_test PROPERTIES
+  FIXTURES_REQUIRED "wine_env;app_loopback;app_prefix_dark" RESOURCE_LOCK wine_desktop TIMEOUT 240
+  ENVIRONMENT "${program_env};TARNELL_WINEPREFIX=${prefix_dark}")
 
 # Robustness against the running program: hostile service answers (what reaches the shell is recorded by a
 # stand-in program the shell's associations point at), clicks and closes during a connectivity wait.

@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,7 @@
 #include "config/config_win32.h"
 #include "layout_expected.h"
 #include "program_driver_win32.h"
+#include "theme/palette.h"
 #include "translate/translation.h"
 #include "translate/translation_win32.h"
 #include "tuning/network_win32.h"
@@ -420,5 +423,101 @@ TEST_CASE("program: a screen reader and the keyboard from outside start and stop
     UnhookWinEvent(hook);
     acc->Release();
     CoUninitialize();
+    ForgetSettings();
+}
+
+namespace {
+
+// The pixels of a rectangle of the screen, as colour values ($00BBGGRR).
+std::vector<TColor> ScreenPixels(const RECT& r) {
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0) return {};
+    std::vector<uint32_t> pixels(size_t(w) * size_t(h));
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    BitBlt(dc, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    SelectObject(dc, old);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    GetDIBits(dc, bitmap, 0, UINT(h), pixels.data(), &bi, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    std::vector<TColor> colors;
+    for (uint32_t p : pixels) colors.push_back(RgbColor(uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p)));
+    return colors;
+}
+
+// The contrast of a text with what is behind it: the most common colour is the background, the pixel that
+// stands out most from it is the middle of a stroke.
+double TextContrast(const RECT& r) {
+    std::map<TColor, int> counts;
+    for (TColor c : ScreenPixels(r)) ++counts[c];
+    TColor background = 0;
+    int most = 0;
+    for (const auto& [color, n] : counts) {
+        if (n > most) most = n, background = color;
+    }
+    double best = 1.0;
+    for (const auto& [color, n] : counts) best = std::max(best, ContrastRatio(color, background));
+    return best;
+}
+
+}  // namespace
+
+TEST_CASE("program: a dark system scheme hides no text of either card") {
+    ForgetSettings();
+    REQUIRE(GetSysColor(COLOR_WINDOWTEXT) == RGB(255, 255, 255));  // the prefix's dark scheme
+    Program program;
+    REQUIRE(program.WaitForWindow());
+    SetWindowPos(program.form, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    const int dpi = int(GetDpiForWindow(program.form));
+    RECT client;
+    GetClientRect(program.form, &client);
+    MapWindowPoints(program.form, HWND_DESKTOP, reinterpret_cast<POINT*>(&client), 2);
+    struct Area {
+        const char16_t* control;
+        int insetLeft96;  // a check box's box is left out
+        int height96;     // a group box: only its caption's strip; 0: the whole control
+        double minimum;   // the tagline is the layout's fixed gray, 3.95:1 on white
+    };
+    const Area home[] = {{u"LblTitle", 0, 0, 4.5}, {u"LblContent", 0, 0, 3.9}, {u"BtnStart", 0, 0, 4.5}};
+    const Area config[] = {{u"GroupBox1", 0, 16, 4.5},
+                           {u"GroupBox2", 0, 16, 4.5},
+                           {u"GroupBox3", 0, 16, 4.5},
+                           {u"LblAdapter", 0, 0, 4.5},
+                           {u"LblIPAddress", 0, 0, 4.5},
+                           {u"LblVersion", 0, 0, 4.5},
+                           {u"ChkTCPAckFrequency", 18, 0, 4.5},
+                           {u"ChkTcpDelAckTick", 18, 0, 4.5},
+                           {u"ChkTcpNoDelay", 18, 0, 4.5},
+                           {u"ChkNetworkThrottlingIndex", 18, 0, 4.5},
+                           {u"ChkSystemResponsiveness", 18, 0, 4.5}};
+    auto check = [&](const Area* areas, size_t count) {
+        for (size_t i = 0; i < count; ++i) {
+            const Area& a = areas[i];
+            CAPTURE(U8(a.control));
+            RECT r;
+            GetWindowRect(program.Control(a.control), &r);
+            r.left += MulDiv(a.insetLeft96, dpi, 96);
+            if (a.height96) r.bottom = r.top + MulDiv(a.height96, dpi, 96);
+            IntersectRect(&r, &r, &client);
+            double contrast = 1.0;
+            // The window may still be painting: wait (bounded) for the text to stand out.
+            WaitUntil([&] { return (contrast = TextContrast(r)) >= a.minimum; }, 5000);
+            MESSAGE(U8(a.control) << ": contrast " << contrast);
+            CHECK(contrast >= a.minimum);
+        }
+    };
+    check(home, std::size(home));
+    Click(program.Control(u"BtnConfig"));
+    REQUIRE(WaitUntil([&] { return IsWindowVisible(program.Control(u"Card2")) != FALSE; }, 10000));
+    check(config, std::size(config));
     ForgetSettings();
 }
