@@ -1,13 +1,17 @@
 #include "app/frm_tarnell.h"
 
 #include <chrono>
+#include <initializer_list>
 #include <stdexcept>
+#include <utility>
 
+#include "app/access_texts.h"
 #include "app/bench_phases_win32.h"
 #include "app/error_box_win32.h"
 #include "app/main_layout.h"
 #include "app/main_texts.h"
 #include "app/run_control_win32.h"
+#include "base/accessible_win32.h"
 #include "base/file_version_win32.h"
 #include "base/shell_open_win32.h"
 #include "base/text.h"
@@ -187,11 +191,122 @@ LRESULT TFrmTarnell::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void TFrmTarnell::Create() {
     CreateFormHandle();
+    AttachAccessibility();
     StampBenchPhase(BenchPhase::FormCreated);
     try {
         FormCreate();
     } catch (...) {
         ReportUnhandledError(std::current_exception());
+    }
+}
+
+// What a screen reader hears of each control: translated names, roles, states and default actions. Texts
+// are looked up when asked, so they follow the status, the card and the language.
+void TFrmTarnell::AttachAccessibility() {
+    auto text = [](AccessText t) { return AccessTextIn(t, CurrentLanguage()); };
+    auto caption = [](TControl* c) { return [c] { return c->Caption(); }; };
+    auto fixed = [](std::u16string value) { return [value] { return value; }; };
+
+    AccessibleInfo run;
+    run.role = ROLE_SYSTEM_PUSHBUTTON;
+    run.focusable = true;
+    run.name = [this, text] {
+        switch (RunControl() ? RunControl()->Status() : stIdle) {
+            case stRunning:
+                return TranslateText(kTextStop) + u", " + text(AccessText::Reverts);
+            case stBusy:
+                return text(AccessText::Busy);
+            default:
+                return TranslateText(kTextRun) + u", " + text(AccessText::Applies);
+        }
+    };
+    run.state = [this] {
+        const TStatus status = RunControl() ? RunControl()->Status() : stIdle;
+        return (status == stRunning ? STATE_SYSTEM_PRESSED : 0L) |
+               (status == stBusy ? STATE_SYSTEM_BUSY : 0L);
+    };
+    run.defaultAction = [text] { return text(AccessText::Press); };
+    AttachAccessible(BtnStart->Hwnd(), run);
+
+    for (TStyledToolButton* tab : {BtnHome, BtnConfig, BtnDonate}) {
+        AccessibleInfo info;
+        info.role = ROLE_SYSTEM_PAGETAB;
+        info.focusable = true;
+        info.name = caption(tab);
+        info.state = [tab] { return STATE_SYSTEM_SELECTABLE | (tab->Down() ? STATE_SYSTEM_SELECTED : 0L); };
+        info.defaultAction = [text] { return text(AccessText::Switch); };
+        AttachAccessible(tab->Hwnd(), info);
+    }
+
+    AccessibleInfo logo;
+    logo.role = ROLE_SYSTEM_LINK;
+    logo.focusable = true;
+    logo.name = [text] { return text(AccessText::Website); };
+    logo.state = [] { return long(STATE_SYSTEM_LINKED); };
+    logo.defaultAction = [text] { return text(AccessText::Open); };
+    AttachAccessible(ImgLogo->Hwnd(), logo);
+
+    AccessibleInfo tagline;
+    tagline.role = ROLE_SYSTEM_STATICTEXT;
+    tagline.name = [this] { return LblContent->PlainText(); };
+    tagline.state = [] { return long(STATE_SYSTEM_READONLY); };
+    AttachAccessible(LblContent->Hwnd(), tagline);
+
+    AccessibleInfo indicator;
+    indicator.role = ROLE_SYSTEM_ANIMATION;
+    indicator.name = [text] { return text(AccessText::Busy); };
+    indicator.state = [] { return long(STATE_SYSTEM_BUSY | STATE_SYSTEM_ANIMATED); };
+    AttachAccessible(Indicator->Hwnd(), indicator);
+
+    for (TLabel* label : {LblTitle, LblVersion, LblAdapter, LblIPAddress}) {
+        AccessibleInfo info;
+        info.role = ROLE_SYSTEM_STATICTEXT;
+        info.name = caption(label);
+        info.state = [] { return long(STATE_SYSTEM_READONLY); };
+        AttachAccessible(label->Hwnd(), info);
+    }
+
+    // Cards are named after their header button; the other containers are plain groupings without a name.
+    const std::pair<TCard*, TStyledToolButton*> cards[] = {{Card1, BtnHome}, {Card2, BtnConfig}};
+    for (const auto& [card, tab] : cards) {
+        AccessibleInfo info;
+        info.role = ROLE_SYSTEM_PROPERTYPAGE;
+        info.name = caption(tab);
+        AttachAccessible(card->Hwnd(), info);
+    }
+    for (TContainer* plain : std::initializer_list<TContainer*>{PnlMain, PnlHead, PnlLogo}) {
+        AccessibleInfo info;
+        info.role = ROLE_SYSTEM_GROUPING;
+        info.name = fixed(u"");
+        AttachAccessible(plain->Hwnd(), info);
+    }
+    AccessibleInfo tabs;
+    tabs.role = ROLE_SYSTEM_PAGETABLIST;
+    tabs.name = fixed(u"");
+    AttachAccessible(BtnHead->Hwnd(), tabs);
+
+    for (TGroupBox* group : {GroupBox1, GroupBox2, GroupBox3}) {
+        AccessibleInfo info;
+        info.role = ROLE_SYSTEM_GROUPING;
+        info.name = caption(group);
+        AttachAccessible(group->Hwnd(), info);
+    }
+    // The option switches: their captions (the registry values' names), and what they are for.
+    for (TCheckBox* box : {ChkTCPAckFrequency, ChkTcpDelAckTick, ChkTcpNoDelay, ChkNetworkThrottlingIndex,
+                           ChkSystemResponsiveness}) {
+        auto* group = dynamic_cast<TGroupBox*>(box->Parent());
+        AccessibleInfo info;
+        info.role = ROLE_SYSTEM_CHECKBUTTON;
+        info.focusable = true;
+        info.name = caption(box);
+        info.description = [group, text] {
+            return (group ? group->Caption() + u". " : std::u16string()) + text(AccessText::OptionNote);
+        };
+        info.state = [box] { return box->Checked() ? long(STATE_SYSTEM_CHECKED) : 0L; };
+        info.defaultAction = [box, text] {
+            return text(box->Checked() ? AccessText::Uncheck : AccessText::Check);
+        };
+        AttachAccessible(box->Hwnd(), info);
     }
 }
 
@@ -233,6 +348,27 @@ void TFrmTarnell::BtnHomeClick(TComponent* sender) {
     } else if (EqualsAsciiNoCase(name, u"ImgLogo")) {
         ShellOpen(options_.homeUrl);
     }
+}
+
+std::vector<TControl*> TFrmTarnell::TabOrder() const {
+    return {BtnHome,
+            BtnConfig,
+            ImgLogo,
+            BtnStart,
+            ChkTCPAckFrequency,
+            ChkTcpDelAckTick,
+            ChkTcpNoDelay,
+            ChkNetworkThrottlingIndex,
+            ChkSystemResponsiveness};
+}
+
+void TFrmTarnell::NextPage(bool backward) {
+    const int count = PnlMain->CardCount();
+    if (count == 0) return;
+    const int next = (PnlMain->ActiveCardIndex() + (backward ? count - 1 : 1)) % count;
+    TStyledToolButton* button = next == 0 ? BtnHome : BtnConfig;
+    BtnHomeClick(button);
+    if (button->Hwnd()) SetFocus(button->Hwnd());
 }
 
 void TFrmTarnell::BtnStartClick(TComponent*) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "app/run_control.h"
 #include "ui/activity_indicator.h"
@@ -94,9 +95,14 @@ class TFrmTarnell final : public TForm, public RunView {
     void FormDestroying() override;
     // Windows Installer's Restart Manager (files in use) and the end of the session close the window.
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    // Home, Config, the logo, then the shown card's controls in reading order.
+    std::vector<TControl*> TabOrder() const override;
+    // The other card, as its header button would show it; the focus goes to that button.
+    void NextPage(bool backward) override;
 
   private:
     void BuildFromDescription();
+    void AttachAccessibility();
     TCheckBox* OptionSwitch(TRunOption option) const;
     void OptionClick(TRunOption option, TComponent* sender);
 

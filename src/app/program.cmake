@@ -1,6 +1,6 @@
 # The program: the main window over the control layer, the process entry, and the resources.
 # Built for Windows only; the form description is portable and tested natively.
-tarnell_core_library(tarnell_main_layout main_layout.cpp)
+tarnell_core_library(tarnell_main_layout main_layout.cpp access_texts.cpp)
 target_link_libraries(tarnell_main_layout PUBLIC tarnell_base)
 
 if(NOT WIN32)
@@ -58,5 +58,5 @@ if(NOT MSVC)
 endif()
 # DLLs outside the KnownDLLs, loaded only after the entry point has limited the search to System32.
 include(DelayImports)
-tarnell_delay_load(tarnell winhttp iphlpapi gdiplus comctl32)
+tarnell_delay_load(tarnell winhttp iphlpapi gdiplus comctl32 oleacc)
 set_target_properties(tarnell PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

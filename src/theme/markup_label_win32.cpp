@@ -5,6 +5,7 @@
 #include "base/error_boundary_win32.h"
 #include "base/wide.h"
 #include "theme/gdi_win32.h"
+#include "theme/system_colors_win32.h"
 
 namespace tarnell {
 
@@ -232,7 +233,9 @@ void MarkupLabel::Paint(HDC target) {
     HBITMAP bitmap = CreateCompatibleBitmap(target, rc.right, rc.bottom);
     HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
 
-    HBRUSH background = CreateSolidBrush(ToColorRef(config_.color));
+    // In high contrast the system's colours replace the label's and every tag's colour.
+    const TUiPalette palette = CurrentUiPalette();
+    HBRUSH background = CreateSolidBrush(ToColorRef(palette.highContrast ? palette.window : config_.color));
     FillRect(dc, &rc, background);
     DeleteObject(background);
 
@@ -243,7 +246,7 @@ void MarkupLabel::Paint(HDC target) {
         for (const auto& run : line.runs) {
             HGDIOBJ previous = SelectObject(dc, fonts.Get(run.font));
             if (!oldFont) oldFont = previous;
-            SetTextColor(dc, ToColorRef(run.font.color));
+            SetTextColor(dc, ToColorRef(palette.highContrast ? palette.windowText : run.font.color));
             const std::wstring text = ToWide(run.text);
             TextOutW(dc, run.x, run.y, text.c_str(), int(text.size()));
         }

@@ -8,9 +8,11 @@ using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
 
+#include "base/accessible_win32.h"
 #include "base/error_boundary_win32.h"
 #include "base/wide.h"
 #include "theme/gdi_win32.h"
+#include "theme/system_colors_win32.h"
 
 namespace tarnell {
 
@@ -118,11 +120,18 @@ LRESULT StyledButton::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_SETTEXT: {
             const LRESULT result = DefWindowProcW(hwnd_, msg, wParam, lParam);
             Invalidate();
+            NotifyAccessible(EVENT_OBJECT_NAMECHANGE, hwnd_);
             return result;
         }
+        case BM_CLICK:
+            // What a screen reader's default action posts.
+            if (Enabled() && IsWindowVisible(hwnd_)) Click();
+            return 0;
         case WM_ENABLE:
+            NotifyAccessible(EVENT_OBJECT_STATECHANGE, hwnd_);
             if (!wParam) {
                 hot_ = held_ = heldInside_ = false;
+                keyDown_ = 0;
                 if (GetCapture() == hwnd_) ReleaseCapture();
             }
             Invalidate();
@@ -135,7 +144,7 @@ LRESULT StyledButton::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_LBUTTONDOWN:
         case WM_LBUTTONDBLCLK:
-            // No SetFocus: the button never takes the keyboard focus.
+            // No SetFocus: a click never gives the button the keyboard focus (only Tab does).
             held_ = heldInside_ = true;
             SetCapture(hwnd_);
             Invalidate();
@@ -158,8 +167,48 @@ LRESULT StyledButton::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
                 Invalidate();
             }
             return 0;
+        // The keyboard, once Tab gave the button the focus: Space or Enter shows it pressed while the key is
+        // down and clicks when the key comes up, as the system's buttons do. Tab goes up to the window.
+        case WM_KEYDOWN:
+            if (wParam == VK_SPACE || wParam == VK_RETURN) {
+                if (!keyDown_ && Enabled()) {
+                    keyDown_ = UINT(wParam);
+                    Invalidate();
+                }
+                return 0;
+            }
+            if (wParam == VK_TAB) {
+                if (HWND root = GetAncestor(hwnd_, GA_ROOT); root && root != hwnd_)
+                    return SendMessageW(root, msg, wParam, lParam);
+            }
+            return DefWindowProcW(hwnd_, msg, wParam, lParam);
+        case WM_KEYUP:
+            if (keyDown_ && wParam == keyDown_) {
+                keyDown_ = 0;
+                Invalidate();
+                if (Enabled()) Click();
+                return 0;
+            }
+            return DefWindowProcW(hwnd_, msg, wParam, lParam);
+        case WM_SETFOCUS:
+            Invalidate();
+            NotifyAccessible(EVENT_OBJECT_FOCUS, hwnd_);
+            return 0;
+        case WM_KILLFOCUS:
+            keyDown_ = 0;
+            Invalidate();
+            return 0;
+        case WM_UPDATEUISTATE:
+            if (HIWORD(wParam) & UISF_HIDEFOCUS) {
+                if (LOWORD(wParam) == UIS_SET) hideFocus_ = true;
+                if (LOWORD(wParam) == UIS_CLEAR) hideFocus_ = false;
+                Invalidate();
+            }
+            return DefWindowProcW(hwnd_, msg, wParam, lParam);
+        case WM_QUERYUISTATE:
+            return hideFocus_ ? UISF_HIDEFOCUS : 0;
         case WM_GETDLGCODE:
-            return DLGC_STATIC;
+            return DLGC_BUTTON;
         case WM_DPICHANGED_AFTERPARENT:
             Invalidate();
             return 0;
@@ -235,12 +284,15 @@ void StyledButton::SetDown(bool down) {
             if (other && other->config_.groupIndex == config_.groupIndex && other->config_.down) {
                 other->config_.down = false;
                 other->Invalidate();
+                NotifyAccessible(EVENT_OBJECT_STATECHANGE, other->hwnd_);
             }
         }
     }
     if (config_.down != down) {
         config_.down = down;
         Invalidate();
+        NotifyAccessible(EVENT_OBJECT_STATECHANGE, hwnd_);
+        if (down && config_.groupIndex != 0) NotifyAccessible(EVENT_OBJECT_SELECTION, hwnd_);
     }
 }
 
@@ -254,14 +306,21 @@ void StyledButton::Click() {
 
 TStyledButtonState StyledButton::State() const {
     if (!Enabled()) return TStyledButtonState::bsmDisabled;
-    if (config_.down || (held_ && heldInside_)) return TStyledButtonState::bsmPressed;
+    if (config_.down || (held_ && heldInside_) || keyDown_) return TStyledButtonState::bsmPressed;
     if (GetFocus() == hwnd_) return TStyledButtonState::bsmSelected;
     if (hot_) return TStyledButtonState::bsmHot;
     return TStyledButtonState::bsmNormal;
 }
 
+bool StyledButton::FocusCueShown() const {
+    return GetFocus() == hwnd_ && !hideFocus_;
+}
+
 bool StyledButton::DrawsBorder() const {
-    const TStyledButtonAttributes& record = records_[size_t(State())];
+    return DrawsBorder(records_[size_t(State())]);
+}
+
+bool StyledButton::DrawsBorder(const TStyledButtonAttributes& record) const {
     if (record.BorderDrawStyle != TBorderDrawStyle::brdSolid) return false;
     return !config_.flat || hot_;
 }
@@ -276,11 +335,15 @@ void StyledButton::Paint(HDC target) {
     HBITMAP bitmap = CreateCompatibleBitmap(target, width, height);
     HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
 
-    HBRUSH background = CreateSolidBrush(ToColorRef(config_.background));
+    // In high contrast the system's colours replace the family's; the shapes stay.
+    const TUiPalette palette = CurrentUiPalette();
+    HBRUSH background =
+        CreateSolidBrush(ToColorRef(palette.highContrast ? palette.window : config_.background));
     FillRect(dc, &rc, background);
     DeleteObject(background);
 
-    const TStyledButtonAttributes& record = records_[size_t(State())];
+    const TStyledButtonState state = State();
+    const TStyledButtonAttributes record = PaletteAttributes(records_[size_t(state)], state, palette);
     const int dpi = WindowDpi(hwnd_);
     if (EnsureGdiplus()) {
         Gdiplus::Graphics graphics(dc);
@@ -296,7 +359,7 @@ void StyledButton::Paint(HDC target) {
             Gdiplus::SolidBrush brush(GdipColor(record.ButtonColor));
             graphics.FillPath(&brush, &fill);
         }
-        if (DrawsBorder()) {
+        if (DrawsBorder(record)) {
             // Width 0 is the thinnest line: one device pixel, centred on the outermost pixels.
             const int penWidth = std::max(1, ScaleForDpi(record.BorderWidth, dpi));
             const Gdiplus::REAL inset = Gdiplus::REAL(penWidth - 1) / 2;
@@ -317,6 +380,14 @@ void StyledButton::Paint(HDC target) {
         DrawTextW(dc, W(caption), -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
         SelectObject(dc, oldFont);
         DeleteObject(font);
+    }
+    if (FocusCueShown()) {
+        // Drawn by inverting, so it shows on every state's colours.
+        const int inset = ScaleForDpi(3, dpi);
+        RECT cue{inset, inset, width - inset, height - inset};
+        SetTextColor(dc, RGB(0, 0, 0));
+        SetBkColor(dc, RGB(255, 255, 255));
+        DrawFocusRect(dc, &cue);
     }
 
     BitBlt(target, 0, 0, width, height, dc, 0, 0, SRCCOPY);

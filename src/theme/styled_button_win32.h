@@ -2,7 +2,7 @@
 // toolbar's buttons, drawn from the five attribute records a style family fills.
 //
 // State choice, first match wins: disabled; down or held with the mouse (while over it) = pressed;
-// focused = selected (never reached: the button never takes the keyboard focus); mouse over = hot;
+// focused = selected (only the keyboard gives the button the focus, a click never does); mouse over = hot;
 // otherwise normal. A flat button draws no border unless the mouse is over it. Buttons with a non-zero
 // group index are toggles: clicking one puts it down and every sibling button of the same group up.
 #pragma once
@@ -76,6 +76,8 @@ class StyledButton {
     TStyledButtonState State() const;
     // Whether the next paint draws a border.
     bool DrawsBorder() const;
+    // Whether the next paint draws the focus cue: the button has the focus and the keyboard was used.
+    bool FocusCueShown() const;
 
     // What a mouse click does: a grouped button goes down (its group up), then the click handler runs.
     void Click();
@@ -86,6 +88,7 @@ class StyledButton {
     static LRESULT GuardedProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     void Paint(HDC dc);
+    bool DrawsBorder(const TStyledButtonAttributes& record) const;
     void OnMouseMove(LPARAM lParam);
     void SetHot(bool hot);
     void Invalidate() { InvalidateRect(hwnd_, nullptr, FALSE); }
@@ -97,6 +100,8 @@ class StyledButton {
     bool hot_ = false;
     bool held_ = false;  // left button went down here and is still down
     bool heldInside_ = false;
+    UINT keyDown_ = 0;       // Space or Enter went down while the button had the focus
+    bool hideFocus_ = true;  // UISF_HIDEFOCUS, as WM_UPDATEUISTATE last said
     ClickHandler onClick_;
 };
 

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
+#include "base/accessible_win32.h"
 #include "base/wide.h"
+#include "theme/gdi_win32.h"
+#include "theme/system_colors_win32.h"
 #include "ui/form.h"
 
 namespace tarnell {
@@ -14,10 +17,13 @@ const wchar_t kControlProp[] = L"TarnellControl";
 // A control that is hidden or disabled while it, or a control on it, holds the keyboard focus hands the
 // focus to its form, as the toolkit does: otherwise keys would still reach a control the user cannot see
 // or use (a hidden check box toggles on Space).
-void GiveFocusToForm(HWND hwnd, const TForm* form) {
+// The form remembers a control that Tab had given the focus, which takes it back when it can be used again
+// (the run switch is disabled while busy; a keyboard user finds the focus on it afterwards).
+void GiveFocusToForm(HWND hwnd, TForm* form) {
     HWND focus = GetFocus();
     if (!focus || (focus != hwnd && !IsChild(hwnd, focus))) return;
     HWND target = form ? form->Hwnd() : nullptr;
+    if (form && focus == hwnd) form->FocusGivenUp(hwnd);
     SetFocus(target && target != hwnd ? target : nullptr);
 }
 
@@ -87,6 +93,7 @@ void TControl::SetVisible(bool visible) {
     if (!hwnd_) return;
     if (!visible) GiveFocusToForm(hwnd_, Form());
     ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE);
+    if (visible && Form()) Form()->FocusAvailableAgain(hwnd_);
 }
 
 void TControl::SetEnabled(bool enabled) {
@@ -95,6 +102,7 @@ void TControl::SetEnabled(bool enabled) {
         if (!enabled) GiveFocusToForm(hwnd_, Form());
         EnableWindow(hwnd_, enabled ? TRUE : FALSE);
         InvalidateRect(hwnd_, nullptr, TRUE);
+        if (enabled && Form()) Form()->FocusAvailableAgain(hwnd_);
     }
 }
 
@@ -151,8 +159,10 @@ TControl* TControl::FromHwnd(HWND hwnd) {
 }
 
 HBRUSH TControl::OnCtlColor(HDC dc) {
+    // The text colour goes with the background the control sits on (fixed white, or the high contrast
+    // window colour); the system's text colour on the fixed white vanished in a dark scheme.
     SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+    SetTextColor(dc, ToColorRef(CurrentUiPalette().windowText));
     return parent_ ? parent_->BackgroundBrush() : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
 }
 
@@ -205,10 +215,35 @@ LRESULT TCustomControl::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_GETFONT:
             return reinterpret_cast<LRESULT>(CurrentFont());
+        case WM_UPDATEUISTATE:
+            if (HIWORD(wParam) & UISF_HIDEFOCUS) {
+                if (LOWORD(wParam) == UIS_SET) hideFocus_ = true;
+                if (LOWORD(wParam) == UIS_CLEAR) hideFocus_ = false;
+                InvalidateRect(Handle(), nullptr, FALSE);
+            }
+            break;
+        case WM_QUERYUISTATE:
+            return hideFocus_ ? UISF_HIDEFOCUS : 0;
+        case WM_SETFOCUS:
+            InvalidateRect(Handle(), nullptr, FALSE);
+            NotifyAccessible(EVENT_OBJECT_FOCUS, Handle());
+            break;
+        case WM_KILLFOCUS:
+            InvalidateRect(Handle(), nullptr, FALSE);
+            break;
+        case WM_KEYDOWN:
+            if (wParam == VK_TAB && !IsForm()) {
+                if (TForm* form = Form()) return SendMessageW(form->Hwnd(), msg, wParam, lParam);
+            }
+            break;
         default:
             break;
     }
     return DefaultProc(msg, wParam, lParam);
+}
+
+bool TCustomControl::FocusCueShown() const {
+    return Hwnd() && GetFocus() == Hwnd() && !hideFocus_;
 }
 
 void TCustomControl::OnHandleDestroyed() {
@@ -241,8 +276,17 @@ void TContainer::SetColor(COLORREF color) {
     if (Hwnd()) InvalidateRect(Hwnd(), nullptr, TRUE);
 }
 
+COLORREF TContainer::PaintColor() const {
+    const TUiPalette palette = CurrentUiPalette();
+    return palette.highContrast ? ToColorRef(palette.window) : color_;
+}
+
 HBRUSH TContainer::BackgroundBrush() {
-    if (!brush_) brush_.reset(CreateSolidBrush(color_));
+    const COLORREF color = PaintColor();
+    if (!brush_ || brushColor_ != color) {
+        brush_.reset(CreateSolidBrush(color));
+        brushColor_ = color;
+    }
     return static_cast<HBRUSH>(brush_.get());
 }
 

@@ -127,6 +127,11 @@ class TCustomControl : public TControl, public TWindow {
     virtual const wchar_t* ClassName() const { return L"TarnellControl"; }
     virtual DWORD ExtraStyle() const { return 0; }
     void OnHandleDestroyed() override;
+    // The control has the focus and the window shows focus cues (the keyboard was used).
+    bool FocusCueShown() const;
+
+  private:
+    bool hideFocus_ = true;
 };
 
 // A control that holds others: panels, cards, group boxes, the form.
@@ -142,6 +147,8 @@ class TContainer : public TCustomControl {
 
     COLORREF Color() const { return color_; }
     void SetColor(COLORREF color);
+    // The colour painted: the control's own, or the system's window colour in high contrast.
+    COLORREF PaintColor() const;
     HBRUSH BackgroundBrush();
 
     void ApplyDpi() override;
@@ -161,6 +168,7 @@ class TContainer : public TCustomControl {
     std::vector<TControl*> children_;
     COLORREF color_ = RGB(255, 255, 255);
     ScopedGdiObject brush_;
+    COLORREF brushColor_ = 0;
 };
 
 }  // namespace tarnell

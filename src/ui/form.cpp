@@ -1,5 +1,7 @@
 #include "ui/form.h"
 
+#include <algorithm>
+
 #include "base/wide.h"
 
 namespace tarnell {
@@ -69,6 +71,58 @@ void TForm::SetFormFont(const TFontSpec& font) {
 void TForm::SetDesktopFont(bool desktop) {
     desktopFont_ = desktop;
     RebuildFont();
+    UpdateLayoutDpi();
+}
+
+int TForm::TextScalePercent() const {
+    int percent = 100;
+    DWORD factor = 0, size = sizeof(factor);
+    if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Accessibility", L"TextScaleFactor",
+                     RRF_RT_REG_DWORD, nullptr, &factor, &size) == ERROR_SUCCESS &&
+        factor > 100 && factor <= 225)
+        percent = int(factor);
+    if (desktopFont_ && font_) {
+        LOGFONTW lf{};
+        if (GetObjectW(font_.get(), sizeof(lf), &lf) == sizeof(lf) && lf.lfHeight != 0) {
+            const int standard = ScaleForDpi(12, dpi_);
+            const int height = lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight;
+            if (standard > 0 && height > standard) percent = std::max(percent, MulDiv(height, 100, standard));
+        }
+    }
+    return percent;
+}
+
+int TForm::LayoutDpiFor(int dpi) const {
+    int layout = MulDiv(dpi, TextScalePercent(), 100);
+    if (layout <= dpi || !Hwnd() || clientWidth96_ <= 0 || clientHeight96_ <= 0) return dpi;
+    // No larger than the screen's work area allows.
+    MONITORINFO mi{};
+    mi.cbSize = sizeof(mi);
+    if (GetMonitorInfoW(MonitorFromWindow(Hwnd(), MONITOR_DEFAULTTOPRIMARY), &mi)) {
+        const int frameX = ScaleForDpi(16, dpi), frameY = ScaleForDpi(48, dpi);
+        const int fitX = MulDiv(mi.rcWork.right - mi.rcWork.left - frameX, kDefaultDpi, clientWidth96_);
+        const int fitY = MulDiv(mi.rcWork.bottom - mi.rcWork.top - frameY, kDefaultDpi, clientHeight96_);
+        layout = std::max(dpi, std::min({layout, fitX, fitY}));
+    }
+    return layout;
+}
+
+void TForm::UpdateLayoutDpi() {
+    const int layout = LayoutDpiFor(dpi_);
+    if (layout == layoutDpi_) return;
+    layoutDpi_ = layout;
+    if (!Hwnd()) return;
+    RebuildFont();
+    // A window not shown yet opens centred at its new size; a shown one keeps its top-left corner.
+    if (IsWindowVisible(Hwnd())) {
+        const SIZE outer = OuterSizeForClient();
+        SetWindowPos(Hwnd(), nullptr, 0, 0, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+    } else {
+        CentreOnScreen();
+    }
+    for (TControl* child : Children()) child->ApplyDpi();
+    OnDpiChanged(layoutDpi_);
+    RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void TForm::RebuildFont() {
@@ -87,7 +141,7 @@ void TForm::RebuildFont() {
             made.reset(CreateFontIndirectW(&lf));
         }
     }
-    if (!made) made = CreateFontForDpi(fontSpec_, dpi_);
+    if (!made) made = CreateFontForDpi(fontSpec_, layoutDpi_);
     // Controls hold the old handle until they are told; swap only after everyone has the new one.
     ScopedGdiObject old = std::move(font_);
     font_ = std::move(made);
@@ -106,13 +160,26 @@ void TForm::ApplyFontToAll(TControl* control) {
     }
 }
 
-SIZE TForm::OuterSizeForClient(int dpi) const {
-    RECT r{0, 0, ScaleForDpi(clientWidth96_, dpi), ScaleForDpi(clientHeight96_, dpi)};
+// The client area at the layout DPI in a frame at the monitor's DPI.
+SIZE TForm::OuterSizeForClient() const {
+    RECT r{0, 0, ScaleForDpi(clientWidth96_, layoutDpi_), ScaleForDpi(clientHeight96_, layoutDpi_)};
     const DWORD style = fixedSingle_ ? kFixedStyle : kSizableStyle;
     static const auto adjustForDpi = User32Function<AdjustWindowRectExForDpiFn>("AdjustWindowRectExForDpi");
-    if (!adjustForDpi || !adjustForDpi(&r, style, FALSE, 0, UINT(dpi)))
+    if (!adjustForDpi || !adjustForDpi(&r, style, FALSE, 0, UINT(dpi_)))
         AdjustWindowRectEx(&r, style, FALSE, 0);
     return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+// Size for the client area at the layout DPI, centred on the screen the window is on.
+void TForm::CentreOnScreen() {
+    const SIZE outer = OuterSizeForClient();
+    MONITORINFO mi{};
+    mi.cbSize = sizeof(mi);
+    RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (GetMonitorInfoW(MonitorFromWindow(Hwnd(), MONITOR_DEFAULTTOPRIMARY), &mi)) screen = mi.rcMonitor;
+    const int x = screen.left + ((screen.right - screen.left) - outer.cx) / 2;
+    const int y = screen.top + ((screen.bottom - screen.top) - outer.cy) / 2;
+    SetWindowPos(Hwnd(), nullptr, x, y, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 HWND TForm::MakeWindow(HWND parentHwnd, const PixelRect&, DWORD) {
@@ -127,17 +194,84 @@ void TForm::CreateFormHandle() {
     CreateHandle(nullptr);
     if (!Hwnd()) return;
     dpi_ = WindowDpi(Hwnd());
+    layoutDpi_ = dpi_;
     RebuildFont();
-    // Size for the client area at this DPI and centre on the screen the window is on.
-    const SIZE outer = OuterSizeForClient(dpi_);
-    MONITORINFO mi{};
-    mi.cbSize = sizeof(mi);
-    RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    if (GetMonitorInfoW(MonitorFromWindow(Hwnd(), MONITOR_DEFAULTTOPRIMARY), &mi)) screen = mi.rcMonitor;
-    const int x = screen.left + ((screen.right - screen.left) - outer.cx) / 2;
-    const int y = screen.top + ((screen.bottom - screen.top) - outer.cy) / 2;
-    SetWindowPos(Hwnd(), nullptr, x, y, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    layoutDpi_ = LayoutDpiFor(dpi_);
+    if (layoutDpi_ != dpi_) RebuildFont();
+    CentreOnScreen();
     for (TControl* child : Children()) child->ApplyDpi();
+}
+
+bool TForm::NavigationKey(WPARAM key) {
+    if (key != VK_TAB || !Hwnd()) return false;
+    const bool backward = GetKeyState(VK_SHIFT) < 0;
+    SetFocusCuesShown(true);
+    if (GetKeyState(VK_CONTROL) < 0) {
+        NextPage(backward);
+        return true;
+    }
+    std::vector<HWND> stops;
+    for (TControl* control : TabOrder()) {
+        HWND hwnd = control ? control->Hwnd() : nullptr;
+        if (hwnd && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd)) stops.push_back(hwnd);
+    }
+    if (stops.empty()) return true;
+    HWND focus = GetFocus();
+    size_t at = stops.size();
+    for (size_t i = 0; i < stops.size(); ++i) {
+        if (stops[i] == focus || IsChild(stops[i], focus)) at = i;
+    }
+    size_t next;
+    if (at == stops.size()) {
+        next = backward ? stops.size() - 1 : 0;
+    } else {
+        next = backward ? (at + stops.size() - 1) % stops.size() : (at + 1) % stops.size();
+    }
+    focusReturn_ = nullptr;
+    keyboardFocus_ = stops[next];
+    SetFocus(stops[next]);
+    return true;
+}
+
+void TForm::SetFocusCuesShown(bool shown) {
+    if (hideFocus_ == !shown) return;
+    hideFocus_ = !shown;
+    BroadcastUiState();
+}
+
+// Windows passes WM_UPDATEUISTATE down from the top-level window; it is sent to every window here so that
+// the state also arrives where the system does not pass it on (Wine).
+void TForm::BroadcastUiState() {
+    if (!Hwnd()) return;
+    const WPARAM state = MAKEWPARAM(hideFocus_ ? UIS_SET : UIS_CLEAR, UISF_HIDEFOCUS);
+    EnumChildWindows(
+        Hwnd(),
+        [](HWND child, LPARAM wParam) -> BOOL {
+            SendMessageW(child, WM_UPDATEUISTATE, WPARAM(wParam), 0);
+            return TRUE;
+        },
+        LPARAM(state));
+    RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+}
+
+void TForm::FocusAvailableAgain(HWND control) {
+    if (!control || control != focusReturn_ || !Hwnd()) return;
+    if (GetFocus() != Hwnd() || !IsWindowVisible(control) || !IsWindowEnabled(control)) return;
+    focusReturn_ = nullptr;
+    SetFocus(control);
+}
+
+void TForm::SystemColorsChanged() {
+    // Standard controls keep brushes of the system's colours; they are told as a top-level window is.
+    EnumChildWindows(
+        Hwnd(),
+        [](HWND child, LPARAM) -> BOOL {
+            SendMessageW(child, WM_SYSCOLORCHANGE, 0, 0);
+            return TRUE;
+        },
+        0);
+    OnColorsChanged();
+    RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
 }
 
 void TForm::Show() {
@@ -157,9 +291,17 @@ void TForm::CaptionChanged() {
 void TForm::ChangeDpi(int dpi) {
     if (dpi <= 0 || !Hwnd()) return;
     dpi_ = dpi;
+    layoutDpi_ = dpi;
     RebuildFont();
+    layoutDpi_ = LayoutDpiFor(dpi);
+    if (layoutDpi_ != dpi_) {
+        // The size the system suggested is for the standard text size.
+        RebuildFont();
+        const SIZE outer = OuterSizeForClient();
+        SetWindowPos(Hwnd(), nullptr, 0, 0, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+    }
     for (TControl* child : Children()) child->ApplyDpi();
-    OnDpiChanged(dpi);
+    OnDpiChanged(layoutDpi_);
     RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
@@ -172,6 +314,28 @@ LRESULT TForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             ChangeDpi(HIWORD(wParam));
             return 0;
         }
+        case WM_KEYDOWN:
+            if (NavigationKey(wParam)) return 0;
+            break;
+        case WM_QUERYUISTATE:
+            return hideFocus_ ? UISF_HIDEFOCUS : 0;
+        case WM_CHANGEUISTATE:
+        case WM_UPDATEUISTATE:
+            if (HIWORD(wParam) & UISF_HIDEFOCUS) {
+                if (LOWORD(wParam) == UIS_SET) SetFocusCuesShown(false);
+                if (LOWORD(wParam) == UIS_CLEAR) SetFocusCuesShown(true);
+            }
+            return 0;
+        case WM_SETTINGCHANGE:
+            // A new text size comes as a change of the fonts' metrics.
+            if (desktopFont_) RebuildFont();
+            UpdateLayoutDpi();
+            SystemColorsChanged();
+            break;
+        case WM_SYSCOLORCHANGE:
+        case WM_THEMECHANGED:
+            SystemColorsChanged();
+            break;
         case WM_DESTROY:
             FormDestroying();
             if (OnDestroy) OnDestroy();

@@ -26,7 +26,15 @@ class TForm : public TContainer {
     bool DesktopFont() const { return desktopFont_; }
     HFONT FormFont() const { return static_cast<HFONT>(font_.get()); }
 
-    int CurrentDpi() const { return dpi_; }
+    // The DPI the window's layout and fonts are made for: the monitor's, raised by the system's text size,
+    // so that larger text gets a larger window instead of cut captions. Equal to MonitorDpi() at the
+    // standard text size.
+    int CurrentDpi() const { return layoutDpi_; }
+    int MonitorDpi() const { return dpi_; }
+    // How much larger than standard the system draws text, in percent (100 at least): the accessibility
+    // text scale factor, and with the desktop font the icon-title font against its standard 12 pixels at
+    // 96 DPI (9 points).
+    int TextScalePercent() const;
 
     // A strip this high (at 96 DPI) across the top of the client area is kept free for the window's
     // decoration: the controls placed on the form move down by its height, and the one that reaches the
@@ -38,6 +46,21 @@ class TForm : public TContainer {
     void CreateFormHandle();
     void Show();
     void Close();
+
+    // Keyboard. Tab and Shift+Tab move the focus through TabOrder(), skipping controls that are hidden or
+    // disabled, and wrap around; Ctrl+Tab and Ctrl+Shift+Tab turn the page (NextPage). Controls pass those
+    // keys up to the form. Answers whether the key was one of them.
+    bool NavigationKey(WPARAM key);
+    // Focus cues (WM_UPDATEUISTATE, UISF_HIDEFOCUS): hidden until the keyboard is used, unless the system
+    // always shows them; the form answers WM_QUERYUISTATE from its own record (Wine always answers 0).
+    bool FocusCuesShown() const { return !hideFocus_; }
+    void SetFocusCuesShown(bool shown);
+    // A control that Tab gave the focus and that gave it up because it was disabled or hidden takes it
+    // back when it can again and the focus is still with the form. (The mouse never brings it back.)
+    void FocusGivenUp(HWND control) {
+        if (control == keyboardFocus_) focusReturn_ = control;
+    }
+    void FocusAvailableAgain(HWND control);
 
     // Runs when the window has been destroyed (the message loop's owner ends the program then).
     std::function<void()> OnDestroy;
@@ -55,14 +78,27 @@ class TForm : public TContainer {
     const wchar_t* ClassName() const override { return L"TarnellForm"; }
     void CaptionChanged() override;
     virtual void OnDpiChanged(int /*dpi*/) {}
+    // The controls Tab visits, in reading order.
+    virtual std::vector<TControl*> TabOrder() const { return {}; }
+    // Ctrl+Tab (forward) or Ctrl+Shift+Tab.
+    virtual void NextPage(bool /*backward*/) {}
+    // The system's colours or settings changed; everything has been invalidated.
+    virtual void OnColorsChanged() {}
     // The window is being destroyed; everything on it still exists.
     virtual void FormDestroying() {}
 
   private:
     void RebuildFont();
     static void PlaceAgain(TContainer& container);
-    SIZE OuterSizeForClient(int dpi) const;
+    SIZE OuterSizeForClient() const;
+    void CentreOnScreen();
+    int LayoutDpiFor(int dpi) const;
+    // Takes the layout DPI for the current DPI and text size; a window that exists keeps its top-left
+    // corner and takes the new size, and everything on it is placed again.
+    void UpdateLayoutDpi();
     void ApplyFontToAll(TControl* control);
+    void BroadcastUiState();
+    void SystemColorsChanged();
 
     int clientWidth96_ = 0;
     int clientHeight96_ = 0;
@@ -72,6 +108,10 @@ class TForm : public TContainer {
     TFontSpec fontSpec_;
     ScopedGdiObject font_;
     int dpi_ = kDefaultDpi;
+    int layoutDpi_ = kDefaultDpi;
+    bool hideFocus_ = true;
+    HWND focusReturn_ = nullptr;
+    HWND keyboardFocus_ = nullptr;  // where Tab last put the focus
 };
 
 }  // namespace tarnell

@@ -40,6 +40,29 @@ LRESULT TImage::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_CAPTURECHANGED:
             pressed_ = false;
             break;
+        // A link: Space and Enter open it when the key comes up, as the system's buttons act.
+        case WM_KEYDOWN:
+            if (wParam == VK_SPACE || wParam == VK_RETURN) {
+                keyDown_ = UINT(wParam);
+                return 0;
+            }
+            break;
+        case WM_KEYUP:
+            if (keyDown_ && wParam == keyDown_) {
+                keyDown_ = 0;
+                Click();
+                return 0;
+            }
+            break;
+        case WM_KILLFOCUS:
+            keyDown_ = 0;
+            break;
+        case WM_GETDLGCODE:
+            return DLGC_BUTTON;
+        case BM_CLICK:
+            // What a screen reader's default action posts.
+            if (IsWindowEnabled(Hwnd()) && IsWindowVisible(Hwnd())) Click();
+            return 0;
         default:
             break;
     }
@@ -48,7 +71,10 @@ LRESULT TImage::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void TImage::Paint(HDC dc, const RECT& client) {
     TCustomControl::Paint(dc, client);
-    if (!bitmap_ || size_.cx <= 0 || size_.cy <= 0) return;
+    if (!bitmap_ || size_.cx <= 0 || size_.cy <= 0) {
+        if (FocusCueShown()) DrawFocusRect(dc, &client);
+        return;
+    }
     HDC source = CreateCompatibleDC(dc);
     {
         ScopedSelect select(source, bitmap_.get());
@@ -58,6 +84,11 @@ void TImage::Paint(HDC dc, const RECT& client) {
                    size_.cy, SRCCOPY);
     }
     DeleteDC(source);
+    if (FocusCueShown()) {
+        RECT cue = client;
+        InflateRect(&cue, -1, -1);
+        DrawFocusRect(dc, &cue);
+    }
 }
 
 }  // namespace tarnell

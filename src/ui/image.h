@@ -22,6 +22,7 @@ class TImage : public TCustomControl {
     ScopedGdiObject bitmap_;
     SIZE size_{};
     bool pressed_ = false;
+    UINT keyDown_ = 0;  // Space or Enter went down here
 };
 
 }  // namespace tarnell

@@ -15,6 +15,8 @@ class TMarkupLabel : public TControl {
     TMarkupLabel(TComponent* owner, std::u16string name);
     const std::u16string& Text() const { return text_; }
     void SetText(const std::u16string& text);
+    // The text as shown, without its tags: the laid-out lines, joined by a space.
+    std::u16string PlainText() const;
     MarkupLabel* Label() const;
 
   protected:

@@ -1,6 +1,8 @@
 #include "ui/panels.h"
 
 #include "base/wide.h"
+#include "theme/gdi_win32.h"
+#include "theme/system_colors_win32.h"
 
 namespace tarnell {
 
@@ -12,7 +14,8 @@ void TGroupBox::Paint(HDC dc, const RECT& client) {
     const int dpi = Dpi();
     // The frame runs through the middle of the caption's line, the caption interrupts it on the left.
     const int frameTop = tm.tmHeight / 2;
-    ScopedGdiObject pen(CreatePen(PS_SOLID, 1, RGB(0xDC, 0xDC, 0xDC)));
+    const TUiPalette palette = CurrentUiPalette();
+    ScopedGdiObject pen(CreatePen(PS_SOLID, 1, ToColorRef(palette.frame)));
     {
         ScopedSelect selectPen(dc, pen.get());
         ScopedSelect noFill(dc, GetStockObject(NULL_BRUSH));
@@ -27,7 +30,7 @@ void TGroupBox::Paint(HDC dc, const RECT& client) {
         RECT band{ScaleForDpi(8, dpi), 0, ScaleForDpi(8, dpi) + extent.cx + 2 * gap, tm.tmHeight};
         FillRect(dc, &band, BackgroundBrush());
         SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, GetSysColor(IsWindowEnabled(Hwnd()) ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
+        SetTextColor(dc, ToColorRef(IsWindowEnabled(Hwnd()) ? palette.windowText : palette.grayText));
         TextOutW(dc, band.left + gap, 0, text.c_str(), int(text.size()));
     }
 }

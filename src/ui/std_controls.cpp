@@ -1,8 +1,26 @@
 #include "ui/std_controls.h"
 
+#include <commctrl.h>
+
+#include "base/accessible_win32.h"
 #include "base/wide.h"
 
 namespace tarnell {
+
+namespace {
+
+// The check box handles Space itself; Tab and Ctrl+Tab go up to the form, which moves the focus.
+LRESULT CALLBACK PassNavigationKeys(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                    DWORD_PTR) {
+    if (msg == WM_KEYDOWN && wParam == VK_TAB) {
+        if (HWND root = GetAncestor(hwnd, GA_ROOT); root && root != hwnd)
+            return SendMessageW(root, msg, wParam, lParam);
+    }
+    if (msg == WM_NCDESTROY) RemoveWindowSubclass(hwnd, PassNavigationKeys, id);
+    return DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
+}  // namespace
 
 HWND TLabel::MakeWindow(HWND parentHwnd, const PixelRect& rect, DWORD visibleFlag) {
     // A label is one line that is cut at its right edge; SS_LEFT would break it at a space and show only
@@ -17,14 +35,20 @@ HWND TCheckBox::MakeWindow(HWND parentHwnd, const PixelRect& rect, DWORD visible
     HWND hwnd = CreateWindowExW(0, L"BUTTON", W(Caption()), WS_CHILD | BS_AUTOCHECKBOX | visibleFlag,
                                 rect.left, rect.top, rect.width, rect.height, parentHwnd, nullptr,
                                 GetModuleHandleW(nullptr), nullptr);
-    if (hwnd) SendMessageW(hwnd, BM_SETCHECK, checked_ ? BST_CHECKED : BST_UNCHECKED, 0);
+    if (hwnd) {
+        SendMessageW(hwnd, BM_SETCHECK, checked_ ? BST_CHECKED : BST_UNCHECKED, 0);
+        SetWindowSubclass(hwnd, PassNavigationKeys, 1, 0);
+    }
     return hwnd;
 }
 
 void TCheckBox::SetChecked(bool checked) {
     if (checked_ == checked) return;
     checked_ = checked;
-    if (Hwnd()) SendMessageW(Hwnd(), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    if (Hwnd()) {
+        SendMessageW(Hwnd(), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+        NotifyAccessible(EVENT_OBJECT_STATECHANGE, Hwnd());
+    }
     Click();
 }
 
@@ -33,6 +57,7 @@ void TCheckBox::OnReflectCommand(WORD code) {
     const bool now = SendMessageW(Hwnd(), BM_GETCHECK, 0, 0) == BST_CHECKED;
     if (now == checked_) return;
     checked_ = now;
+    NotifyAccessible(EVENT_OBJECT_STATECHANGE, Hwnd());
     Click();
 }
 

@@ -1,5 +1,6 @@
 // Win32 glue: the styled buttons of the style family, hosted as controls: the speed button (the run
-// switch) and the toolbar with its toggle buttons (the header). They never take the keyboard focus.
+// switch) and the toolbar with its toggle buttons (the header). A click never gives them the keyboard
+// focus; Tab does.
 #pragma once
 
 #include <string>

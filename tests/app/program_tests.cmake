@@ -9,6 +9,8 @@ endif()
 enable_language(RC)
 tarnell_add_test(app_frm_tarnell_win32_test WIN32_ONLY TIMEOUT 180
   SOURCES frm_tarnell_win32_test.cpp translate_table.rc LIBS tarnell_app_win32 tarnell_config_win32)
+tarnell_add_test(app_frm_access_win32_test WIN32_ONLY TIMEOUT 240
+  SOURCES frm_access_win32_test.cpp translate_table.rc LIBS tarnell_app_win32 tarnell_config_win32)
 tarnell_add_test(app_startup_win32_test WIN32_ONLY TIMEOUT 120
   SOURCES startup_win32_test.cpp translate_table.rc LIBS tarnell_app_win32 tarnell_config_win32 advapi32)
 
@@ -52,7 +54,8 @@ set_tests_properties(app_loopback_stop PROPERTIES FIXTURES_CLEANUP app_loopback)
 
 # One driver program; each scenario is registered on its own below.
 tarnell_add_driver(app_program_win32_test TEST_MAIN SOURCES program_win32_test.cpp translate_table.rc
-                   LIBS tarnell_main_layout tarnell_config_win32 tarnell_translate_win32 tarnell_tuning_win32)
+                   LIBS tarnell_main_layout tarnell_config_win32 tarnell_translate_win32 tarnell_tuning_win32
+                        tarnell_theme oleacc ole32 oleaut32)
 add_dependencies(app_program_win32_test tarnell)
 set(program_env "TARNELL_PROGRAM=$<TARGET_FILE:tarnell>")
 
@@ -61,8 +64,10 @@ add_test(NAME app_program_first_start_win32_test
 add_test(NAME app_program_run_stop_win32_test COMMAND app_program_win32_test "--test-case=program: run*")
 add_test(NAME app_program_error_box_win32_test COMMAND app_program_win32_test "--test-case=program: an error*")
 add_test(NAME app_program_machine_record_win32_test COMMAND app_program_win32_test "--test-case=program: record*")
+add_test(NAME app_program_access_win32_test COMMAND app_program_win32_test "--test-case=program: a screen reader*")
 set_tests_properties(app_program_first_start_win32_test app_program_run_stop_win32_test
-                     app_program_error_box_win32_test app_program_machine_record_win32_test PROPERTIES
+                     app_program_error_box_win32_test app_program_machine_record_win32_test
+                     app_program_access_win32_test PROPERTIES
   FIXTURES_REQUIRED "wine_env;app_loopback" RESOURCE_LOCK wine_desktop TIMEOUT 240
   ENVIRONMENT "${program_env};TARNELL_EXPECT_DPI=96")
 
@@ -95,6 +100,18 @@ add_test(NAME app_program_first_start_144_win32_test
 set_tests_properties(app_program_first_start_144_win32_test PROPERTIES
   FIXTURES_REQUIRED "wine_env;app_loopback;app_prefix144" RESOURCE_LOCK wine_desktop TIMEOUT 240
   ENVIRONMENT "${program_env};TARNELL_EXPECT_DPI=144;TARNELL_WINEPREFIX=${prefix144}")
+
+# The first start's texts in a third prefix whose system colours are dark (white window text).
+set(prefix_dark ${CMAKE_BINARY_DIR}/wineprefix-dark)
+add_test(NAME app_prefix_dark_start COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/prefix_colors.sh start ${prefix_dark})
+add_test(NAME app_prefix_dark_stop COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/prefix_colors.sh stop ${prefix_dark})
+set_tests_properties(app_prefix_dark_start PROPERTIES FIXTURES_SETUP app_prefix_dark TIMEOUT 180
+  FIXTURES_REQUIRED wine_env)
+set_tests_properties(app_prefix_dark_stop PROPERTIES FIXTURES_CLEANUP app_prefix_dark)
+add_test(NAME app_program_dark_scheme_win32_test COMMAND app_program_win32_test "--test-case=program: a dark*")
+set_tests_properties(app_program_dark_scheme_win32_test PROPERTIES
+  FIXTURES_REQUIRED "wine_env;app_loopback;app_prefix_dark" RESOURCE_LOCK wine_desktop TIMEOUT 240
+  ENVIRONMENT "${program_env};TARNELL_WINEPREFIX=${prefix_dark}")
 
 # Robustness against the running program: hostile service answers (what reaches the shell is recorded by a
 # stand-in program the shell's associations point at), clicks and closes during a connectivity wait.

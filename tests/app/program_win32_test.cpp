@@ -7,9 +7,15 @@
 // locale should give) and TARNELL_EXPECT_DPI (the prefix's DPI).
 #include <doctest/doctest.h>
 #include <windows.h>
+// clang-format off
+#include <oleacc.h>
+// clang-format on
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
+#include <iterator>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,6 +28,7 @@
 #include "config/config_win32.h"
 #include "layout_expected.h"
 #include "program_driver_win32.h"
+#include "theme/palette.h"
 #include "translate/translation.h"
 #include "translate/translation_win32.h"
 #include "tuning/network_win32.h"
@@ -361,4 +368,237 @@ TEST_CASE("program: record: the window follows the machine and gives back the ad
         }
         CHECK_FALSE(MachineKeyExists(kRecordKey));
     }
+}
+
+namespace {
+
+// Window events of the program as an out-of-context hook in this process receives them.
+std::vector<std::pair<DWORD, HWND>> g_events;
+
+void CALLBACK RecordEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG object, LONG child, DWORD, DWORD) {
+    if (object == OBJID_CLIENT && child == CHILDID_SELF) g_events.push_back({event, hwnd});
+}
+
+// Waits for pred while this thread's messages (the hook's events) are delivered.
+template <typename Pred>
+bool PumpUntil(Pred pred, DWORD timeoutMs) {
+    const DWORD end = GetTickCount() + timeoutMs;
+    while (!pred()) {
+        if (GetTickCount() >= end) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+    return true;
+}
+
+struct Heard {
+    long role = 0, state = 0;
+    std::string name;
+};
+
+Heard Hear(IAccessible* acc) {
+    Heard h;
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    VARIANT v;
+    VariantInit(&v);
+    if (SUCCEEDED(acc->get_accRole(self, &v)) && v.vt == VT_I4) h.role = v.lVal;
+    VariantInit(&v);
+    if (SUCCEEDED(acc->get_accState(self, &v)) && v.vt == VT_I4) h.state = v.lVal;
+    BSTR name = nullptr;
+    const HRESULT hr = acc->get_accName(self, &name);
+    if (SUCCEEDED(hr) && name)
+        h.name = U8(std::u16string(reinterpret_cast<const char16_t*>(name), SysStringLen(name)));
+    if (name) SysFreeString(name);
+    return h;
+}
+
+HWND FocusOf(const Program& program) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    return GetGUIThreadInfo(GetWindowThreadProcessId(program.form, nullptr), &info) ? info.hwndFocus
+                                                                                    : nullptr;
+}
+
+void TypeKey(WORD key, bool ctrl = false) {
+    std::vector<INPUT> input;
+    auto add = [&](WORD vk, bool up) {
+        INPUT i{};
+        i.type = INPUT_KEYBOARD;
+        i.ki.wVk = vk;
+        i.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+        input.push_back(i);
+    };
+    if (ctrl) add(VK_CONTROL, false);
+    add(key, false);
+    add(key, true);
+    if (ctrl) add(VK_CONTROL, true);
+    SendInput(UINT(input.size()), input.data(), sizeof(INPUT));
+}
+
+}  // namespace
+
+TEST_CASE("program: a screen reader and the keyboard from outside start and stop the tweak set") {
+    ForgetSettings();
+    CoInitialize(nullptr);
+    Program program;
+    REQUIRE(program.WaitForWindow());
+    HWND run = program.Control(u"BtnStart");
+    HWND config = program.Control(u"BtnConfig");
+    REQUIRE(run);
+    REQUIRE(PumpUntil([&] { return Text(run) == u"Run"; }, 30000));
+
+    // MSAA across processes: the interface id spelled out (mingw's import library gets it wrong).
+    IAccessible* acc = nullptr;
+    REQUIRE(SUCCEEDED(AccessibleObjectFromWindow(run, DWORD(OBJID_CLIENT), __uuidof(IAccessible),
+                                                 reinterpret_cast<void**>(&acc))));
+    REQUIRE(acc);
+    Heard idle = Hear(acc);
+    CHECK(idle.role == ROLE_SYSTEM_PUSHBUTTON);
+    CHECK(idle.name == "Run, applies the network tweaks");
+    CHECK((idle.state & (STATE_SYSTEM_PRESSED | STATE_SYSTEM_UNAVAILABLE)) == 0);
+
+    g_events.clear();
+    HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_STATECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr,
+                                         RecordEvent, program.pi.dwProcessId, 0, WINEVENT_OUTOFCONTEXT);
+    REQUIRE(hook);
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    CHECK(acc->accDoDefaultAction(self) == S_OK);
+    // The default action starts the run; it ends running (the probe answers), and readers are told.
+    const DWORD started = GetTickCount();
+    CHECK(PumpUntil([&] { return Text(run) == u"Running"; }, 90000));
+    MESSAGE("running after " << (GetTickCount() - started) << " ms");
+    auto received = [&](DWORD event) {
+        return std::find(g_events.begin(), g_events.end(), std::make_pair(event, run)) != g_events.end();
+    };
+    CHECK(PumpUntil([&] { return received(EVENT_OBJECT_STATECHANGE) && received(EVENT_OBJECT_NAMECHANGE); },
+                    10000));
+    Heard running = Hear(acc);
+    CHECK(running.name == "Stop, reverts the network tweaks");
+    CHECK((running.state & STATE_SYSTEM_PRESSED) != 0);
+    CHECK(TConfig(u"Tarnell").ReadInteger(u"status", -1) == 1);
+
+    // The keyboard through the system's input queue: Tab four times reaches the run switch, Space stops.
+    SetForegroundWindow(program.form);
+    REQUIRE(PumpUntil([&] { return GetForegroundWindow() == program.form; }, 10000));
+    for (int i = 0; i < 4; ++i) {
+        TypeKey(VK_TAB);
+        PumpUntil([] { return false; }, 100);
+    }
+    CHECK(FocusOf(program) == run);
+    TypeKey(VK_SPACE);
+    CHECK(PumpUntil([&] { return Text(run) == u"Run"; }, 90000));
+    CHECK(TConfig(u"Tarnell").ReadInteger(u"status", -1) == 0);
+    CHECK(PumpUntil([&] { return FocusOf(program) == run; }, 10000));  // back on the switch after the wait
+    // Ctrl+Tab: the configuration card, focus on its header button.
+    TypeKey(VK_TAB, true);
+    CHECK(PumpUntil([&] { return IsWindowVisible(program.Control(u"Card2")) != FALSE; }, 10000));
+    CHECK(PumpUntil([&] { return FocusOf(program) == config; }, 10000));
+
+    UnhookWinEvent(hook);
+    acc->Release();
+    CoUninitialize();
+    ForgetSettings();
+}
+
+namespace {
+
+// The pixels of a rectangle of the screen, as colour values ($00BBGGRR).
+std::vector<TColor> ScreenPixels(const RECT& r) {
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0) return {};
+    std::vector<uint32_t> pixels(size_t(w) * size_t(h));
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    BitBlt(dc, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    SelectObject(dc, old);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    GetDIBits(dc, bitmap, 0, UINT(h), pixels.data(), &bi, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    std::vector<TColor> colors;
+    for (uint32_t p : pixels) colors.push_back(RgbColor(uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p)));
+    return colors;
+}
+
+// The contrast of a text with what is behind it: the most common colour is the background, the pixel that
+// stands out most from it is the middle of a stroke.
+double TextContrast(const RECT& r) {
+    std::map<TColor, int> counts;
+    for (TColor c : ScreenPixels(r)) ++counts[c];
+    TColor background = 0;
+    int most = 0;
+    for (const auto& [color, n] : counts) {
+        if (n > most) most = n, background = color;
+    }
+    double best = 1.0;
+    for (const auto& [color, n] : counts) best = std::max(best, ContrastRatio(color, background));
+    return best;
+}
+
+}  // namespace
+
+TEST_CASE("program: a dark system scheme hides no text of either card") {
+    ForgetSettings();
+    REQUIRE(GetSysColor(COLOR_WINDOWTEXT) == RGB(255, 255, 255));  // the prefix's dark scheme
+    Program program;
+    REQUIRE(program.WaitForWindow());
+    SetWindowPos(program.form, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    const int dpi = int(GetDpiForWindow(program.form));
+    RECT client;
+    GetClientRect(program.form, &client);
+    MapWindowPoints(program.form, HWND_DESKTOP, reinterpret_cast<POINT*>(&client), 2);
+    struct Area {
+        const char16_t* control;
+        int insetLeft96;  // a check box's box is left out
+        int height96;     // a group box: only its caption's strip; 0: the whole control
+        double minimum;   // the tagline is the layout's fixed gray, 3.95:1 on white
+    };
+    const Area home[] = {{u"LblTitle", 0, 0, 4.5}, {u"LblContent", 0, 0, 3.9}, {u"BtnStart", 0, 0, 4.5}};
+    const Area config[] = {{u"GroupBox1", 0, 16, 4.5},
+                           {u"GroupBox2", 0, 16, 4.5},
+                           {u"GroupBox3", 0, 16, 4.5},
+                           {u"LblAdapter", 0, 0, 4.5},
+                           {u"LblIPAddress", 0, 0, 4.5},
+                           {u"LblVersion", 0, 0, 4.5},
+                           {u"ChkTCPAckFrequency", 18, 0, 4.5},
+                           {u"ChkTcpDelAckTick", 18, 0, 4.5},
+                           {u"ChkTcpNoDelay", 18, 0, 4.5},
+                           {u"ChkNetworkThrottlingIndex", 18, 0, 4.5},
+                           {u"ChkSystemResponsiveness", 18, 0, 4.5}};
+    auto check = [&](const Area* areas, size_t count) {
+        for (size_t i = 0; i < count; ++i) {
+            const Area& a = areas[i];
+            CAPTURE(U8(a.control));
+            RECT r;
+            GetWindowRect(program.Control(a.control), &r);
+            r.left += MulDiv(a.insetLeft96, dpi, 96);
+            if (a.height96) r.bottom = r.top + MulDiv(a.height96, dpi, 96);
+            IntersectRect(&r, &r, &client);
+            double contrast = 1.0;
+            // The window may still be painting: wait (bounded) for the text to stand out.
+            WaitUntil([&] { return (contrast = TextContrast(r)) >= a.minimum; }, 5000);
+            MESSAGE(U8(a.control) << ": contrast " << contrast);
+            CHECK(contrast >= a.minimum);
+        }
+    };
+    check(home, std::size(home));
+    Click(program.Control(u"BtnConfig"));
+    REQUIRE(WaitUntil([&] { return IsWindowVisible(program.Control(u"Card2")) != FALSE; }, 10000));
+    check(config, std::size(config));
+    ForgetSettings();
 }

@@ -218,3 +218,79 @@ TEST_CASE("flat header buttons draw no border unless hot; the radius is the cont
     CHECK(Near(squared.Pixel(1, 1), kAccent, 30));  // a rectangle fills its corner
     CHECK(Near(rounded.Pixel(2, 15), kAccent, 0));  // the straight side is filled
 }
+
+TEST_CASE("the keyboard: Space and Enter show the button pressed on key down and click on key up") {
+    Fixture f(true);
+    StyledButton& b = f.Make(RunSwitch());
+    int clicks = 0;
+    b.SetOnClick([&](StyledButton&) { ++clicks; });
+    SetFocus(b.Handle());
+    REQUIRE(GetFocus() == b.Handle());
+    for (WPARAM key : {WPARAM(VK_SPACE), WPARAM(VK_RETURN)}) {
+        CAPTURE(key);
+        const int before = clicks;
+        SendMessageW(b.Handle(), WM_KEYDOWN, key, 1);
+        CHECK(b.State() == TStyledButtonState::bsmPressed);
+        SendMessageW(b.Handle(), WM_KEYDOWN, key, 1 | (1 << 30));  // the key repeats while held
+        CHECK(clicks == before);
+        SendMessageW(b.Handle(), WM_KEYUP, key, LPARAM(0xC0000001));
+        CHECK(clicks == before + 1);
+        CHECK(b.State() == TStyledButtonState::bsmSelected);  // it has the focus
+    }
+    // The focus leaves while the key is down: the press is dropped, the key-up clicks nothing.
+    SendMessageW(b.Handle(), WM_KEYDOWN, VK_SPACE, 1);
+    SetFocus(f.focusKeeper);
+    CHECK(b.State() == TStyledButtonState::bsmNormal);
+    SendMessageW(b.Handle(), WM_KEYUP, VK_SPACE, LPARAM(0xC0000001));
+    CHECK(clicks == 2);
+    // A disabled button neither shows pressed nor clicks.
+    SetFocus(b.Handle());
+    b.SetEnabled(false);
+    SendMessageW(b.Handle(), WM_KEYDOWN, VK_RETURN, 1);
+    CHECK(b.State() == TStyledButtonState::bsmDisabled);
+    SendMessageW(b.Handle(), WM_KEYUP, VK_RETURN, LPARAM(0xC0000001));
+    CHECK(clicks == 2);
+}
+
+TEST_CASE("the focus cue shows only once the window says the keyboard was used, on every state's colours") {
+    Fixture f(true);
+    StyledButton& run = f.Make(RunSwitch(u"Run"));
+    StyledButton& header = f.Make(HeaderButton(u"Home"), 200, 10, 70, 30);
+    header.SetDown(true);
+    for (StyledButton* b : {&run, &header}) {
+        SetFocus(b->Handle());
+        REQUIRE(GetFocus() == b->Handle());
+        SendMessageW(b->Handle(), WM_UPDATEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS), 0);
+        CHECK_FALSE(b->FocusCueShown());
+        CHECK(SendMessageW(b->Handle(), WM_QUERYUISTATE, 0, 0) == UISF_HIDEFOCUS);
+        std::vector<COLORREF> hidden;
+        {
+            Snapshot s(b->Handle());
+            for (int y = 0; y < s.Height(); ++y)
+                for (int x = 0; x < s.Width(); ++x) hidden.push_back(s.Pixel(x, y));
+        }
+        SendMessageW(b->Handle(), WM_UPDATEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+        CHECK(b->FocusCueShown());
+        CHECK(SendMessageW(b->Handle(), WM_QUERYUISTATE, 0, 0) == 0);
+        Snapshot shown(b->Handle());
+        // The cue is a dotted frame: about half of its perimeter's pixels change, on white and on the
+        // accent fill alike, and each changed pixel stands out from what was there.
+        int changed = 0, faint = 0;
+        for (int y = 0; y < shown.Height(); ++y) {
+            for (int x = 0; x < shown.Width(); ++x) {
+                const COLORREF before = hidden[size_t(y) * size_t(shown.Width()) + size_t(x)];
+                const COLORREF now = shown.Pixel(x, y);
+                if (before == now) continue;
+                ++changed;
+                if (Near(before, now, 60)) ++faint;
+            }
+        }
+        const int perimeter = 2 * (shown.Width() + shown.Height());
+        CAPTURE(changed);
+        CAPTURE(faint);
+        CHECK(changed > perimeter / 4);
+        CHECK(faint == 0);
+        SetFocus(f.focusKeeper);
+        CHECK_FALSE(b->FocusCueShown());
+    }
+}
