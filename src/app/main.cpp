@@ -65,8 +65,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
     // With a switch the program runs a command instead of the window; it takes the guard itself. Other
     // arguments (a file dropped on the exe) open the window as none would.
-    if (const TCommand command = ParseCommandLine(ProcessArguments()); command != TCommand::Window)
+    if (const TCommand command = ParseCommandLine(ProcessArguments()); command != TCommand::Window) {
+        // No window, and often nobody at the screen (a script, the installer as the system): an error ends
+        // the command with its report filed and no box.
+        SetCrashHeadless(command != TCommand::Help);
+#if defined(TARNELL_TEST_HOOKS)
+        // Test builds only: a command that ends in a fatal error.
+        wchar_t fault[4] = {};
+        if (GetEnvironmentVariableW(L"TARNELL_TEST_COMMAND_FAULT", fault, 4) && fault[0] == L'1') std::terminate();
+#endif
         return RunCommandLine(command);
+    }
 
     if (!AcquireSingleInstance()) return 0;
 

@@ -12,6 +12,7 @@
 #if defined(__GNUC__)
 #include <cxxabi.h>
 #endif
+#include <psapi.h>
 
 #include "base/error_boundary_win32.h"
 #include "base/shell_open_win32.h"
@@ -48,6 +49,10 @@ std::atomic<DWORD> g_crashThreadId{0};
 std::atomic<DWORD> g_boxThreadId{0};
 HANDLE g_wake = nullptr;
 std::atomic<Request*> g_slots[kSlots];
+std::atomic<bool> g_headless{false};
+HANDLE g_boxUp = nullptr;        // set once the fatal error box is shown, or a headless end has begun
+wchar_t g_reportFile[MAX_PATH];  // bugreport.txt, worked out at installation: the fatal path allocates nothing
+constexpr DWORD kHeadlessReportWaitMs = 10000;
 
 std::string TypeName(const std::type_info& type) {
 #if defined(__GNUC__)
@@ -280,19 +285,43 @@ struct FatalBox {
     ExitProcess(exitCode);
 }
 
+// Tells the faulting thread that the box is on the screen: from then on a person ends the process.
+LRESULT CALLBACK BoxShownHook(int code, WPARAM wp, LPARAM lp) {
+    // The box's window exists: what the crash thread needed from the heap and the loader, it got.
+    if (code == HCBT_CREATEWND && g_boxUp) SetEvent(g_boxUp);
+    return CallNextHookEx(nullptr, code, wp, lp);
+}
+
 DWORD WINAPI FatalBoxThread(void* param) {
     std::unique_ptr<FatalBox> box(static_cast<FatalBox*>(param));
+    HHOOK hook = SetWindowsHookExW(WH_CBT, BoxShownHook, nullptr, GetCurrentThreadId());
     try {
         ShowBox(box->message);
     } catch (...) {
     }
+    if (hook) UnhookWindowsHookEx(hook);
     CloseApplication(box->exitCode);
 }
 
-// On the crash thread: report a fatal exception, once; the first one also gets the box, at once.
+// Without a window: the reports filed and sent within a bound, then the process ends with the command
+// line's code for an error.
+[[noreturn]] void EndHeadless() {
+    WaitForReports(kHeadlessReportWaitMs);
+    TerminateProcess(GetCurrentProcess(), kCrashExitCode);
+    ExitProcess(kCrashExitCode);
+}
+
+// On the crash thread: report a fatal exception, once per distinct error; the first fatal one also gets
+// the box, at once. Every fatal error ends the process, even one whose report an earlier handled error
+// of the same kind already made.
 void HandleFatal(const Request& request) {
-    if (!FirstTime(request)) return;
+    const bool first = FirstTime(request);
     if (!g_fatal.exchange(true)) {
+        if (g_headless.load()) {
+            if (g_boxUp) SetEvent(g_boxUp);  // no box will come: the faulting thread need not wait for one
+            if (first) StartReport(request);
+            EndHeadless();
+        }
         std::string message = request.message ? request.message : "";
         if (request.structured) message = crash::DescribeRequest(request).message;
         const DWORD code = request.structured && request.pointers
@@ -306,14 +335,22 @@ void HandleFatal(const Request& request) {
             ResumeThread(thread);
             CloseHandle(thread);
         } else {
-            StartReport(request);
+            if (first) StartReport(request);
             FatalBoxThread(box);
         }
     }
-    StartReport(request);
+    if (first) StartReport(request);
 }
 
 DWORD WINAPI CrashThreadMain(void*) {
+#if defined(TARNELL_TEST_HOOKS)
+    // Test builds only: a crash thread stuck for good, as behind a lock a faulting thread holds.
+    wchar_t stall[4] = {};
+    if (GetEnvironmentVariableW(L"TARNELL_TEST_CRASH_THREAD_STALLS", stall, 4) && stall[0] == L'1') {
+        WaitForSingleObject(g_wake, INFINITE);
+        Sleep(INFINITE);
+    }
+#endif
     for (;;) {
         WaitForSingleObject(g_wake, INFINITE);
         for (auto& slot : g_slots) {
@@ -327,8 +364,92 @@ DWORD WINAPI CrashThreadMain(void*) {
     }
 }
 
-// Hands the request to the crash thread and never returns: the faulting thread stays parked, keeping
-// the record and context the report reads alive, until the process ends.
+// Stack-buffer text for the short report: no allocation, no formatting library.
+struct ShortText {
+    char text[768];
+    size_t length = 0;
+    void Add(const char* piece) {
+        while (*piece && length + 1 < sizeof text) text[length++] = *piece++;
+    }
+    void AddWide(const wchar_t* piece) {
+        for (; *piece && length + 1 < sizeof text; ++piece) text[length++] = *piece < 128 ? char(*piece) : '?';
+    }
+    void AddNumber(unsigned long long value, unsigned base, int minDigits = 1) {
+        char digits[24];
+        int n = 0;
+        do {
+            digits[n++] = "0123456789ABCDEF"[value % base];
+            value /= base;
+        } while (value && n < 24);
+        while (n < minDigits && n < 24) digits[n++] = '0';
+        while (n > 0 && length + 1 < sizeof text) text[length++] = digits[--n];
+    }
+};
+
+// The last resort, on the faulting thread, with no heap of its own: time, code, module+offset and thread
+// appended to bugreport.txt from stack buffers with WriteFile. No loader lock either: the module is found
+// through VirtualQuery and the name of the file mapped there.
+void WriteShortReport(DWORD code, const void* address, DWORD threadId) {
+    if (!g_reportFile[0]) return;
+    wchar_t module[MAX_PATH] = L"?";
+    uintptr_t offset = reinterpret_cast<uintptr_t>(address);
+    MEMORY_BASIC_INFORMATION mbi{};
+    if (address && VirtualQuery(address, &mbi, sizeof mbi) && mbi.AllocationBase) {
+        offset -= reinterpret_cast<uintptr_t>(mbi.AllocationBase);
+        wchar_t mapped[MAX_PATH] = {};
+        if (K32GetMappedFileNameW(GetCurrentProcess(), mbi.AllocationBase, mapped, MAX_PATH)) {
+            const wchar_t* name = mapped;
+            for (const wchar_t* p = mapped; *p; ++p)
+                if (*p == L'\\' || *p == L'/') name = p + 1;
+            lstrcpynW(module, name, MAX_PATH);
+        }
+    }
+    SYSTEMTIME t;
+    GetSystemTime(&t);
+    ShortText line;
+    line.Add("\r\n==== Tarnell crash (short report: the full report could not be made in time)\r\nTime: ");
+    line.AddNumber(t.wYear, 10, 4);
+    line.Add("-");
+    line.AddNumber(t.wMonth, 10, 2);
+    line.Add("-");
+    line.AddNumber(t.wDay, 10, 2);
+    line.Add(" ");
+    line.AddNumber(t.wHour, 10, 2);
+    line.Add(":");
+    line.AddNumber(t.wMinute, 10, 2);
+    line.Add(":");
+    line.AddNumber(t.wSecond, 10, 2);
+    line.Add(" UTC\r\nException: code 0x");
+    line.AddNumber(code, 16, 8);
+    line.Add(" at ");
+    line.AddWide(module);
+    line.Add("+0x");
+    line.AddNumber(offset, 16);
+    line.Add("\r\nThread: ");
+    line.AddNumber(threadId, 10);
+    line.Add("\r\n");
+    // The folder may not exist yet: made here, next to the file.
+    wchar_t folder[MAX_PATH];
+    lstrcpynW(folder, g_reportFile, MAX_PATH);
+    for (wchar_t* p = folder + lstrlenW(folder); p > folder; --p) {
+        if (*p == L'\\') {
+            *p = 0;
+            break;
+        }
+    }
+    CreateDirectoryW(folder, nullptr);
+    HANDLE file = CreateFileW(g_reportFile, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(file, line.text, DWORD(line.length), &written, nullptr);
+    CloseHandle(file);
+}
+
+// Hands the request to the crash thread and never returns: the faulting thread stays parked, keeping the
+// record and context the report reads alive, until the process ends. The crash thread allocates (the
+// report, the box) while this thread may hold the heap's or the loader's lock: when no box has appeared
+// within kFatalBoxBoundMs, this thread writes the short report and ends the process itself.
 [[noreturn]] void SubmitAndPark(Request* request, UINT exitCode) {
     bool queued = false;
     if (g_wake && g_crashThreadId.load() != GetCurrentThreadId()) {
@@ -342,11 +463,17 @@ DWORD WINAPI CrashThreadMain(void*) {
     }
     if (queued) {
         SetEvent(g_wake);
-        for (;;) Sleep(INFINITE);
+        if (!g_boxUp || WaitForSingleObject(g_boxUp, kFatalBoxBoundMs) == WAIT_OBJECT_0) {
+            for (;;) Sleep(INFINITE);
+        }
     }
-    // The crash thread itself failed, or is missing: nothing more can be reported.
-    TerminateProcess(GetCurrentProcess(), exitCode);
-    ExitProcess(exitCode);
+    // No box in time, or the crash thread itself failed or is missing.
+    const EXCEPTION_RECORD* record = request->pointers ? request->pointers->ExceptionRecord : nullptr;
+    WriteShortReport(record ? record->ExceptionCode : exitCode, record ? record->ExceptionAddress : nullptr,
+                     GetCurrentThreadId());
+    const UINT code = g_headless.load() ? kCrashExitCode : exitCode;
+    TerminateProcess(GetCurrentProcess(), code);
+    ExitProcess(code);
 }
 
 LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS* pointers) {
@@ -438,13 +565,25 @@ void ReportHandledException(std::exception_ptr error) {
     request.type = type.c_str();
     request.message = message.c_str();
     if (g_settings) StartReport(request);
-    ShowBox(Utf8ToUtf16(message));
+    if (!g_headless.load()) ShowBox(Utf8ToUtf16(message));
+}
+
+void SetCrashHeadless(bool headless) {
+    g_headless = headless;
 }
 
 void InstallCrashReporting(const CrashSettings& settings) {
     if (g_settings) return;
     g_settings = new CrashSettings(settings);
     g_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    g_boxUp = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // The short report's file, for a fatal path that may not allocate; the folder is made then, if need be.
+    wchar_t base[MAX_PATH] = {};
+    const DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", base, MAX_PATH);
+    if (n > 0 && n + 32 < MAX_PATH) {
+        lstrcpynW(g_reportFile, base, MAX_PATH);
+        lstrcatW(g_reportFile, L"\\Tarnell\\bugreport.txt");
+    }
     DWORD id = 0;
     // Created now, while all is well: after a stack overflow or a heap fault no thread could be started.
     HANDLE thread =
@@ -473,5 +612,12 @@ void InstallCrashReporting(const CrashSettings& settings) {
 // nothing catches, as a worker thread's bug would.
 extern "C" __declspec(dllexport) DWORD WINAPI TarnellTestThrow(void*) {
     throw std::runtime_error("Test exception thrown on a thread of its own");
+}
+
+// The same error thrown inside a task handed to the UI thread, where the hand-over's boundary catches it:
+// a handled error first, so that the fatal one after it has a key already used.
+extern "C" __declspec(dllexport) DWORD WINAPI TarnellTestThrowOnUiThread(void*) {
+    tarnell::RunOnUiThread([] { throw std::runtime_error("Test exception thrown on a thread of its own"); });
+    return 0;
 }
 #endif

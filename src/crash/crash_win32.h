@@ -27,6 +27,17 @@ struct CrashSettings {
 
 void InstallCrashReporting(const CrashSettings& settings);
 
+// Without a window (the command line, the installer's step) nobody is there to close a box: an error is
+// reported (filed, then sent within a short bound), no box and no page appear, and an error that ends the
+// process ends it with kCrashExitCode.
+void SetCrashHeadless(bool headless);
+inline constexpr UINT kCrashExitCode = 6;
+
+// How long a thread that faulted waits for the error box to appear before it ends the process itself,
+// with a short report written without the heap (the crash thread may be stuck behind a lock the faulting
+// thread holds).
+inline constexpr DWORD kFatalBoxBoundMs = 5000;
+
 // What the boundaries call: reports the error once per run, shows the box and returns.
 void ReportHandledException(std::exception_ptr error);
 

@@ -1017,7 +1017,7 @@ enum class Fault { AccessViolation, CppException, StackOverflow };
 
 // The exported test hook's address inside the running program (e2e builds only): the program's image
 // base there plus the hook's offset in the file's export table.
-uintptr_t RemoteTestHook(const Program& program) {
+uintptr_t RemoteTestHook(const Program& program, const char* name = "TarnellTestThrow") {
     HMODULE image =
         LoadLibraryExW(PathFromEnv("TARNELL_PROGRAM").c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     REQUIRE(image);
@@ -1032,7 +1032,7 @@ uintptr_t RemoteTestHook(const Program& program) {
     const auto* functions = reinterpret_cast<const DWORD*>(base + exports->AddressOfFunctions);
     DWORD rva = 0;
     for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
-        if (std::strcmp(reinterpret_cast<const char*>(base + names[i]), "TarnellTestThrow") == 0)
+        if (std::strcmp(reinterpret_cast<const char*>(base + names[i]), name) == 0)
             rva = functions[ordinals[i]];
     }
     FreeLibrary(image);
@@ -1254,4 +1254,117 @@ TEST_CASE("program: crash faults from outside show the Close box, report once, o
         }
     }
     SetReportMode("");
+}
+
+namespace {
+
+void StartRemoteThread(const Program& program, uintptr_t start) {
+    HANDLE thread = CreateRemoteThread(program.pi.hProcess, nullptr, 0,
+                                       reinterpret_cast<LPTHREAD_START_ROUTINE>(start), nullptr, 0, nullptr);
+    REQUIRE(thread);
+    CloseHandle(thread);
+}
+
+HWND WaitForBox(const Program& program, DWORD timeoutMs) {
+    HWND box = nullptr;
+    WaitUntil(
+        [&] {
+            const std::vector<HWND> boxes = Boxes(program.pi.dwProcessId);
+            box = boxes.empty() ? nullptr : boxes.front();
+            return box != nullptr;
+        },
+        timeoutMs);
+    return box;
+}
+
+bool HasVisibleWindow(DWORD pid) {
+    std::pair<DWORD, bool> search{pid, false};
+    EnumWindows(
+        [](HWND hwnd, LPARAM lp) -> BOOL {
+            auto* s = reinterpret_cast<std::pair<DWORD, bool>*>(lp);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(hwnd, &owner);
+            if (owner == s->first && IsWindowVisible(hwnd)) s->second = true;
+            return !s->second;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.second;
+}
+
+// Sets an environment variable for the programs this test starts, and takes it away again.
+struct ScopedEnvironment {
+    const wchar_t* name;
+    ScopedEnvironment(const wchar_t* n, const wchar_t* value) : name(n) { SetEnvironmentVariableW(n, value); }
+    ~ScopedEnvironment() { SetEnvironmentVariableW(name, nullptr); }
+};
+
+}  // namespace
+
+TEST_CASE("program: crash ends: every fatal error ends the process, within a bound, and never waits for nobody") {
+    Loopback loopback;
+    loopback.SetServiceAnswer("{}");
+    RecordingShell shell;
+    SetReportMode("");
+
+    SUBCASE("a handled error, then the same error as a fatal one: a box again, and Close ends the process") {
+        Program program;
+        REQUIRE(program.WaitForWindow());
+        StartRemoteThread(program, RemoteTestHook(program, "TarnellTestThrowOnUiThread"));
+        HWND handled = WaitForBox(program, 30000);
+        REQUIRE(handled);
+        PostMessageW(handled, WM_COMMAND, IDCLOSE, 0);
+        REQUIRE(WaitUntil([&] { return Boxes(program.pi.dwProcessId).empty(); }, 10000));
+        CHECK(program.Running());  // a handled error: the program goes on
+
+        StartRemoteThread(program, RemoteTestHook(program));
+        HWND fatal = WaitForBox(program, 30000);
+        CHECK_MESSAGE(fatal, (program.Running() ? "no box; the program hangs" : "no box; the program is gone"));
+        if (fatal) {
+            PostMessageW(fatal, WM_COMMAND, IDCLOSE, 0);
+            CHECK(program.WaitForExit(30000));
+        }
+    }
+    SUBCASE("the crash thread stuck: the faulting thread ends the process itself with a short report") {
+        DeleteFileW(ReportFile().c_str());
+        ScopedEnvironment stall(L"TARNELL_TEST_CRASH_THREAD_STALLS", L"1");
+        Program program;
+        REQUIRE(program.WaitForWindow());
+        const DWORD fired = GetTickCount();
+        StartRemoteThread(program, 0x10);
+        DWORD code = 0;
+        REQUIRE(program.WaitForExit(60000, &code));
+        MESSAGE("ended " << GetTickCount() - fired << " ms after the fault");
+        CHECK(code == 0xC0000005);
+        const std::string filed = ReadWholeFile(ReportFile());
+        CHECK_MESSAGE(Contains(filed, "short report"), filed);
+        CHECK(Contains(filed, "Exception: code 0xC0000005 at "));
+    }
+    SUBCASE("a fatal error in a command: no window at all, the report out, and the command's error code") {
+        SetReportMode("drop");
+        DeleteFileW(ReportFile().c_str());
+        ScopedEnvironment fault(L"TARNELL_TEST_COMMAND_FAULT", L"1");
+        const std::wstring path = PathFromEnv("TARNELL_PROGRAM");
+        std::wstring commandLine = L"\"" + path + L"\" --revert";
+        STARTUPINFOW si{sizeof si};
+        PROCESS_INFORMATION pi{};
+        REQUIRE(CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                               &pi));
+        bool windowSeen = false;
+        const DWORD started = GetTickCount();
+        while (WaitForSingleObject(pi.hProcess, 20) == WAIT_TIMEOUT && GetTickCount() - started < 60000)
+            windowSeen = windowSeen || HasVisibleWindow(pi.dwProcessId);
+        DWORD code = 0;
+        const bool ended = WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
+        GetExitCodeProcess(pi.hProcess, &code);
+        if (!ended) TerminateProcess(pi.hProcess, 1);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+        MESSAGE("the command ended after " << GetTickCount() - started << " ms");
+        CHECK(ended);
+        CHECK_FALSE(windowSeen);
+        CHECK(code == 6);
+        CHECK(ReportsIn(ReadWholeFile(ReportFile())) == 1);
+        CHECK(shell.Targets().empty());  // no error page either
+        SetReportMode("");
+    }
 }
