@@ -35,9 +35,9 @@ void StartUpStep(void (*step)()) {
     }
 }
 
-// Long enough for a hold request on a slow network; a wait in the middle of a probe ends within the
-// probe's own time-outs.
-constexpr unsigned kExitDrainMs = 30000;
+// What is left at exit gets a few seconds in all: a hold request on a normal network is out by then, and a
+// connectivity wait ends at its next step; a stalled one is not worth keeping the process for.
+constexpr unsigned kExitDrainMs = 5000;
 
 int RunMessageLoop() {
     MSG msg;
@@ -109,6 +109,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         ShutdownUiTasks();
         form.reset();
     }
+    // The window is gone: a new start may open its own at once, whatever this process still finishes.
+    ReleaseSingleInstance();
     // What still runs off the UI thread gets a bounded time to end: a hold request the user asked for in
     // the prompt goes out even when Yes closed the window; a connectivity wait stops at its next step.
     DrainWorkers(kExitDrainMs);

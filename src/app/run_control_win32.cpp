@@ -73,10 +73,14 @@ TThreadRunWorker::TThreadRunWorker() : FProbe([] { return ::tarnell::CheckConnec
 TThreadRunWorker::TThreadRunWorker(Probe probe) : FProbe(std::move(probe)) {}
 
 void TThreadRunWorker::StartWait(std::function<void()> settle) {
-    const bool started = static_cast<bool>(StartWorker([probe = FProbe, settle] {
-        SystemConnectivityWait env(probe);
-        WaitAndHandOver(env, RunOnUiThread, settle);
-    }));
+    // Left to end with the process at exit: the hand-over refuses once closing has begun, and a probe in
+    // flight holds nothing worth waiting for.
+    const bool started = static_cast<bool>(StartWorker(
+        [probe = FProbe, settle] {
+            SystemConnectivityWait env(probe);
+            WaitAndHandOver(env, RunOnUiThread, settle);
+        },
+        AtExit::Abandon));
     // No thread to wait on: settle at once rather than leave the window busy for good.
     if (!started) settle();
 }

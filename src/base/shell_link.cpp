@@ -7,8 +7,10 @@ namespace tarnell {
 namespace {
 
 // Code points that show as nothing or as a blank, or that reorder or hide what follows: every Unicode
-// space, the line and paragraph separators, and the format characters (bidirectional marks, overrides
-// and isolates, zero-width characters, invisible operators, tags and the like).
+// space, the line and paragraph separators, the format characters (bidirectional marks, overrides and
+// isolates, zero-width characters, invisible operators, tags and the like), every Default_Ignorable_Code_Point
+// (variation selectors, the combining grapheme joiner, the Hangul fillers, Khmer inherent vowels...) and
+// the blank braille pattern.
 bool IsInvisibleOrBlank(char32_t c) {
     if (c <= 0x20 || (c >= 0x7F && c <= 0xA0)) return true;  // C0, DEL, C1, no-break space
     switch (c) {
@@ -25,6 +27,10 @@ bool IsInvisibleOrBlank(char32_t c) {
         case 0xFEFF:  // zero-width no-break space
         case 0x110BD:
         case 0x110CD:
+        case 0x34F:   // combining grapheme joiner
+        case 0x3164:  // Hangul filler
+        case 0xFFA0:  // halfwidth Hangul filler
+        case 0x2800:  // braille pattern blank
             return true;
         default:
             break;
@@ -32,7 +38,11 @@ bool IsInvisibleOrBlank(char32_t c) {
     return (c >= 0x600 && c <= 0x605) || (c >= 0x2000 && c <= 0x200F) ||  // spaces, zero-width, marks
            (c >= 0x2028 && c <= 0x202E) ||                                // separators, embeddings, overrides
            (c >= 0x2060 && c <= 0x206F) ||  // joiners, invisible operators, isolates
-           (c >= 0xFFF9 && c <= 0xFFFB) ||  // interlinear annotation
+           (c >= 0xFFF0 && c <= 0xFFFB) ||  // unassigned specials, interlinear annotation
+           (c >= 0x115F && c <= 0x1160) ||  // Hangul choseong and jungseong fillers
+           (c >= 0x17B4 && c <= 0x17B5) ||  // Khmer inherent vowels
+           (c >= 0x180B && c <= 0x180F) ||  // Mongolian free variation selectors
+           (c >= 0xFE00 && c <= 0xFE0F) ||  // variation selectors
            (c >= 0x13430 && c <= 0x1343F) || (c >= 0x1BCA0 && c <= 0x1BCA3) ||
            (c >= 0x1D173 && c <= 0x1D17A) || (c >= 0xE0000 && c <= 0xE0FFF);  // tags, variation selectors
 }

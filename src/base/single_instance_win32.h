@@ -10,4 +10,7 @@ inline constexpr wchar_t kInstanceMutexName[] = L"TarnellMutex";
 // that finds the mutex already there (two instances started at the same moment) also answers false.
 bool AcquireSingleInstance(const wchar_t* mutexName = kInstanceMutexName);
 
+// Lets the next instance start while this one only finishes what is left (reports, a hold request).
+void ReleaseSingleInstance();
+
 }  // namespace tarnell

@@ -40,17 +40,31 @@ std::atomic<HANDLE> g_uiThreadHandle{nullptr};  // SYNCHRONIZE on the UI thread,
 std::atomic<void (*)(std::exception_ptr)> g_errorHandler{nullptr};
 std::atomic<bool> g_failWorkerStart{false};
 
-// Work started and not yet ended, and the event that is set while there is none.
+// Work started and not yet ended (all, and those the exit waits for), and the event that is set while
+// none of the latter is left.
 std::mutex g_workersLock;
 int g_workers = 0;
-HANDLE NoWorkersEvent() {
+int g_drained = 0;
+HANDLE NoDrainedWorkersEvent() {
     static const HANDLE event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     return event;
 }
 
-void WorkerEnded() {
+struct WorkerJob {
+    std::function<void()> work;
+    AtExit atExit;
+};
+
+void WorkerStarted(AtExit atExit) {
     std::lock_guard<std::mutex> guard(g_workersLock);
-    if (--g_workers == 0) SetEvent(NoWorkersEvent());
+    ++g_workers;
+    if (atExit == AtExit::Drain && g_drained++ == 0) ResetEvent(NoDrainedWorkersEvent());
+}
+
+void WorkerEnded(AtExit atExit) {
+    std::lock_guard<std::mutex> guard(g_workersLock);
+    --g_workers;
+    if (atExit == AtExit::Drain && --g_drained == 0) SetEvent(NoDrainedWorkersEvent());
 }
 
 void ReportError(std::exception_ptr error) {
@@ -58,15 +72,16 @@ void ReportError(std::exception_ptr error) {
 }
 
 DWORD WINAPI WorkerMain(void* param) {
-    std::unique_ptr<std::function<void()>> work(static_cast<std::function<void()>*>(param));
+    std::unique_ptr<WorkerJob> job(static_cast<WorkerJob*>(param));
+    const AtExit atExit = job->atExit;
     try {
-        (*work)();
+        job->work();
     } catch (...) {
         // Nothing may escape a thread: reported (once), and the program goes on.
         ReportUnhandledError(std::current_exception());
     }
-    work.reset();
-    WorkerEnded();
+    job.reset();
+    WorkerEnded(atExit);
     return 0;
 }
 
@@ -204,16 +219,13 @@ bool WaitUnlessTerminating(unsigned milliseconds) {
     return WaitForSingleObject(TerminatingEvent(), milliseconds) == WAIT_TIMEOUT;
 }
 
-ScopedHandle StartWorker(std::function<void()> work) {
+ScopedHandle StartWorker(std::function<void()> work, AtExit atExit) {
     if (g_failWorkerStart) return ScopedHandle();
-    auto job = std::make_unique<std::function<void()>>(std::move(work));
-    {
-        std::lock_guard<std::mutex> guard(g_workersLock);
-        if (g_workers++ == 0) ResetEvent(NoWorkersEvent());
-    }
+    auto job = std::make_unique<WorkerJob>(WorkerJob{std::move(work), atExit});
+    WorkerStarted(atExit);
     ScopedHandle thread(CreateThread(nullptr, 0, WorkerMain, job.get(), 0, nullptr));
     if (!thread) {
-        WorkerEnded();
+        WorkerEnded(atExit);
         return thread;
     }
     job.release();  // the thread owns it now
@@ -226,7 +238,7 @@ int RunningWorkers() {
 }
 
 bool DrainWorkers(unsigned milliseconds) {
-    return WaitForSingleObject(NoWorkersEvent(), milliseconds) == WAIT_OBJECT_0;
+    return WaitForSingleObject(NoDrainedWorkersEvent(), milliseconds) == WAIT_OBJECT_0;
 }
 
 void SetWorkerStartFailsForTests(bool fails) {

@@ -25,14 +25,18 @@ void ShutdownUiTasks();
 // function failed (what escapes it goes to the error handler, on either road).
 bool RunOnUiThread(const std::function<void()>& fn);
 
+// What the exit does with a work still running: waits for it (within DrainWorkers' bound), or leaves it
+// to end with the process (work that holds nothing worth finishing, such as a connectivity wait).
+enum class AtExit { Drain, Abandon };
+
 // Starts `work` on a thread of its own that frees itself when the work ends. What escapes the work goes to
 // the application's unhandled-error handler (ReportUnhandledError) and nowhere else. Every started work is
-// counted until it ends, for DrainWorkers. Returns the thread (to wait on, if the caller wants), empty when
-// no thread could be started: then the work never runs.
-ScopedHandle StartWorker(std::function<void()> work);
-// Work started and not yet ended.
+// counted until it ends. Returns the thread (to wait on, if the caller wants), empty when no thread could
+// be started: then the work never runs.
+ScopedHandle StartWorker(std::function<void()> work, AtExit atExit = AtExit::Drain);
+// Work started and not yet ended, of either kind.
 int RunningWorkers();
-// At exit: waits up to `milliseconds` for every started work to end (connectivity waits, hold requests,
+// At exit: waits up to `milliseconds` for every started AtExit::Drain work to end (hold requests,
 // reports); true when none is left.
 bool DrainWorkers(unsigned milliseconds);
 // Makes StartWorker fail as when the system has no resources for a thread; for tests.

@@ -15,7 +15,6 @@
 #include "base/wide.h"
 #include "crash/crash_internal_win32.h"
 #include "crash/crash_win32.h"
-#include "update/update_check_win32.h"
 
 namespace tarnell::crash {
 
@@ -261,32 +260,10 @@ std::vector<ThreadState> SnapshotThreads(DWORD skipA, DWORD skipB) {
 }
 
 std::string VersionOf(const std::wstring& path) {
-    using SizeFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
-    using InfoFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
-    using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
-    static HMODULE version = LoadLibraryExW(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (!version) return std::string();
-    auto size =
-        reinterpret_cast<SizeFn>(reinterpret_cast<void*>(GetProcAddress(version, "GetFileVersionInfoSizeW")));
-    auto info =
-        reinterpret_cast<InfoFn>(reinterpret_cast<void*>(GetProcAddress(version, "GetFileVersionInfoW")));
-    auto query =
-        reinterpret_cast<QueryFn>(reinterpret_cast<void*>(GetProcAddress(version, "VerQueryValueW")));
-    if (!size || !info || !query) return std::string();
-    DWORD ignored = 0;
-    const DWORD bytes = size(path.c_str(), &ignored);
-    if (!bytes) return std::string();
-    std::vector<char> block(bytes);
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT fixedSize = 0;
-    if (!info(path.c_str(), 0, bytes, block.data()) ||
-        !query(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) || !fixed ||
-        fixedSize < sizeof(VS_FIXEDFILEINFO))
-        return std::string();
+    unsigned parts[4] = {};
+    if (!ReadFileVersion(path, parts)) return std::string();
     char text[48];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS),
-                  LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
-                  LOWORD(fixed->dwFileVersionLS));
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", parts[0], parts[1], parts[2], parts[3]);
     return text;
 }
 

@@ -15,13 +15,12 @@
 #include <psapi.h>
 
 #include "base/error_boundary_win32.h"
+#include "base/shell_link.h"
 #include "base/shell_open_win32.h"
 #include "base/text.h"
 #include "base/ui_task.h"
 #include "crash/crash_internal_win32.h"
 #include "crash/crash_report.h"
-#include "update/service_check.h"
-#include "update/update_check_win32.h"
 
 namespace tarnell {
 
@@ -92,7 +91,7 @@ void TrackWork(HANDLE thread) {
 
 // Waits until every report thread started so far, and those they start, has ended, or the time is up.
 void WaitForReports(DWORD timeoutMs) {
-    const DWORD end = GetTickCount() + timeoutMs;
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
     for (;;) {
         HANDLE pending = nullptr;
         {
@@ -104,9 +103,9 @@ void WaitForReports(DWORD timeoutMs) {
                 }
             }
         }
-        const DWORD now = GetTickCount();
+        const ULONGLONG now = GetTickCount64();
         if (!pending || now >= end) return;
-        WaitForSingleObject(pending, end - now);
+        WaitForSingleObject(pending, DWORD(end - now));
     }
 }
 

@@ -165,7 +165,8 @@ void CheckUpdateWithAnswer(const std::u16string& url, TUpdateProc proc, int offs
     }
     const bool wait = !proc;
     auto shared = std::make_shared<TUpdateProc>(std::move(proc));
-    ScopedHandle thread = StartWorker([shared] { ServiceWorker(*shared); });
+    // Not waited for at exit: an answer that comes after the window has nowhere to go.
+    ScopedHandle thread = StartWorker([shared] { ServiceWorker(*shared); }, AtExit::Abandon);
     if (!thread) {
         if (*shared && !IsTerminating()) (*shared)(false, std::u16string());
         return;

@@ -146,6 +146,16 @@ TEST_CASE("Only absolute http and https URLs may go to the shell") {
         {u"https://a.example/x\ufeffy", false},      // zero-width no-break space
         {u"https://a.example/x\u061cy", false},      // Arabic letter mark
         {u"https://a.example/x\U000E0041y", false},  // a tag character
+        {u"https://a.example/x\u3164y", false},      // Hangul filler
+        {u"https://a.example/x\u115fy", false},      // Hangul choseong filler
+        {u"https://a.example/x\uffa0y", false},      // halfwidth Hangul filler
+        {u"https://a.example/x\u034fy", false},      // combining grapheme joiner
+        {u"https://a.example/x\ufe0fy", false},      // variation selector 16
+        {u"https://a.example/x\u180by", false},      // Mongolian free variation selector
+        {u"https://a.example/x\u17b4y", false},      // Khmer inherent vowel
+        {u"https://a.example/x\u2800y", false},      // braille pattern blank
+        {u"https://a.example/x\ufff0y", false},      // unassigned special
+        {u"https://a.example/\u3131", true},         // a Hangul letter that shows
         {u"https://a.example/x" + std::u16string(1, char16_t(0xD800)) + u"y", false},  // lone surrogates
         {u"https://a.example/x" + std::u16string(1, char16_t(0xDC00)), false},
         {u"https://a.example/x" + std::u16string(1, char16_t(0xD800)), false},
