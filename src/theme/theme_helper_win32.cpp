@@ -6,6 +6,7 @@
 
 #include "base/error_boundary_win32.h"
 #include "theme/gdi_win32.h"
+#include "theme/system_colors_win32.h"
 
 namespace tarnell {
 
@@ -17,7 +18,12 @@ constexpr DWORD kDwmUseImmersiveDarkMode = 20;  // DWMWA_USE_IMMERSIVE_DARK_MODE
 void PaintLine(HWND hwnd, HDC dc) {
     RECT rc;
     GetClientRect(hwnd, &rc);
-    HBRUSH brush = CreateSolidBrush(ToColorRef(AccentLineColor(hwnd)));
+    // In high contrast the accent is drawn in the system's highlight colour (the inactive gray text is a
+    // system colour already).
+    TColor color = AccentLineColor(hwnd);
+    const TUiPalette palette = CurrentUiPalette();
+    if (palette.highContrast && color == AccentColor) color = palette.highlight;
+    HBRUSH brush = CreateSolidBrush(ToColorRef(color));
     FillRect(dc, &rc, brush);
     DeleteObject(brush);
 }

@@ -306,6 +306,10 @@ TEST_CASE("high contrast: every colour is the system's, and the window follows a
         home.right = home.left + Scaled(4, *form);
         const TextSample fill = SampleText(home);
         CHECK(fill.background == c.headerDown);
+        // The accent line across the top of the client area, the window being active.
+        RECT line{0, 0, Scaled(100, *form), 1};
+        MapWindowPoints(form->Hwnd(), HWND_DESKTOP, reinterpret_cast<POINT*>(&line), 2);
+        CHECK(SampleText(line).background == c.headerDown);
         ShowCard(*form, 1);
         const TextSample group = SampleText(ScreenRectOf(form->GroupBox2->Hwnd()));
         CHECK(group.background == c.window);
