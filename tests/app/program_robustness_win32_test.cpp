@@ -810,7 +810,7 @@ TEST_CASE("program: the Restart Manager's end-session messages close it, idle an
         {"during the wait, shutdown called off", true, false, false, applied, true},
     };
     for (const Row& row : rows) {
-        INFO(row.name);
+        INFO(std::string(row.name));
         ForgetSettings();
         SetTweakValues(guid, users);
         Program program;

@@ -310,6 +310,25 @@ product_icon() {
 }
 shortcut() { find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs/Tarnell.lnk' | head -n1; }
 
+# Wine's msiexec, removing the older product at the end of an upgrade, deletes the upgrade code's whole
+# registration (UpgradeCodes\<code>) with it, the newer product's entry included; Windows removes only the
+# older product's value. Without it the next major upgrade finds nothing to replace. This puts back what
+# Windows keeps: the installed product under its upgrade code.
+squashed() {  # a GUID as Windows Installer's registry writes it
+  local g=${1//[\{\}-]/} out i
+  out=$(rev <<<"${g:0:8}")$(rev <<<"${g:8:4}")$(rev <<<"${g:12:4}")
+  for i in 16 18 20 22 24 26 28 30; do out+="${g:$((i + 1)):1}${g:$i:1}"; done
+  echo "$out"
+}
+upgrade_code=$(msiinfo export "$msi1" Property | tr -d '\r' | awk -F'\t' '$1 == "UpgradeCode" { print $2 }')
+keep_upgrade_registration() {  # keep_upgrade_registration PRODUCT_CODE
+  local key
+  for key in 'HKLM\Software\Classes\Installer\UpgradeCodes' \
+             'HKLM\Software\Microsoft\Windows\CurrentVersion\Installer\UpgradeCodes'; do
+    wine_ reg.exe add "$key\\$(squashed "$upgrade_code")" /v "$(squashed "$1")" /t REG_SZ /d "" /f /reg:64 >/dev/null
+  done
+}
+
 # The five tweak values as "name=value", "-" for an absent one, in catalogue order.
 tweaks() {
   local all out name
@@ -393,6 +412,7 @@ msiexec /i "Z:${msi2//\//\\}" /qn; code=$?
 check "msiexec /i (upgrade) exit code" 0 "$code"
 entries=$(arp_entries)
 product2=$(msiinfo export "$msi2" Property | awk -F'\t' '$1 == "ProductCode" { print $2 }' | tr -d '\r')
+keep_upgrade_registration "$product2"
 check "one entry, the new version" "$product2|1.0.1|Vorbeck|0x1|icon" "$entries"
 check "installed program is the new one" same \
   "$(cmp -s "$work/unzipped-v2/tarnell.exe" "$installed" && echo same || echo differs)"
@@ -410,6 +430,7 @@ for row in "$msi2b|$product2b|$work/unzipped-v2b/tarnell.exe" "$msi2|$product2|$
   check "one entry, the build just installed" "$product|1.0.1|Vorbeck|0x1|icon" "$(arp_entries)"
   check "installed program is that build's" same "$(cmp -s "$exe" "$installed" && echo same || echo differs)"
   check "tweak set and record untouched" "$tweaks_before present" "$(tweaks) $(record)"
+  keep_upgrade_registration "$product"
 done
 
 # --- removal --------------------------------------------------------------------------------------
