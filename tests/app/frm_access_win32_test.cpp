@@ -16,6 +16,7 @@
 
 #include "app/frm_tarnell.h"
 #include "app/main_texts.h"
+#include "base/shell_open_win32.h"
 #include "base/text.h"
 #include "base/ui_task.h"
 #include "config/config_win32.h"
