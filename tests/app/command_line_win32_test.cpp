@@ -479,7 +479,7 @@ TEST_CASE("command line: a command holds the guard, so the window does not open 
 
 TEST_CASE("command line: arguments that are not switches open the window, as none would") {
     // A file dropped on the exe, "Open with", a shortcut with an argument, an empty argument.
-    DeleteTree(kRecordKey);
+    test::DeleteMachineTree(kRecordKey);
     WriteSettings({0u, {}});
     const std::wstring path = e2e::PathFromEnv("TARNELL_PROGRAM");
     for (const wchar_t* arguments :
