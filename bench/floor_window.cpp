@@ -29,8 +29,8 @@ void QueryAdapters() {
         BSTR language = SysAllocString(L"WQL");
         BSTR query = SysAllocString(L"SELECT * FROM Win32_NetworkAdapter WHERE PhysicalAdapter = True");
         IEnumWbemClassObject* items = nullptr;
-        if (SUCCEEDED(services->ExecQuery(language, query, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
-                                          nullptr, &items))) {
+        if (SUCCEEDED(services->ExecQuery(
+                language, query, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, &items))) {
             for (;;) {
                 IWbemClassObject* item = nullptr;
                 ULONG fetched = 0;
@@ -133,10 +133,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     QueryAdapters();
     HFONT fonts[4] = {Font(-40, FW_BOLD, L"Segoe UI"), Font(-12, FW_NORMAL, L"Segoe UI"),
                       Font(-12, FW_BOLD, L"Segoe UI"), Font(-11, FW_NORMAL, L"Tahoma")};
-    HWND title = CreateWindowExW(0, L"STATIC", L"Tarnell", WS_CHILD | WS_VISIBLE, 160, 20, 300, 50, hwnd, nullptr,
-                                 instance, nullptr);
-    HWND line = CreateWindowExW(0, L"STATIC", L"Version: 1.0.0.0", WS_CHILD | WS_VISIBLE, 20, 390, 300, 20, hwnd,
-                                nullptr, instance, nullptr);
+    HWND title = CreateWindowExW(0, L"STATIC", L"Tarnell", WS_CHILD | WS_VISIBLE, 160, 20, 300, 50, hwnd,
+                                 nullptr, instance, nullptr);
+    HWND line = CreateWindowExW(0, L"STATIC", L"Version: 1.0.0.0", WS_CHILD | WS_VISIBLE, 20, 390, 300, 20,
+                                hwnd, nullptr, instance, nullptr);
     SendMessageW(title, WM_SETFONT, reinterpret_cast<WPARAM>(fonts[0]), FALSE);
     SendMessageW(line, WM_SETFONT, reinterpret_cast<WPARAM>(fonts[1]), FALSE);
     ShowWindow(hwnd, show);

@@ -47,7 +47,8 @@ void AddThreadStacks(HANDLE process, DWORD pid, std::vector<Range>& out) {
         HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
         if (!thread) continue;
         BasicInformation info{};
-        if (query(thread, static_cast<THREADINFOCLASS>(0), &info, sizeof info, nullptr) == 0 && info.tebBase) {
+        if (query(thread, static_cast<THREADINFOCLASS>(0), &info, sizeof info, nullptr) == 0 &&
+            info.tebBase) {
             NT_TIB tib{};
             uintptr_t deallocation = 0;
             // DeallocationStack sits at 0x1478 in the 64-bit TEB.
@@ -55,7 +56,8 @@ void AddThreadStacks(HANDLE process, DWORD pid, std::vector<Range>& out) {
                 ReadProcessMemory(process, static_cast<char*>(info.tebBase) + 0x1478, &deallocation,
                                   sizeof deallocation, nullptr)) {
                 const uintptr_t low = deallocation ? deallocation : uintptr_t(tib.StackLimit);
-                out.push_back({low, uintptr_t(tib.StackBase), "thread stack " + std::to_string(entry.th32ThreadID)});
+                out.push_back(
+                    {low, uintptr_t(tib.StackBase), "thread stack " + std::to_string(entry.th32ThreadID)});
             }
             out.push_back({uintptr_t(info.tebBase), uintptr_t(info.tebBase) + 0x2000, "thread TEB"});
         }
@@ -76,8 +78,8 @@ void AddHeaps(HANDLE process, std::vector<uintptr_t>& heaps) {
         !ReadProcessMemory(process, peb + 0xF0, &array, sizeof array, nullptr) || count > 4096)
         return;
     heaps.resize(count);
-    if (count && !ReadProcessMemory(process, reinterpret_cast<void*>(array), heaps.data(), count * sizeof(uintptr_t),
-                                    nullptr))
+    if (count && !ReadProcessMemory(process, reinterpret_cast<void*>(array), heaps.data(),
+                                    count * sizeof(uintptr_t), nullptr))
         heaps.clear();
 }
 
@@ -122,7 +124,8 @@ int wmain(int argc, wchar_t** argv) {
         if (mbi.Type == MEM_IMAGE || mbi.Type == MEM_MAPPED) {
             wchar_t path[MAX_PATH] = {};
             owner = (mbi.Type == MEM_IMAGE ? "image " : "mapped ") +
-                    (GetMappedFileNameW(process, mbi.BaseAddress, path, MAX_PATH) ? Narrow(path) : std::string("?"));
+                    (GetMappedFileNameW(process, mbi.BaseAddress, path, MAX_PATH) ? Narrow(path)
+                                                                                  : std::string("?"));
         } else {
             for (uintptr_t heap : heaps)
                 if (uintptr_t(mbi.AllocationBase) == heap) owner = "heap";
@@ -132,8 +135,8 @@ int wmain(int argc, wchar_t** argv) {
     // Stacks first: a stack lies inside "other private" regions, and the first range that holds an address
     // names it.
     for (const Range& r : ranges)
-        std::printf("%llx %llx %s\n", static_cast<unsigned long long>(r.start), static_cast<unsigned long long>(r.end),
-                    r.owner.c_str());
+        std::printf("%llx %llx %s\n", static_cast<unsigned long long>(r.start),
+                    static_cast<unsigned long long>(r.end), r.owner.c_str());
     CloseHandle(process);
     return 0;
 }

@@ -71,7 +71,9 @@ std::wstring Caption(HWND hwnd) {
     return buffer;
 }
 
-void Click(HWND hwnd) { outside::PostClick(hwnd); }
+void Click(HWND hwnd) {
+    outside::PostClick(hwnd);
+}
 
 // Clicks the switch and returns the milliseconds until it is enabled again with a caption other than
 // `from` (the busy look disables it and clears the caption in between); negative after `limitMs`.

@@ -14,6 +14,7 @@
 // In the phases mode each run also reads the program's phase stamps (ms since process creation) from its
 // shared-memory section before the window is closed, and prints the median of each phase.
 #include <windows.h>
+
 #include <psapi.h>
 
 #include <algorithm>
@@ -141,7 +142,8 @@ int Phases(int runs, const std::wstring& program) {
             return 1;
         }
         if (!a.phasesRead) {
-            std::fprintf(stderr, "run %d: no phase stamps (is the program built with TARNELL_BENCH_PHASES?)\n", i + 1);
+            std::fprintf(
+                stderr, "run %d: no phase stamps (is the program built with TARNELL_BENCH_PHASES?)\n", i + 1);
             return 1;
         }
         for (size_t p = 0; p < kPhaseCount; ++p) phases[p].push_back(a.phaseMs[p]);
@@ -151,7 +153,8 @@ int Phases(int runs, const std::wstring& program) {
     for (size_t p = 0; p < kPhaseCount; ++p) {
         const auto [lo, hi] = std::minmax_element(phases[p].begin(), phases[p].end());
         const double m = Median(phases[p]);
-        std::printf("%-14s %8.1f (%.1f-%.1f)   %+8.1f\n", tarnell::kBenchPhaseNames[p], m, *lo, *hi, m - previous);
+        std::printf("%-14s %8.1f (%.1f-%.1f)   %+8.1f\n", tarnell::kBenchPhaseNames[p], m, *lo, *hi,
+                    m - previous);
         previous = m;
     }
     return 0;
@@ -171,8 +174,9 @@ void PrintRatios(const char* against, const Medians& m, const Medians& base) {
 int wmain(int argc, wchar_t** argv) {
     if (argc == 4 && std::wstring(argv[1]) == L"phases") return Phases(std::max(1, _wtoi(argv[2])), argv[3]);
     if (argc < 4 || argc > 5) {
-        std::fprintf(stderr,
-                     "usage: startup_bench RUNS PROGRAM BASELINE [FLOOR] | startup_bench phases RUNS PROGRAM\n");
+        std::fprintf(
+            stderr,
+            "usage: startup_bench RUNS PROGRAM BASELINE [FLOOR] | startup_bench phases RUNS PROGRAM\n");
         return 2;
     }
     const int runs = std::max(1, _wtoi(argv[1]));
@@ -198,7 +202,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     std::vector<Medians> m;
     for (const auto& s : samples) m.push_back(Summarise(s));
-    std::printf("%-10s %8s %14s %14s %14s\n", "program", "runs", "start-up ms", "private KiB", "working set KiB");
+    std::printf("%-10s %8s %14s %14s %14s\n", "program", "runs", "start-up ms", "private KiB",
+                "working set KiB");
     PrintRow("tarnell", runs, m[0]);
     PrintRow("empty", runs, m[1]);
     if (m.size() > 2) PrintRow("floor", runs, m[2]);

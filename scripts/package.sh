@@ -77,7 +77,7 @@ env_version=()
 
 [ -n "$keep" ] || rm -rf "$build"
 # Symbols for dist/symbols (-g does not change the code GCC generates).
-cmake --preset windows -B "$build" -DCMAKE_CXX_FLAGS=-g "${env_version[@]}" "${cmake_args[@]}" >/dev/null
+cmake --preset windows -B "$build" -DCMAKE_CXX_FLAGS=-g -DTARNELL_BUILD_ID=ON "${env_version[@]}" "${cmake_args[@]}" >/dev/null
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 version=$(cache CMAKE_PROJECT_VERSION)
 [[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+$ ]] || { echo "unexpected project version '$version'" >&2; exit 1; }

@@ -72,7 +72,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 #if defined(TARNELL_TEST_HOOKS)
         // Test builds only: a command that ends in a fatal error.
         wchar_t fault[4] = {};
-        if (GetEnvironmentVariableW(L"TARNELL_TEST_COMMAND_FAULT", fault, 4) && fault[0] == L'1') std::terminate();
+        if (GetEnvironmentVariableW(L"TARNELL_TEST_COMMAND_FAULT", fault, 4) && fault[0] == L'1')
+            std::terminate();
 #endif
         return RunCommandLine(command);
     }

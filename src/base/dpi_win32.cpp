@@ -42,7 +42,8 @@ bool SystemFontForDpi(SystemFont which, int dpi, LOGFONTW& font) {
         NONCLIENTMETRICSW metrics{};
         metrics.cbSize = sizeof metrics;
         const bool scaled = forDpi && forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, UINT(dpi));
-        if (!scaled && !SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return false;
+        if (!scaled && !SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+            return false;
         font = which == SystemFont::Message ? metrics.lfMessageFont : metrics.lfStatusFont;
         if (scaled) return true;
     }

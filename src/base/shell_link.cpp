@@ -8,9 +8,9 @@ namespace {
 
 // Code points that show as nothing or as a blank, or that reorder or hide what follows: every Unicode
 // space, the line and paragraph separators, the format characters (bidirectional marks, overrides and
-// isolates, zero-width characters, invisible operators, tags and the like), every Default_Ignorable_Code_Point
-// (variation selectors, the combining grapheme joiner, the Hangul fillers, Khmer inherent vowels...) and
-// the blank braille pattern.
+// isolates, zero-width characters, invisible operators, tags and the like), every
+// Default_Ignorable_Code_Point (variation selectors, the combining grapheme joiner, the Hangul fillers, Khmer
+// inherent vowels...) and the blank braille pattern.
 bool IsInvisibleOrBlank(char32_t c) {
     if (c <= 0x20 || (c >= 0x7F && c <= 0xA0)) return true;  // C0, DEL, C1, no-break space
     switch (c) {

@@ -113,6 +113,8 @@ bool EqualsAsciiNoCase(std::u16string_view a, std::u16string_view b) {
     return true;
 }
 
-std::u16string FromAscii(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+std::u16string FromAscii(std::string_view ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
 
 }  // namespace tarnell

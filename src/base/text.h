@@ -13,8 +13,12 @@ std::u16string Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::u16string_view utf16);
 
 // ASCII-only case folding: a-z and A-Z change, every other code unit stays as it is.
-constexpr char16_t AsciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; }
-constexpr char16_t AsciiUpper(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c; }
+constexpr char16_t AsciiLower(char16_t c) {
+    return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c;
+}
+constexpr char16_t AsciiUpper(char16_t c) {
+    return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c;
+}
 std::u16string AsciiLowerCase(std::u16string_view text);
 std::u16string AsciiUpperCase(std::u16string_view text);
 bool EqualsAsciiNoCase(std::u16string_view a, std::u16string_view b);

@@ -49,8 +49,9 @@ std::atomic<DWORD> g_boxThreadId{0};
 HANDLE g_wake = nullptr;
 std::atomic<Request*> g_slots[kSlots];
 std::atomic<bool> g_headless{false};
-HANDLE g_boxUp = nullptr;        // set once the fatal error box is shown, or a headless end has begun
-wchar_t g_reportFile[MAX_PATH];  // bugreport.txt, worked out at installation: the fatal path allocates nothing
+HANDLE g_boxUp = nullptr;  // set once the fatal error box is shown, or a headless end has begun
+wchar_t
+    g_reportFile[MAX_PATH];  // bugreport.txt, worked out at installation: the fatal path allocates nothing
 constexpr DWORD kHeadlessReportWaitMs = 10000;
 
 std::string TypeName(const std::type_info& type) {
@@ -371,7 +372,8 @@ struct ShortText {
         while (*piece && length + 1 < sizeof text) text[length++] = *piece++;
     }
     void AddWide(const wchar_t* piece) {
-        for (; *piece && length + 1 < sizeof text; ++piece) text[length++] = *piece < 128 ? char(*piece) : '?';
+        for (; *piece && length + 1 < sizeof text; ++piece)
+            text[length++] = *piece < 128 ? char(*piece) : '?';
     }
     void AddNumber(unsigned long long value, unsigned base, int minDigits = 1) {
         char digits[24];

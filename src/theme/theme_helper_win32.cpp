@@ -80,7 +80,8 @@ bool IsTopLevel(HWND hwnd) {
 void RequestDarkTitleBar(HWND hwnd) {
     using DwmSetWindowAttributeFn = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID, DWORD);
     static const DwmSetWindowAttributeFn setAttribute = [] {
-        HMODULE dwm = LoadLibraryExW(L"dwmapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);  // kept for the life of the process
+        HMODULE dwm = LoadLibraryExW(L"dwmapi.dll", nullptr,
+                                     LOAD_LIBRARY_SEARCH_SYSTEM32);  // kept for the life of the process
         return dwm ? reinterpret_cast<DwmSetWindowAttributeFn>(
                          reinterpret_cast<void*>(GetProcAddress(dwm, "DwmSetWindowAttribute")))
                    : nullptr;

@@ -8,7 +8,7 @@
 namespace tarnell {
 
 class TranslatableMenuItem {
-public:
+  public:
     virtual ~TranslatableMenuItem() = default;
     virtual std::u16string Caption() const = 0;
     virtual void SetCaption(const std::u16string& caption) = 0;
@@ -17,7 +17,7 @@ public:
 };
 
 class TranslatableComponent {
-public:
+  public:
     virtual ~TranslatableComponent() = default;
 
     // Components without a caption (markup label, activity indicator, image) answer false and are

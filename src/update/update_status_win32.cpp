@@ -142,7 +142,8 @@ LRESULT CALLBACK FormProc(HWND form, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id
 HFONT BoldFontFor(HWND form, int dpi) {
     LOGFONTW font{};
     HFONT formFont = reinterpret_cast<HFONT>(SendMessageW(form, WM_GETFONT, 0, 0));
-    if (!formFont || !GetObjectW(formFont, sizeof font, &font)) SystemFontForDpi(SystemFont::Status, dpi, font);
+    if (!formFont || !GetObjectW(formFont, sizeof font, &font))
+        SystemFontForDpi(SystemFont::Status, dpi, font);
     font.lfWeight = FW_BOLD;
     return CreateFontIndirectW(&font);
 }

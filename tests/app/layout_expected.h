@@ -8,21 +8,21 @@
 namespace tarnell::expected {
 
 enum : unsigned {
-    kOwnFont = 1u << 0,      // "Tahoma", height -59, antialiased, not the window's font
-    kCentredText = 1u << 1,  // text centred horizontally
-    kOneLine = 1u << 2,      // a label without word wrap
-    kStoredDown = 1u << 3,   // styled button stored pressed
+    kOwnFont = 1u << 0,        // "Tahoma", height -59, antialiased, not the window's font
+    kCentredText = 1u << 1,    // text centred horizontally
+    kOneLine = 1u << 2,        // a label without word wrap
+    kStoredDown = 1u << 3,     // styled button stored pressed
     kHiddenAtStart = 1u << 4,  // stored visible, hidden by the start-up sequence
-    kClick = 1u << 5,        // has a click handler
-    kNoTabStop = 1u << 6,    // an option switch: check box, stored unchecked, no tab stop
-    kReplaced = 1u << 7,     // caption replaced by the start-up sequence
+    kClick = 1u << 5,          // has a click handler
+    kNoTabStop = 1u << 6,      // an option switch: check box, stored unchecked, no tab stop
+    kReplaced = 1u << 7,       // caption replaced by the start-up sequence
 };
 
 struct Control {
     std::u16string_view name;
     std::u16string_view parent;  // empty: the window
     int left, top, width, height;
-    const char16_t* caption;     // as stored; nullptr: the control has no caption
+    const char16_t* caption;  // as stored; nullptr: the control has no caption
     unsigned flags;
 };
 
@@ -44,8 +44,10 @@ inline constexpr std::array<Control, 25> kControls{{
     {u"ChkTCPAckFrequency", u"GroupBox2", 17, 32, 200, 17, u"TcpAckFrequency", kNoTabStop | kClick},
     {u"ChkTcpDelAckTick", u"GroupBox2", 243, 32, 200, 17, u"TcpDelAckTick", kNoTabStop | kClick},
     {u"GroupBox3", u"Card2", 15, 199, 474, 66, u"네트워크 쓰로틀링", 0},
-    {u"ChkNetworkThrottlingIndex", u"GroupBox3", 17, 32, 200, 17, u"NetworkThrottlingIndex", kNoTabStop | kClick},
-    {u"ChkSystemResponsiveness", u"GroupBox3", 243, 32, 200, 17, u"SystemResponsiveness", kNoTabStop | kClick},
+    {u"ChkNetworkThrottlingIndex", u"GroupBox3", 17, 32, 200, 17, u"NetworkThrottlingIndex",
+     kNoTabStop | kClick},
+    {u"ChkSystemResponsiveness", u"GroupBox3", 243, 32, 200, 17, u"SystemResponsiveness",
+     kNoTabStop | kClick},
     {u"PnlHead", u"", 0, 0, 498, 50, u"", 0},
     {u"BtnHead", u"PnlHead", 10, 10, 358, 30, u"", 0},
     {u"BtnHome", u"BtnHead", 0, 0, 70, 30, u"처음화면", kStoredDown | kClick},

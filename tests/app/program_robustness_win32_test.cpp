@@ -828,8 +828,8 @@ TEST_CASE("program: the Restart Manager's end-session messages close it, idle an
                             SMTO_ABORTIFHUNG, 5000, &ignored);
         DWORD code = 1;
         const bool ended = program.WaitForExit(5000, &code);
-        MESSAGE(std::string(row.name) << (ended ? ": ended after " : ": still running after ")
-                                      << GetTickCount() - sent << " ms");
+        MESSAGE(std::string(row.name)
+                << (ended ? ": ended after " : ": still running after ") << GetTickCount() - sent << " ms");
         CHECK(ended == row.ends);
         if (ended) {
             CHECK(code == 0);
@@ -1300,7 +1300,8 @@ struct ScopedEnvironment {
 
 }  // namespace
 
-TEST_CASE("program: crash ends: every fatal error ends the process, within a bound, and never waits for nobody") {
+TEST_CASE(
+    "program: crash ends: every fatal error ends the process, within a bound, and never waits for nobody") {
     Loopback loopback;
     loopback.SetServiceAnswer("{}");
     RecordingShell shell;
@@ -1318,7 +1319,8 @@ TEST_CASE("program: crash ends: every fatal error ends the process, within a bou
 
         StartRemoteThread(program, RemoteTestHook(program));
         HWND fatal = WaitForBox(program, 30000);
-        CHECK_MESSAGE(fatal, (program.Running() ? "no box; the program hangs" : "no box; the program is gone"));
+        CHECK_MESSAGE(fatal,
+                      (program.Running() ? "no box; the program hangs" : "no box; the program is gone"));
         if (fatal) {
             PostMessageW(fatal, WM_COMMAND, IDCLOSE, 0);
             CHECK(program.WaitForExit(30000));
@@ -1347,8 +1349,8 @@ TEST_CASE("program: crash ends: every fatal error ends the process, within a bou
         std::wstring commandLine = L"\"" + path + L"\" --revert";
         STARTUPINFOW si{sizeof si};
         PROCESS_INFORMATION pi{};
-        REQUIRE(CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                               &pi));
+        REQUIRE(CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &si, &pi));
         bool windowSeen = false;
         const DWORD started = GetTickCount();
         while (WaitForSingleObject(pi.hProcess, 20) == WAIT_TIMEOUT && GetTickCount() - started < 60000)

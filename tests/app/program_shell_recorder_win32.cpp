@@ -35,8 +35,8 @@ std::string ParentName() {
 bool Append(const std::wstring& path, const std::string& text) {
     // Several may start at once: retry while another holds the file.
     for (int attempt = 0; attempt < 200; ++attempt) {
-        HANDLE file =
-            CreateFileW(path.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             DWORD written = 0;
             WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);

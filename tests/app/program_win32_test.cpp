@@ -13,9 +13,9 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <optional>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>

@@ -40,7 +40,9 @@ inline HWND FindTopLevel(DWORD pid, const wchar_t* cls) {
 }
 
 // The main window of process `pid`.
-inline HWND FindForm(DWORD pid) { return FindTopLevel(pid, L"TarnellForm"); }
+inline HWND FindForm(DWORD pid) {
+    return FindTopLevel(pid, L"TarnellForm");
+}
 
 // The control of `form` named `name` in the form description, or nullptr.
 inline HWND FindControl(HWND form, const char16_t* name) {

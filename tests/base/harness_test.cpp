@@ -5,8 +5,8 @@
 #include <windows.h>
 
 TEST_CASE("windows tests run with a display and a writable private registry") {
-    HWND hwnd = CreateWindowExW(0, L"STATIC", L"probe", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
-                                nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    HWND hwnd = CreateWindowExW(0, L"STATIC", L"probe", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
     REQUIRE(hwnd != nullptr);
     CHECK(DestroyWindow(hwnd));
 

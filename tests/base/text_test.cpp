@@ -13,14 +13,17 @@ TEST_CASE("Utf8ToUtf16 decodes valid text and replaces every malformed sequence"
         {"", u""},
         {"Tarnell", u"Tarnell"},
         {"\xED\x83\x80\xEB\xA5\xB4\xEB\x84\xAC", u"타르넬"},
-        {"\xF0\x9F\x98\x80", u"\U0001F600"},                // outside the BMP: a surrogate pair
-        {"a\x80z", u"a\uFFFDz"},                          // lone continuation byte
-        {"a\xE3\x81", u"a\uFFFD"},                        // truncated at the end
-        {"\xE3\x81" "b", u"\uFFFD" "b"},                  // truncated before an ASCII byte
-        {"\xC0\xAF", u"\uFFFD"},                          // overlong form
-        {"\xED\xA0\x80", u"\uFFFD"},                      // encoded surrogate
-        {"\xF4\x90\x80\x80", u"\uFFFD"},                  // above U+10FFFF
-        {"\xFF\xFE", u"\uFFFD\uFFFD"},                    // bytes that never start a sequence
+        {"\xF0\x9F\x98\x80", u"\U0001F600"},  // outside the BMP: a surrogate pair
+        {"a\x80z", u"a\uFFFDz"},              // lone continuation byte
+        {"a\xE3\x81", u"a\uFFFD"},            // truncated at the end
+        {"\xE3\x81"
+         "b",
+         u"\uFFFD"
+         "b"},                            // truncated before an ASCII byte
+        {"\xC0\xAF", u"\uFFFD"},          // overlong form
+        {"\xED\xA0\x80", u"\uFFFD"},      // encoded surrogate
+        {"\xF4\x90\x80\x80", u"\uFFFD"},  // above U+10FFFF
+        {"\xFF\xFE", u"\uFFFD\uFFFD"},    // bytes that never start a sequence
     };
     for (const auto& c : cases) {
         CAPTURE(c.in);

@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto text = tarnell::DecodeString(value);
     const auto number = tarnell::DecodeInteger(value);
     const auto flag = tarnell::DecodeBoolean(value);
-    if (text.error == tarnell::ConfigReadError::None && text.value.size() * 2 > raw.data.size()) __builtin_trap();
+    if (text.error == tarnell::ConfigReadError::None && text.value.size() * 2 > raw.data.size())
+        __builtin_trap();
     if (number.error == tarnell::ConfigReadError::None && flag.value != (number.value != 0)) __builtin_trap();
     tarnell::ConfigReadErrorMessage(text.error, text.value);
     return 0;

@@ -13,10 +13,11 @@ namespace tarnell::fuzz {
 
 // Reads the input as a run of length-prefixed pieces, so one input can carry several texts.
 class Pieces {
-public:
+  public:
     Pieces(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
-    // The next piece as raw bytes: one length byte, then up to that many bytes; the last piece takes the rest.
+    // The next piece as raw bytes: one length byte, then up to that many bytes; the last piece takes the
+    // rest.
     std::string_view NextBytes(bool rest = false) {
         if (pos_ >= size_) return {};
         size_t length = rest ? size_ - pos_ : data_[pos_++];
@@ -29,7 +30,7 @@ public:
     std::u16string NextText(bool rest = false) { return Utf8ToUtf16(NextBytes(rest)); }
     uint8_t NextByte() { return pos_ < size_ ? data_[pos_++] : 0; }
 
-private:
+  private:
     const uint8_t* data_;
     size_t size_;
     size_t pos_ = 0;

@@ -36,11 +36,13 @@ TEST_CASE("the embedded table loads with all its lines and answers lookups") {
     CHECK(TranslateText(u"후원하기", u"fr") == u"후원하기");
 }
 
-TEST_CASE("the embedded table holds the 112 texts, entry by entry in the language order, and gives each back") {
+TEST_CASE(
+    "the embedded table holds the 112 texts, entry by entry in the language order, and gives each back") {
     // The resource's bytes as the program's module holds them (the process-wide table loads only once).
     HRSRC found = FindResourceW(GetModuleHandleW(nullptr), L"translate", RT_RCDATA);
     REQUIRE(found);
-    const auto* bytes = static_cast<const char*>(LockResource(LoadResource(GetModuleHandleW(nullptr), found)));
+    const auto* bytes =
+        static_cast<const char*>(LockResource(LoadResource(GetModuleHandleW(nullptr), found)));
     REQUIRE(bytes);
     const std::vector<std::u16string> table =
         ReadTranslationLines(std::string_view(bytes, SizeofResource(GetModuleHandleW(nullptr), found)));
@@ -52,7 +54,8 @@ TEST_CASE("the embedded table holds the 112 texts, entry by entry in the languag
         if (entry > 0) CHECK(table[first - 1].empty());
         for (size_t language = 0; language < expected::kLanguages.size(); ++language) {
             CAPTURE(language);
-            const std::u16string code = expected::kLanguages[language], text = expected::kTexts[entry][language];
+            const std::u16string code = expected::kLanguages[language],
+                                 text = expected::kTexts[entry][language];
             CHECK((table[first + language] == code + u"=" + text));
             // The Korean source (the key every caller passes) gives this text in this language, and so does
             // the text of any other language of the entry.

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "base/dpi_scale.h"
 #include "base/text.h"
 #include "translate/component_translation.h"
 #include "translate/translation.h"
-#include "base/dpi_scale.h"
 
 using namespace tarnell;
 
