@@ -828,8 +828,10 @@ TEST_CASE("program: the Restart Manager's end-session messages close it, idle an
                             SMTO_ABORTIFHUNG, 5000, &ignored);
         DWORD code = 1;
         const bool ended = program.WaitForExit(5000, &code);
-        MESSAGE(std::string(row.name)
-                << (ended ? ": ended after " : ": still running after ") << GetTickCount() - sent << " ms");
+        const std::string timing = std::string(row.name) +
+                                   (ended ? ": ended after " : ": still running after ") +
+                                   std::to_string(GetTickCount() - sent) + " ms";
+        MESSAGE(timing);
         CHECK(ended == row.ends);
         if (ended) {
             CHECK(code == 0);
