@@ -2,10 +2,13 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 namespace tarnell {
 
 namespace {
-HANDLE g_instance = nullptr;  // the mutex this process holds, until ReleaseSingleInstance
+// The mutex this process holds, until ReleaseSingleInstance; crash reporting releases it from its own thread.
+std::atomic<HANDLE> g_instance{nullptr};
 }  // namespace
 
 bool AcquireSingleInstance(const wchar_t* mutexName) {
@@ -26,9 +29,8 @@ bool AcquireSingleInstance(const wchar_t* mutexName) {
 }
 
 void ReleaseSingleInstance() {
-    if (HANDLE held = g_instance) {
-        g_instance = nullptr;
-        ReleaseMutex(held);
+    if (HANDLE held = g_instance.exchange(nullptr)) {
+        ReleaseMutex(held);  // fails on another thread than the owner's; closing the last handle frees it
         CloseHandle(held);
     }
 }

@@ -1,5 +1,5 @@
-// Win32 glue shared by the crash module's files: what one report is made from, collecting it, and
-// getting it out of the process.
+// Win32 glue shared by the crash module's three files: catching (crash_catch_win32.cpp), the report
+// pipeline (crash_pipeline_win32.cpp) and the box with its close action (crash_box_win32.cpp).
 #pragma once
 
 #include <windows.h>
@@ -7,28 +7,56 @@
 #include <string>
 
 #include "crash/crash_report.h"
+#include "crash/crash_win32.h"
 
 namespace tarnell::crash {
+
+// Return addresses kept for the place a C++ exception was thrown.
+inline constexpr unsigned kThrowFrames = 32;
 
 // One exception to report. Plain data: a faulting thread fills it on whatever stack it has left.
 struct Request {
     bool structured = false;
     EXCEPTION_POINTERS* pointers = nullptr;  // record and context of the faulting thread
     DWORD threadId = 0;
-    const char* type = "";     // C++ type, for a C++ exception or a C runtime failure
-    const char* message = "";  // its message
+    const char* type = "";                  // C++ type, for a C++ exception or a C runtime failure
+    const char* message = "";               // its message
+    const void* const* thrownAt = nullptr;  // return addresses where it was thrown, innermost first
+    unsigned thrownAtCount = 0;
 };
 
-// The exception's own part of the report (time, versions, exception, code bytes): cheap and safe.
-CrashReport DescribeRequest(const Request& request);
-// Adds threads, modules and processes, and names the minidump `dumpPath` (when not empty).
-void CollectProcessState(const Request& request, CrashReport& report, const std::wstring& dumpPath);
-// Writes the minidump (normal, with thread information); false when it could not.
-bool WriteDump(const Request& request, const std::wstring& dumpPath);
+// The settings given at installation; never null once installed.
+const CrashSettings& Settings();
+bool Headless();
 
-// Posts the report (UTF-8 text) to `url`; true when the server answered 2xx.
-bool PostReport(const std::u16string& url, const std::string& report, DWORD timeoutMs);
-// Appends the report to bugreport.txt, keeping the file within its cap.
-void AppendToReportFile(const std::string& report);
+// ----- the report pipeline --------------------------------------------------------------------------
+
+// A builder thread that faults ends with this code and the report falls back to the exception's part.
+inline constexpr DWORD kBuilderFaulted = 0xDEAD;
+// True on a thread that builds a report (known by id: the filter may not touch thread-local storage).
+bool IsBuilderThread(DWORD id);
+
+// Builds the report on threads of its own, files it in bugreport.txt, then sends it and takes it out of
+// the file once the endpoint has it. Returns at once; the work is drained at exit (DrainWorkers).
+void StartReport(const Request& request, bool dump);
+// The box's message for a structured exception, computed without the loader or dbghelp.
+std::string StructuredMessageOf(const Request& request);
+// Waits until no minidump is being written, or `deadline` (GetTickCount64) has passed.
+void WaitForDump(ULONGLONG deadline);
+// bugreport.txt's full path, worked out at installation (the fatal path allocates nothing); may be empty.
+const wchar_t* ReportFilePath();
+void SetReportFilePath();
+
+// ----- the box and the close action -----------------------------------------------------------------
+
+// Shows the application's error box (its only button "Close") and returns when it was closed.
+void ShowBox(const std::u16string& message);
+// On a thread of its own: the box for an error that ends the process, then the close-application
+// action. Signals `shown` once the box's window exists. False when no thread could be started.
+bool StartFatalBox(const Request& request, const CrashDecision& decision, HANDLE shown);
+// Without a window: what is in flight gets its bound, then the process ends with the command's code.
+[[noreturn]] void EndHeadless();
+// The thread that shows the fatal box, 0 before; a fault there ends the process at once.
+DWORD FatalBoxThreadId();
 
 }  // namespace tarnell::crash

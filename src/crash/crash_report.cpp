@@ -68,6 +68,20 @@ std::vector<std::string> SplitReports(const std::string& text) {
     return parts;
 }
 
+// One line a frame: "    #00 0x0000000140001234 tarnell.exe!0x1234 symbol".
+template <typename Line>
+void AddFrames(Line& line, const std::vector<CrashFrame>& frames) {
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const CrashFrame& f = frames[i];
+        char index[16];
+        std::snprintf(index, sizeof index, "    #%02u ", static_cast<unsigned>(i));
+        std::string frame = index + Hex64(f.address) + " ";
+        frame += f.module.empty() ? std::string("(no module)") : f.module + "!" + HexShort(f.offset);
+        if (!f.symbol.empty()) frame += " " + f.symbol;
+        line(frame);
+    }
+}
+
 }  // namespace
 
 std::string Hex64(uint64_t value) {
@@ -138,6 +152,12 @@ std::string FormatCrashReport(const CrashReport& r) {
     if (!r.minidump.empty()) line("  Minidump: " + r.minidump);
     line("");
 
+    if (!r.thrownAt.empty()) {
+        line("Thrown at");
+        AddFrames(line, r.thrownAt);
+        line("");
+    }
+
     line("Code around " + Hex64(r.address));
     if (r.codeBytes.empty()) line("  (not readable)");
     for (size_t i = 0; i < r.codeBytes.size(); i += 16) {
@@ -169,15 +189,7 @@ std::string FormatCrashReport(const CrashReport& r) {
             }
         }
         if (inRow) line(row);
-        for (size_t i = 0; i < t.frames.size(); ++i) {
-            const CrashFrame& f = t.frames[i];
-            char index[16];
-            std::snprintf(index, sizeof index, "    #%02u ", static_cast<unsigned>(i));
-            std::string frame = index + Hex64(f.address) + " ";
-            frame += f.module.empty() ? std::string("(no module)") : f.module + "!" + HexShort(f.offset);
-            if (!f.symbol.empty()) frame += " " + f.symbol;
-            line(frame);
-        }
+        AddFrames(line, t.frames);
     }
     line("");
 
@@ -194,14 +206,49 @@ std::string FormatCrashReport(const CrashReport& r) {
     return out;
 }
 
-std::string AppendCapped(const std::string& existing, const std::string& report, size_t cap) {
-    if (report.size() > cap) {
-        static const std::string cut = std::string("[report cut at ") + std::to_string(cap) + " bytes]\r\n";
-        if (cap <= cut.size()) return std::string();
-        size_t end = report.rfind('\n', cap - cut.size() - 1);
-        end = end == std::string::npos ? 0 : end + 1;
-        return report.substr(0, end) + cut;
+std::string CappedReport(const std::string& report, size_t cap) {
+    if (report.size() <= cap) return report;
+    const std::string cut = std::string("[report cut at ") + std::to_string(cap) + " bytes]\r\n";
+    if (cap <= cut.size()) return std::string();
+    size_t end = report.rfind('\n', cap - cut.size() - 1);
+    end = end == std::string::npos ? 0 : end + 1;
+    return report.substr(0, end) + cut;
+}
+
+bool RemoveFiledReport(std::string& contents, const std::string& filed) {
+    if (filed.empty()) return false;
+    for (size_t at = contents.find(filed); at != std::string::npos; at = contents.find(filed, at + 1)) {
+        if (at == 0 || contents[at - 1] == '\n') {
+            contents.erase(at, filed.size());
+            return true;
+        }
     }
+    return false;
+}
+
+CrashDecision DecideCrash(const CrashCircumstances& c) {
+    CrashDecision d;
+    if (c.origin == CrashOrigin::Boundary) {
+        // The program goes on; once it is ending, a late boundary error adds nothing.
+        if (c.processEnding) return d;
+        d.report = c.firstOfItsKind;
+        d.box = c.firstOfItsKind && !c.headless;
+        return d;
+    }
+    d.endsProcess = true;
+    d.report = c.firstOfItsKind;
+    d.dump = c.firstOfItsKind;
+    if (c.processEnding) return d;  // the first fatal error's box, or headless end, ends it
+    d.box = !c.headless;
+    d.errorPage = !c.headless;
+    d.exitCode = c.headless                            ? kCrashExitCode
+                 : c.origin == CrashOrigin::Structured ? c.code
+                                                       : kCppFatalExitCode;
+    return d;
+}
+
+std::string AppendCapped(const std::string& existing, const std::string& report, size_t cap) {
+    if (report.size() > cap) return CappedReport(report, cap);
     std::vector<std::string> parts = SplitReports(existing);
     size_t total = report.size();
     for (const std::string& part : parts) total += part.size();

@@ -1,6 +1,6 @@
-// The crash report as data and as text, the size-capped report file, and the once-per-run rule.
-// Portable: the Win32 glue (crash_win32.cpp) fills a CrashReport; everything here is computed without
-// the operating system.
+// The crash report as data and as text, the size-capped report file, what each kind of error leads to,
+// and the once-per-run rule. Portable: the Win32 glue fills a CrashReport and follows a CrashDecision;
+// everything here is computed without the operating system.
 #pragma once
 
 #include <cstddef>
@@ -57,7 +57,8 @@ struct CrashReport {
     std::vector<CrashThread> threads;
     std::vector<CrashModule> modules;
     std::vector<CrashProcess> processes;
-    std::string minidump;  // path of the dump written beside the report, empty when none was written
+    std::vector<CrashFrame> thrownAt;  // where a C++ exception was thrown, when that is known
+    std::string minidump;              // where the dump stays on the machine, empty when none was written
 };
 
 // First line of every report; the report file is cut only where a line starts with it.
@@ -81,6 +82,46 @@ std::string FormatCrashReport(const CrashReport& report);
 // the result fits in `cap` bytes. A single report larger than `cap` is cut at the last line end that fits
 // and marked so. Text before the first report header counts as one old report.
 std::string AppendCapped(const std::string& existing, const std::string& report, size_t cap = kCrashFileCap);
+
+// The report as it is filed: whole, or cut as AppendCapped cuts a report larger than `cap`.
+std::string CappedReport(const std::string& report, size_t cap = kCrashFileCap);
+
+// The file's contents without `filed` (a report as CappedReport filed it, once it was sent), taken where
+// it starts a line. False, and `contents` unchanged, when it is not there.
+bool RemoveFiledReport(std::string& contents, const std::string& filed);
+
+// Where an error was caught.
+enum class CrashOrigin {
+    Boundary,    // a C++ exception that reached a window procedure's, hand-over's or worker's boundary
+    CppFatal,    // std::terminate, a pure virtual call, an invalid C runtime parameter
+    Structured,  // a processor or system exception nothing handled
+};
+
+struct CrashCircumstances {
+    CrashOrigin origin = CrashOrigin::Boundary;
+    uint32_t code = 0;           // the structured exception's code
+    bool headless = false;       // no window: a command, the installer's step
+    bool firstOfItsKind = true;  // no report was made for this error in this run yet
+    bool processEnding = false;  // an earlier fatal error already ends the process
+};
+
+struct CrashDecision {
+    bool report = false;       // a report is built, filed and sent
+    bool dump = false;         // with a minidump beside it
+    bool box = false;          // the application's error box is shown
+    bool endsProcess = false;  // the process ends: after "Close", or at once without a box
+    bool errorPage = false;    // "Close" runs the close-application action (the error page)
+    uint32_t exitCode = 0;     // the process's exit code when it ends
+};
+
+// The command line's exit code for an error that ended a command.
+inline constexpr uint32_t kCrashExitCode = 6;
+// Fail-fast, what abort() ends a process with on current Windows: a fatal C++ error with a window.
+inline constexpr uint32_t kCppFatalExitCode = 0xC0000409u;
+
+// What an error leads to. Once per run means one box and one report for each distinct error; every fatal
+// error ends the process all the same, and one box at most is shown for the process's end.
+CrashDecision DecideCrash(const CrashCircumstances& circumstances);
 
 // Tells whether an exception was already reported in this run: by code and address for a structured
 // exception, by C++ type and message otherwise. Thread-safe.

@@ -1,19 +1,23 @@
 // Win32 glue: crash reporting. Installed as the program's first start-up step, it catches what nothing
-// else caught: C++ exceptions at the window procedures' and hand-over's boundary, structured exceptions
-// (stack overflow included: the report is built on a thread of its own), std::terminate, pure virtual
-// calls and invalid C runtime parameters. Each is reported once per run: a text report and a minidump,
-// the report posted in the background, and kept in %LOCALAPPDATA%\Tarnell\bugreport.txt when it could not
-// be sent; then the application's error box.
+// else caught: C++ exceptions at the window procedures', hand-over's and workers' boundary, structured
+// exceptions (stack overflow included: the report is built on a thread of its own), std::terminate, pure
+// virtual calls and invalid C runtime parameters. Each distinct error is reported once per run: a text
+// report (with a minidump when the process ends) filed in %LOCALAPPDATA%\Tarnell\bugreport.txt first, then
+// posted in the background and taken out of the file once the endpoint has it; then the error box.
 //
 // After a C++ exception that reached a boundary the box's "Close" only closes it and the program goes on.
-// After anything else "Close" runs the close-application action: the error page opens through the shell
-// and the process ends.
+// After anything else "Close" runs the close-application action: the window goes and the single-instance
+// guard is released at once, the error page opens through the shell, and the process ends within
+// kCloseBoundMs. Reports still in flight at a normal exit get DrainWorkers' bound; being filed first,
+// ending the process at any moment loses none.
 #pragma once
 
 #include <windows.h>
 
 #include <exception>
 #include <string>
+
+#include "crash/crash_report.h"
 
 namespace tarnell {
 
@@ -28,10 +32,12 @@ struct CrashSettings {
 void InstallCrashReporting(const CrashSettings& settings);
 
 // Without a window (the command line, the installer's step) nobody is there to close a box: an error is
-// reported (filed, then sent within a short bound), no box and no page appear, and an error that ends the
+// reported (filed, then sent within kCloseBoundMs), no box and no page appear, and an error that ends the
 // process ends it with kCrashExitCode.
 void SetCrashHeadless(bool headless);
-inline constexpr UINT kCrashExitCode = 6;
+
+// From "Close" after a fatal error (or a headless fatal error) to the end of the process, at most.
+inline constexpr DWORD kCloseBoundMs = 10000;
 
 // How long a thread that faulted waits for the error box to appear before it ends the process itself,
 // with a short report written without the heap (the crash thread may be stuck behind a lock the faulting

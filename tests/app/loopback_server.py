@@ -11,7 +11,8 @@ this user); every request line is appended to DIR/loopback.log (a request carryi
 POST /except.php stands in for the crash report endpoint: each report's body is saved as DIR/reports/N.txt
 (N counting from 1) and answered 200; its log line is "/except.php". With DIR/report_mode holding "drop"
 the connection is closed without an answer and nothing is saved (log line "/except.php dropped"), as if
-the endpoint were down.
+the endpoint were down; with "hang" the report is taken (log line "/except.php held") and never answered,
+the connection held open, as an endpoint that accepts and then stalls.
 
 A test can change the answers while the server runs, through files in DIR read at each request:
     DIR/service_answer   when present, its bytes are the body of /api.init.php
@@ -94,6 +95,11 @@ def serve(port, folder, answer):
         mode = (read_control(folder, "report_mode") or b"").decode("ascii", "replace").split()
         if mode and mode[0] == "drop":
             handler.log("/except.php dropped")
+            handler.close_connection = True
+            return
+        if mode and mode[0] == "hang":
+            handler.log("/except.php held")
+            time.sleep(120)
             handler.close_connection = True
             return
         reports = os.path.join(folder, "reports")

@@ -1328,6 +1328,69 @@ TEST_CASE(
             CHECK(program.WaitForExit(30000));
         }
     }
+    SUBCASE(
+        "Close while the endpoint holds the report: the window and the guard go at once, the report is "
+        "already filed, and the process ends within the bound") {
+        SetReportMode("hang");
+        DeleteFileW(ReportFile().c_str());
+        const size_t logStart = loopback.Size();
+        Program program;
+        REQUIRE(program.WaitForWindow());
+        StartRemoteThread(program, RemoteTestHook(program));
+        HWND box = WaitForBox(program, 30000);
+        REQUIRE(box);
+        // The endpoint took the report and does not answer; it is in the file all the same.
+        REQUIRE(WaitUntil([&] { return loopback.Count(logStart, "/except.php held") == 1; }, 30000));
+        CHECK(ReportsIn(ReadWholeFile(ReportFile())) == 1);
+
+        PostMessageW(box, WM_COMMAND, IDCLOSE, 0);
+        const DWORD closed = GetTickCount();
+        const bool hidden =
+            WaitUntil([&] { return !program.Running() || !IsWindowVisible(program.form); }, 5000);
+        const DWORD hiddenAfter = GetTickCount() - closed;
+        const bool released = WaitUntil(
+            [&] {
+                HANDLE guard = OpenMutexW(SYNCHRONIZE, FALSE, L"TarnellMutex");
+                if (guard) CloseHandle(guard);
+                return guard == nullptr;
+            },
+            5000);
+        const DWORD releasedAfter = GetTickCount() - closed;
+        const bool ended = program.WaitForExit(60000);
+        const DWORD endedAfter = GetTickCount() - closed;
+        MESSAGE("after Close: window gone " << hiddenAfter << " ms, guard released " << releasedAfter
+                                            << " ms, process ended " << endedAfter << " ms");
+        CHECK(hidden);
+        CHECK(released);
+        CHECK(ended);
+        CHECK(endedAfter < 15000);  // the bound is 10 s
+        const std::string filed = ReadWholeFile(ReportFile());
+        CHECK(ReportsIn(filed) == 1);  // not sent: it stays in the file
+        CHECK(Contains(filed, "  Message: Test exception thrown on a thread of its own\r\n"));
+        SetReportMode("");
+    }
+    SUBCASE(
+        "a handled error's report in flight when the window is closed: filed, and the exit waits a bound") {
+        SetReportMode("hang");
+        DeleteFileW(ReportFile().c_str());
+        Program program;
+        REQUIRE(program.WaitForWindow());
+        StartRemoteThread(program, RemoteTestHook(program, "TarnellTestThrowOnUiThread"));
+        HWND box = WaitForBox(program, 30000);
+        REQUIRE(box);
+        PostMessageW(box, WM_COMMAND, IDCLOSE, 0);
+        REQUIRE(WaitUntil([&] { return Boxes(program.pi.dwProcessId).empty(); }, 10000));
+        PostMessageW(program.form, WM_CLOSE, 0, 0);
+        const DWORD closed = GetTickCount();
+        CHECK(program.WaitForExit(60000));
+        MESSAGE("the process ended " << GetTickCount() - closed << " ms after the window was closed");
+        const std::string filed = ReadWholeFile(ReportFile());
+        CHECK(ReportsIn(filed) == 1);
+        CHECK(Contains(filed, "  Message: Test exception thrown on a thread of its own\r\n"));
+        // Where it was thrown, not only where the hand-over caught it.
+        CHECK(Contains(filed, "\r\nThrown at\r\n"));
+        SetReportMode("");
+    }
     SUBCASE("the crash thread stuck: the faulting thread ends the process itself with a short report") {
         DeleteFileW(ReportFile().c_str());
         ScopedEnvironment stall(L"TARNELL_TEST_CRASH_THREAD_STALLS", L"1");

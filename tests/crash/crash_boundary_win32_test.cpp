@@ -245,3 +245,101 @@ TEST_CASE("styled button: a throwing click handler reaches the error box once, a
     UnregisterButtonStyles();
     SetShellOpenHook(nullptr);
 }
+
+TEST_CASE("handled errors: each report is filed within a few seconds, every time") {
+    InstallCrashReporting(
+        {u"http://127.0.0.1:9/except.php", u"http://127.0.0.1:9/error", &ShowErrorBox, 2000});
+    SetCrashHeadless(true);  // no box to close: the reports alone
+    CreateDirectoryW(ReportFile().substr(0, ReportFile().rfind(L'\\')).c_str(), nullptr);
+    DeleteFileW(ReportFile().c_str());
+    // Busy threads beside the builder, as the program has: the builder stops none of them for long.
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> busy;
+    for (int i = 0; i < 3; ++i)
+        busy.emplace_back([&stop] {
+            while (!stop) {
+                std::vector<std::string> churn(64, std::string(256, 'x'));
+                HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+                CloseHandle(event);
+            }
+        });
+    DWORD slowest = 0;
+    for (int run = 1; run <= 20; ++run) {
+        CAPTURE(run);
+        const std::string message = "handled error number " + std::to_string(run);
+        const DWORD started = GetTickCount();
+        try {
+            throw std::runtime_error(message);
+        } catch (...) {
+            ReportHandledException(std::current_exception());
+        }
+        const bool filed = PumpUntil([&] { return ReportsFiled(message) == 1; }, 30000);
+        const DWORD took = GetTickCount() - started;
+        slowest = took > slowest ? took : slowest;
+        CHECK_MESSAGE(filed, "not filed after " << took << " ms");
+        CHECK_MESSAGE(took < 8000, "filed after " << took << " ms");
+    }
+    MESSAGE("slowest report filed after " << slowest << " ms");
+    stop = true;
+    for (std::thread& t : busy) t.join();
+    SetCrashHeadless(false);
+}
+
+namespace {
+
+// Throws from a frame of its own, so the report can be checked for it.
+__declspec(noinline) void ThrowFromHere(const std::string& message) {
+    throw std::runtime_error(message);
+}
+
+// The addresses listed under "Thrown at" in the report with this message.
+std::vector<uint64_t> ThrownAtOf(const std::string& message) {
+    const std::string text = ReadReportFile();
+    const size_t report = text.find("\r\n  Message: " + message + "\r\n");
+    std::vector<uint64_t> frames;
+    if (report == std::string::npos) return frames;
+    size_t at = text.find("\r\nThrown at\r\n", report);
+    const size_t next = text.find("=== Tarnell crash report ===", report);
+    if (at == std::string::npos || (next != std::string::npos && at > next)) return frames;
+    at += 13;
+    while (text.compare(at, 6, "    #") == 0 || text.compare(at, 5, "    #") == 0) {
+        const size_t hex = text.find("0x", at);
+        frames.push_back(std::stoull(text.substr(hex + 2, 16), nullptr, 16));
+        at = text.find("\r\n", at) + 2;
+    }
+    return frames;
+}
+
+}  // namespace
+
+TEST_CASE("handled errors: the report says where the exception was thrown, not only where it was caught") {
+    InstallCrashReporting(
+        {u"http://127.0.0.1:9/except.php", u"http://127.0.0.1:9/error", &ShowErrorBox, 2000});
+    SetCrashHeadless(true);
+    DeleteFileW(ReportFile().c_str());
+    // The thrower's code range, from the unwind tables.
+    DWORD64 base = 0;
+    PRUNTIME_FUNCTION function =
+        RtlLookupFunctionEntry(reinterpret_cast<DWORD64>(&ThrowFromHere), &base, nullptr);
+    REQUIRE(function);
+    const uint64_t begin = base + function->BeginAddress, end = base + function->EndAddress;
+
+    // Another exception thrown and handled before it, on the same thread, is not taken for it.
+    try {
+        throw std::logic_error("an earlier error, handled where it was thrown");
+    } catch (...) {
+    }
+    const std::string message = "thrown at a known place";
+    try {
+        ThrowFromHere(message);
+    } catch (...) {
+        ReportHandledException(std::current_exception());
+    }
+    REQUIRE(PumpUntil([&] { return ReportsFiled(message) == 1; }, 30000));
+    const std::vector<uint64_t> frames = ThrownAtOf(message);
+    REQUIRE_FALSE(frames.empty());
+    bool inThrower = false;
+    for (uint64_t frame : frames) inThrower = inThrower || (frame >= begin && frame < end);
+    CHECK_MESSAGE(inThrower, "no frame of the thrower among " << frames.size() << " frames");
+    SetCrashHeadless(false);
+}

@@ -237,3 +237,129 @@ TEST_CASE("CrashOnce: a repeated exception is reported once per run") {
         CHECK(once.First(e.structured, e.code, e.address, e.type, e.message) == e.first);
     }
 }
+
+TEST_CASE("FormatCrashReport: where a C++ exception was thrown comes after the exception, before the code") {
+    CrashReport r = AccessViolation();
+    r.structured = false;
+    r.type = "std::runtime_error";
+    r.thrownAt = {{0x7B01A2B0ull, "kernelbase.dll", 0x1A2B0, "RaiseException+0x60"},
+                  {0x140004321ull, "tarnell.exe", 0x4321, ""}};
+    const std::vector<std::string> lines = LinesOf(FormatCrashReport(r));
+    REQUIRE(lines.size() > 16);
+    CHECK(lines[10] == "  Minidump: C:\\Users\\u\\AppData\\Local\\Tarnell\\tarnell.dmp");
+    CHECK(lines[11] == "");
+    CHECK(lines[12] == "Thrown at");
+    CHECK(lines[13] == "    #00 0x000000007B01A2B0 kernelbase.dll!0x1A2B0 RaiseException+0x60");
+    CHECK(lines[14] == "    #01 0x0000000140004321 tarnell.exe!0x4321");
+    CHECK(lines[15] == "");
+    CHECK(lines[16] == "Code around 0x0000000140001234");
+}
+
+TEST_CASE("AppendCapped: each cap gets its own cut marker") {
+    std::string big = std::string(kCrashReportHeader) + "\r\n";
+    while (big.size() < 5000) big += "frame line of some length\r\n";
+    for (const size_t cap : {4000u, 3000u, 100000u}) {
+        CAPTURE(cap);
+        const std::string result = AppendCapped("", big, cap);
+        CHECK(result.size() <= cap);
+        if (cap < big.size()) {
+            const std::string mark = "[report cut at " + std::to_string(cap) + " bytes]\r\n";
+            CHECK(result.substr(result.size() - mark.size()) == mark);
+            CHECK(CappedReport(big, cap) == result);
+        } else {
+            CHECK(result == big);
+        }
+    }
+}
+
+TEST_CASE("RemoveFiledReport: a sent report leaves the file, nothing else does") {
+    const std::string a = ReportOfSize("A", 300), b = ReportOfSize("B", 300), c = ReportOfSize("C", 300);
+    struct Case {
+        const char* name;
+        std::string contents;
+        std::string filed;
+        bool removed;
+        std::string after;
+    };
+    const Case cases[] = {
+        {"alone", a, a, true, ""},
+        {"first of three", a + b + c, a, true, b + c},
+        {"in the middle", a + b + c, b, true, a + c},
+        {"the last", a + b + c, c, true, a + b},
+        {"twice filed: the first goes", a + b + a, a, true, b + a},
+        {"not there (the file was cut since)", b + c, a, false, b + c},
+        {"only inside a line", "x" + a, a, false, "x" + a},
+        {"empty report", a, "", false, a},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(std::string(c.name));
+        std::string contents = c.contents;
+        CHECK(RemoveFiledReport(contents, c.filed) == c.removed);
+        CHECK((contents == c.after));
+    }
+}
+
+TEST_CASE("DecideCrash: what each kind of error leads to") {
+    using O = CrashOrigin;
+    struct Case {
+        const char* name;
+        CrashCircumstances in;
+        CrashDecision out;
+    };
+    const Case cases[] = {
+        {"boundary error, first", {.origin = O::Boundary}, {.report = true, .box = true}},
+        {"boundary error, again: no box, no report", {.origin = O::Boundary, .firstOfItsKind = false}, {}},
+        {"boundary error in a command: a report, no box",
+         {.origin = O::Boundary, .headless = true},
+         {.report = true}},
+        {"boundary error while a fatal one ends the process",
+         {.origin = O::Boundary, .processEnding = true},
+         {}},
+        {"access violation",
+         {.origin = O::Structured, .code = 0xC0000005u},
+         {.report = true,
+          .dump = true,
+          .box = true,
+          .endsProcess = true,
+          .errorPage = true,
+          .exitCode = 0xC0000005u}},
+        {"stack overflow",
+         {.origin = O::Structured, .code = 0xC00000FDu},
+         {.report = true,
+          .dump = true,
+          .box = true,
+          .endsProcess = true,
+          .errorPage = true,
+          .exitCode = 0xC00000FDu}},
+        {"std::terminate",
+         {.origin = O::CppFatal},
+         {.report = true,
+          .dump = true,
+          .box = true,
+          .endsProcess = true,
+          .errorPage = true,
+          .exitCode = 0xC0000409u}},
+        {"fatal error already reported as a boundary error: a box all the same, and the end",
+         {.origin = O::CppFatal, .firstOfItsKind = false},
+         {.box = true, .endsProcess = true, .errorPage = true, .exitCode = 0xC0000409u}},
+        {"fatal error in a command: no box, no page, exit code 6",
+         {.origin = O::Structured, .code = 0xC0000005u, .headless = true},
+         {.report = true, .dump = true, .endsProcess = true, .exitCode = 6}},
+        {"a second fatal error while the first ends the process: its report only",
+         {.origin = O::Structured, .code = 0xC0000094u, .processEnding = true},
+         {.report = true, .dump = true, .endsProcess = true}},
+        {"the same fatal error again while ending: nothing more",
+         {.origin = O::Structured, .code = 0xC0000005u, .firstOfItsKind = false, .processEnding = true},
+         {.endsProcess = true}},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(std::string(c.name));
+        const CrashDecision d = DecideCrash(c.in);
+        CHECK(d.report == c.out.report);
+        CHECK(d.dump == c.out.dump);
+        CHECK(d.box == c.out.box);
+        CHECK(d.endsProcess == c.out.endsProcess);
+        CHECK(d.errorPage == c.out.errorPage);
+        CHECK(d.exitCode == c.out.exitCode);
+    }
+}
