@@ -219,18 +219,18 @@ void WriteShortReport(DWORD code, const void* address, DWORD threadId) {
     GetSystemTime(&t);
     ShortText line;
     line.Add("\r\n==== Tarnell crash (short report: the full report could not be made in time)\r\nTime: ");
-    line.AddNumber(t.wYear, 10, 4);
-    line.Add("-");
-    line.AddNumber(t.wMonth, 10, 2);
-    line.Add("-");
-    line.AddNumber(t.wDay, 10, 2);
-    line.Add(" ");
-    line.AddNumber(t.wHour, 10, 2);
-    line.Add(":");
-    line.AddNumber(t.wMinute, 10, 2);
-    line.Add(":");
-    line.AddNumber(t.wSecond, 10, 2);
-    line.Add(" UTC\r\nException: code 0x");
+    // "2026-12-10 15:54:19 UTC"
+    const struct {
+        WORD value;
+        int digits;
+        const char* after;
+    } time[] = {{t.wYear, 4, "-"}, {t.wMonth, 2, "-"},  {t.wDay, 2, " "},
+                {t.wHour, 2, ":"}, {t.wMinute, 2, ":"}, {t.wSecond, 2, " UTC"}};
+    for (const auto& part : time) {
+        line.AddNumber(part.value, 10, part.digits);
+        line.Add(part.after);
+    }
+    line.Add("\r\nException: code 0x");
     line.AddNumber(code, 16, 8);
     line.Add(" at ");
     line.AddWide(module);

@@ -1293,6 +1293,15 @@ bool HasVisibleWindow(DWORD pid) {
     return search.second;
 }
 
+// A handled error on the UI thread (the test build's hook), its box answered "Close".
+void HandledErrorClosed(const Program& program) {
+    StartRemoteThread(program, RemoteTestHook(program, "TarnellTestThrowOnUiThread"));
+    HWND box = WaitForBox(program, 30000);
+    REQUIRE(box);
+    PostMessageW(box, WM_COMMAND, IDCLOSE, 0);
+    REQUIRE(WaitUntil([&] { return Boxes(program.pi.dwProcessId).empty(); }, 10000));
+}
+
 // Sets an environment variable for the programs this test starts, and takes it away again.
 struct ScopedEnvironment {
     const wchar_t* name;
@@ -1312,11 +1321,7 @@ TEST_CASE(
     SUBCASE("a handled error, then the same error as a fatal one: a box again, and Close ends the process") {
         Program program;
         REQUIRE(program.WaitForWindow());
-        StartRemoteThread(program, RemoteTestHook(program, "TarnellTestThrowOnUiThread"));
-        HWND handled = WaitForBox(program, 30000);
-        REQUIRE(handled);
-        PostMessageW(handled, WM_COMMAND, IDCLOSE, 0);
-        REQUIRE(WaitUntil([&] { return Boxes(program.pi.dwProcessId).empty(); }, 10000));
+        HandledErrorClosed(program);
         CHECK(program.Running());  // a handled error: the program goes on
 
         StartRemoteThread(program, RemoteTestHook(program));
@@ -1375,11 +1380,7 @@ TEST_CASE(
         DeleteFileW(ReportFile().c_str());
         Program program;
         REQUIRE(program.WaitForWindow());
-        StartRemoteThread(program, RemoteTestHook(program, "TarnellTestThrowOnUiThread"));
-        HWND box = WaitForBox(program, 30000);
-        REQUIRE(box);
-        PostMessageW(box, WM_COMMAND, IDCLOSE, 0);
-        REQUIRE(WaitUntil([&] { return Boxes(program.pi.dwProcessId).empty(); }, 10000));
+        HandledErrorClosed(program);
         PostMessageW(program.form, WM_CLOSE, 0, 0);
         const DWORD closed = GetTickCount();
         CHECK(program.WaitForExit(60000));
