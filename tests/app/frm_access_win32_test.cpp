@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "app/frm_tarnell.h"
+#include "app/frm_tarnell_win32.h"
 #include "app/main_texts.h"
 #include "base/shell_open_win32.h"
 #include "base/text.h"
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 #include "config/config_win32.h"
 #include "theme/button_styles.h"
 #include "theme/palette.h"

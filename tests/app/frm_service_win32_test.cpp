@@ -6,9 +6,9 @@
 #include <string>
 
 #include "../update/fixture_win32.h"
-#include "app/frm_tarnell.h"
+#include "app/frm_tarnell_win32.h"
 #include "base/shell_open_win32.h"
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 #include "theme/button_styles.h"
 #include "translate/translation.h"
 #include "translate/translation_win32.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/run_control_win32.h"
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 #include "run_control_fakes.h"
 #include "run_control_win32_pump.h"
 

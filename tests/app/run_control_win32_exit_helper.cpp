@@ -8,7 +8,7 @@
 #include <atomic>
 
 #include "app/run_control_win32.h"
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 #include "run_control_fakes.h"
 
 using namespace tarnell;

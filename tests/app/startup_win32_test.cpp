@@ -12,16 +12,16 @@
 #include <vector>
 
 #include "app/error_box_win32.h"
-#include "app/frm_tarnell.h"
+#include "app/frm_tarnell_win32.h"
 #include "base/single_instance_win32.h"
 #include "base/text.h"
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 #include "base/wide.h"
 #include "config/config_win32.h"
 #include "theme/button_styles.h"
 #include "translate/translation.h"
 #include "translate/translation_win32.h"
-#include "ui/window.h"
+#include "ui/window_win32.h"
 
 using namespace tarnell;
 

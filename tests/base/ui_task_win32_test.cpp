@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 
 using namespace tarnell;
 

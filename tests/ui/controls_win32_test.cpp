@@ -8,12 +8,12 @@
 #include <stdexcept>
 #include <string>
 
-#include "ui/activity_indicator.h"
-#include "ui/form.h"
-#include "ui/image.h"
-#include "ui/label_fit.h"
-#include "ui/panels.h"
-#include "ui/std_controls.h"
+#include "ui/activity_indicator_win32.h"
+#include "ui/form_win32.h"
+#include "ui/image_win32.h"
+#include "ui/label_fit_win32.h"
+#include "ui/panels_win32.h"
+#include "ui/std_controls_win32.h"
 
 using namespace tarnell;
 

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "base/shell_open_win32.h"
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 #include "fixture_win32.h"
 #include "update/update_check_win32.h"
 #include "update/update_hooks_win32.h"

@@ -1,4 +1,4 @@
-#include "ui/control.h"
+#include "ui/control_win32.h"
 
 #include <algorithm>
 
@@ -6,7 +6,7 @@
 #include "base/wide.h"
 #include "theme/gdi_win32.h"
 #include "theme/system_colors_win32.h"
-#include "ui/form.h"
+#include "ui/form_win32.h"
 
 namespace tarnell {
 

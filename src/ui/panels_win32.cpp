@@ -1,4 +1,4 @@
-#include "ui/panels.h"
+#include "ui/panels_win32.h"
 
 #include "base/wide.h"
 #include "theme/gdi_win32.h"

@@ -1,4 +1,4 @@
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 
 #include <windows.h>
 

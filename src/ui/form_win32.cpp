@@ -1,4 +1,4 @@
-#include "ui/form.h"
+#include "ui/form_win32.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "app/frm_tarnell.h"
+#include "app/frm_tarnell_win32.h"
 
 #include <chrono>
 #include <initializer_list>
@@ -19,7 +19,7 @@
 #include "theme/theme_helper_win32.h"
 #include "translate/component_translation.h"
 #include "translate/translation.h"
-#include "ui/label_fit.h"
+#include "ui/label_fit_win32.h"
 #include "update/update_check_win32.h"
 
 namespace tarnell {

@@ -1,4 +1,4 @@
-#include "ui/label_fit.h"
+#include "ui/label_fit_win32.h"
 
 #include "base/wide.h"
 #include "theme/title_fit.h"

@@ -1,4 +1,4 @@
-#include "ui/image.h"
+#include "ui/image_win32.h"
 
 #include <windowsx.h>
 
