@@ -89,7 +89,7 @@ class TFrmTarnell final : public TForm, public RunView {
     void SetOptionChecked(TRunOption option, bool checked) override;
     void SetAdapterCaption(const std::u16string& caption) override;
     void SetIPAddressCaption(const std::u16string& caption) override;
-    void ShowErrorBox(const std::u16string& message) override;
+    void ShowStatusError(const std::u16string& message) override;
 
   protected:
     void FormDestroying() override;
