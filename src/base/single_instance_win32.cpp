@@ -2,35 +2,31 @@
 
 #include <windows.h>
 
+#include <utility>
+
+#include "base/scoped_win.h"
+
 namespace tarnell {
 
 namespace {
-HANDLE g_instance = nullptr;  // the mutex this process holds, until ReleaseSingleInstance
+ScopedHandle g_instance;  // the mutex this process holds, until ReleaseSingleInstance
 }  // namespace
 
 bool AcquireSingleInstance(const wchar_t* mutexName) {
-    if (HANDLE existing = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, mutexName)) {
-        CloseHandle(existing);
-        return false;
-    }
-    HANDLE created = CreateMutexW(nullptr, TRUE, mutexName);
+    if (ScopedHandle existing{OpenMutexW(MUTEX_ALL_ACCESS, FALSE, mutexName)}) return false;
+    ScopedHandle created(CreateMutexW(nullptr, TRUE, mutexName));
     const DWORD error = GetLastError();
-    if (created && error == ERROR_ALREADY_EXISTS) {
-        CloseHandle(created);  // another instance won the race between the two calls
-        return false;
-    }
+    // Another instance won the race between the two calls.
+    if (created && error == ERROR_ALREADY_EXISTS) return false;
     // Held until the window is gone (ReleaseSingleInstance) or the process ends. A mutex that exists but
     // may not be opened by us belongs to another instance as well.
-    if (created) g_instance = created;
-    return created != nullptr || error != ERROR_ACCESS_DENIED;
+    const bool acquired = created || error != ERROR_ACCESS_DENIED;
+    if (created) g_instance = std::move(created);
+    return acquired;
 }
 
 void ReleaseSingleInstance() {
-    if (HANDLE held = g_instance) {
-        g_instance = nullptr;
-        ReleaseMutex(held);
-        CloseHandle(held);
-    }
+    if (const ScopedHandle held = std::move(g_instance)) ReleaseMutex(held.get());
 }
 
 }  // namespace tarnell
