@@ -8,10 +8,10 @@
 #include <optional>
 #include <string>
 
+#include "../support/wait_win32.h"
 #include "app/run_control_win32.h"
 #include "base/ui_task_win32.h"
 #include "run_control_fakes.h"
-#include "run_control_win32_pump.h"
 
 using namespace tarnell;
 using namespace tarnell::test;
@@ -64,7 +64,7 @@ TEST_CASE("Closing during waits ends them within a second and no hand-over reach
     SetTerminating();
     b.control.reset();
 
-    CHECK(PumpMessagesUntil([] { return RunningWorkers() == 0; }, 1s));
+    CHECK(WaitUntil([] { return RunningWorkers() == 0; }, 1000));
     // B's pause began about 300 ms before the close; one that did not wake would run 700 ms more.
     CHECK(std::chrono::steady_clock::now() - closed < 400ms);
 
