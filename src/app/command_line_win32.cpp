@@ -9,6 +9,7 @@
 
 #include "app/command_line.h"
 #include "app/run_control_win32.h"
+#include "base/scoped_win.h"
 #include "base/single_instance_win32.h"
 #include "base/wide.h"
 #include "build_config.h"
