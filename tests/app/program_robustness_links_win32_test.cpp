@@ -207,14 +207,14 @@ TEST_CASE("program: malformed and oversized answers leave the program running") 
                  safe + "\",\"y\":{\"z\":{}}}}",
          .prompt = true,
          .noteLabel = true},
-        {
-            .name = "very long fields",
-            .body =  // the update link is over the length limit: no prompt "{\"update\":\"" + base + "/" +
-                     // longPath + "\",\"info\":{\"style\":\"note\",\"text\":\"" + std::string(100000, 'W') +
-                     // "\",\"url\":\"tarnellrec:x\"},\"notify\":\"tarnellrec:" + longPath + "\"}"},
-            {.name = "a field marker repeated to the limit", .body = "{" + markers + "}"},
-            {.name = "not JSON at all", .body = std::string("\0\0\0\x01<html>", 11)},
-        };
+        // The update link is over the length limit: no prompt.
+        {.name = "very long fields",
+         .body = "{\"update\":\"" + base + "/" + longPath + "\",\"info\":{\"style\":\"note\",\"text\":\"" +
+                 std::string(100000, 'W') +
+                 "\",\"url\":\"tarnellrec:x\"},\"notify\":\"tarnellrec:" + longPath + "\"}"},
+        {.name = "a field marker repeated to the limit", .body = "{" + markers + "}"},
+        {.name = "not JSON at all", .body = std::string("\0\0\0\x01<html>", 11)},
+    };
     for (const Scenario& s : scenarios) Play(s, loopback, shell);
 }
 
@@ -235,17 +235,24 @@ TEST_CASE("program: long links: over the limit nothing opens; the program stays 
         const bool fits = length <= 2048;
         const std::string tag = std::to_string(length);
         names.push_back("update link of " + tag + ", Yes");
-        scenarios.push_back({names.back().c_str(), "{\"update\":\"" + l + "\"}", fits, false, Answer::Yes,
-                             false, fits ? std::vector<std::string>{l} : std::vector<std::string>{}});
+        scenarios.push_back({.name = names.back().c_str(),
+                             .body = "{\"update\":\"" + l + "\"}",
+                             .prompt = fits,
+                             .answer = Answer::Yes,
+                             .expected = fits ? std::vector<std::string>{l} : std::vector<std::string>{}});
         names.push_back("notice link of " + tag + ", clicked");
-        scenarios.push_back({names.back().c_str(), "{\"notify\":\"" + l + "\"}", false, false, Answer::No,
-                             fits, fits ? std::vector<std::string>{l} : std::vector<std::string>{}});
+        scenarios.push_back({.name = names.back().c_str(),
+                             .body = "{\"notify\":\"" + l + "\"}",
+                             .notice = fits,
+                             .expected = fits ? std::vector<std::string>{l} : std::vector<std::string>{}});
         names.push_back("note link of " + tag + ", clicked");
-        scenarios.push_back({names.back().c_str(),
-                             "{\"update\":\"" + safe +
-                                 "\",\"info\":{\"style\":\"note\",\"text\":\"Read\",\"url\":\"" + l + "\"}}",
-                             true, true, Answer::No, false,
-                             fits ? std::vector<std::string>{l} : std::vector<std::string>{}});
+        scenarios.push_back({.name = names.back().c_str(),
+                             .body = "{\"update\":\"" + safe +
+                                     "\",\"info\":{\"style\":\"note\",\"text\":\"Read\",\"url\":\"" + l +
+                                     "\"}}",
+                             .prompt = true,
+                             .noteLabel = true,
+                             .expected = fits ? std::vector<std::string>{l} : std::vector<std::string>{}});
     }
     // Each scenario starts the program afresh: a start after the one before works.
     for (const Scenario& s : scenarios) Play(s, loopback, shell);
