@@ -48,16 +48,12 @@ Outcome RunScenario(WPARAM answer, std::unique_ptr<TFrmTarnell>& form) {
     form->OnDestroy = [&] { outcome.destroyed = true; };
     form->Create();
     form->Show();
-    const DWORD end = GetTickCount() + 20000;
-    MSG msg;
-    while (GetTickCount() < end && !outcome.destroyed) {
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        if (outcome.prompted && answer != IDYES && FindUpdateStatusBar(form->Hwnd())) break;
-        Sleep(10);
-    }
+    test::WaitUntil(
+        [&] {
+            return outcome.destroyed ||
+                   (outcome.prompted && answer != IDYES && FindUpdateStatusBar(form->Hwnd()) != nullptr);
+        },
+        20000);
     SetShellOpenHook(nullptr);
     SetUpdateDialogHook(nullptr);
     return outcome;
