@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "../support/machine_registry_win32.h"
 #include "../support/wait_win32.h"
 #include "../translate/table_expected.h"
 #include "app/frm_tarnell_win32.h"
@@ -49,17 +50,8 @@ void ProcessSetUp() {
     InitUiTasks();
 }
 
-void ForgetSettings() {
-    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tarnell");
-    // The machine's record of an earlier test's Start would show the running look.
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorbeck\\Tarnell", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
-                      &key) == ERROR_SUCCESS) {
-        RegDeleteTreeW(key, L"Applied");
-        RegCloseKey(key);
-        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vorbeck\\Tarnell\\Applied", KEY_WOW64_64KEY, 0);
-    }
-}
+// The machine's record of an earlier test's Start would show the running look: both go.
+using test::ForgetSettings;
 
 std::unique_ptr<TFrmTarnell> OpenWindow(const char16_t* language) {
     ProcessSetUp();
