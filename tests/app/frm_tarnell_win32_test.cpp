@@ -157,7 +157,7 @@ TEST_CASE("first start: stored places, English captions, home card, options on a
     };
     REQUIRE(form->TaglineIndex() >= 0);
     REQUIRE(form->TaglineIndex() < 3);
-    CHECK(U8(form->LblContent->Text()) == taglines[form->TaglineIndex()]);
+    CHECK(U8(form->LblContent->Text()) == std::string(taglines[form->TaglineIndex()]));
     CHECK(form->LblContent->Text().find(u"<B>") != std::u16string::npos);
 
     CHECK(IsWindowVisible(form->Card1->Hwnd()) != FALSE);
