@@ -125,8 +125,15 @@ struct Program {
             if (!form && WaitForSingleObject(pi.hProcess, 50) != WAIT_TIMEOUT) break;
         }
         if (form) {
-            while (GetTickCount() < end && !IsWindowVisible(form)) Sleep(20);
-            Sleep(300);
+            // Shown, then idle: the UI thread is back in its message loop with the start-up sequence done and
+            // nothing of its own input pending.
+            const auto remaining = [end] {
+                const DWORD now = GetTickCount();
+                return now < end ? end - now : 0;
+            };
+            WaitUntil([this] { return IsWindowVisible(form) != FALSE; }, remaining(), 20);
+            WaitForInputIdle(pi.hProcess, remaining());
+            Responsive(remaining());
         }
         return form;
     }
