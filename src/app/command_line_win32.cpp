@@ -9,6 +9,7 @@
 
 #include "app/command_line.h"
 #include "app/run_control_win32.h"
+#include "base/scoped_win.h"
 #include "base/single_instance_win32.h"
 #include "base/wide.h"
 #include "build_config.h"
@@ -48,14 +49,15 @@ void ShowCommandLineHelp() {
         return;
     }
     if (AttachConsole(ATTACH_PARENT_PROCESS)) {
-        const HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE,
-                                           nullptr, OPEN_EXISTING, 0, nullptr);
-        if (console != INVALID_HANDLE_VALUE) {
+        ScopedFile console(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+        if (console) {
             // The prompt was printed when the caller stopped waiting for a GUI program: start on a new line.
             const std::wstring shown = L"\r\n" + text;
             DWORD written = 0;
-            const BOOL ok = WriteConsoleW(console, shown.data(), DWORD(shown.size()), &written, nullptr);
-            CloseHandle(console);
+            const BOOL ok =
+                WriteConsoleW(console.get(), shown.data(), DWORD(shown.size()), &written, nullptr);
+            console.reset();
             FreeConsole();
             if (ok) return;
         } else {
@@ -66,7 +68,7 @@ void ShowCommandLineHelp() {
 }
 
 int RunCommandLine(TCommand command) {
-    if (command == TCommand::Invalid || command == TCommand::Window) return kExitBadArguments;
+    if (command == TCommand::Invalid) return kExitBadArguments;
     if (command == TCommand::Help) {
         ShowCommandLineHelp();
         return kExitDone;

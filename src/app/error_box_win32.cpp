@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 
+#include "base/application_title.h"
 #include "base/text.h"
 #include "base/wide.h"
 
@@ -13,21 +14,9 @@ namespace tarnell {
 
 namespace {
 
-std::u16string& TitleStorage() {
-    static std::u16string title = u"Tarnell";
-    return title;
-}
-
 using TaskDialogIndirectFn = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
 
 }  // namespace
-
-void SetApplicationTitle(const std::u16string& title) {
-    TitleStorage() = title;
-}
-const std::u16string& ApplicationTitle() {
-    return TitleStorage();
-}
 
 std::u16string ErrorMessageText(std::exception_ptr error) {
     try {

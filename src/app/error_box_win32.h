@@ -1,15 +1,12 @@
 // Win32 glue: the application's handling of errors nobody caught. The box is titled with the
-// application's title, shows the error's message and has one button, "Close"; the program goes on.
+// application's title (base/application_title.h), shows the error's message and has one button,
+// "Close"; the program goes on.
 #pragma once
 
 #include <exception>
 #include <string>
 
 namespace tarnell {
-
-// The title of the application (the main window sets it to its translated caption at start-up).
-void SetApplicationTitle(const std::u16string& title);
-const std::u16string& ApplicationTitle();
 
 // The error's message as the user sees it.
 std::u16string ErrorMessageText(std::exception_ptr error);

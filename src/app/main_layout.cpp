@@ -20,7 +20,7 @@ using K = ControlKind;
 constexpr std::array<ControlDesc, 25> kControls{{
     // name                        kind                  parent       left top  width height  caption              flags     font         style
     {u"PnlMain",                   K::CardPanel,         u"",          {0, 50, 498, 376},     u"PnlMain",          kNone,    kParentFont, kNoStyle},
-    {u"Card1",                     K::Card,              u"PnlMain",   {0, 0, 498, 376},      u"Card1",            kActive,  kParentFont, kNoStyle},
+    {u"Card1",                     K::Card,              u"PnlMain",   {0, 0, 498, 376},      u"Card1",            kNone,    kParentFont, kNoStyle},
     {u"LblTitle",                  K::Label,             u"Card1",     {8, 40, 484, 81},      u"타르넬",            kCentred, kTitleFont,  kNoStyle},
     {u"LblContent",                K::MarkupLabel,       u"Card1",     {0, 188, 500, 33},     nullptr,             kNone,    kParentFont, kNoStyle},
     {u"BtnStart",                  K::StyledSpeedButton, u"Card1",     {176, 264, 162, 68},   u"실행하기",          kNone,    kParentFont, kOutlineStyle},

@@ -38,8 +38,6 @@ enum ControlFlag : uint32_t {
     kHidden = 1u << 0,   // stored invisible
     kDown = 1u << 1,     // styled button stored pressed
     kCentred = 1u << 2,  // label text centred horizontally
-    kTabStop = 1u << 3,  // takes the keyboard focus with Tab
-    kActive = 1u << 4,   // the card panel's active card
 };
 
 struct ButtonStyleDesc {

@@ -87,7 +87,7 @@ void TRunControl::LoadState() {
 }
 
 void TRunControl::SetStatus(TStatus status, const std::u16string& message) {
-    if (!message.empty()) FView.ShowErrorBox(message);
+    if (!message.empty()) FView.ShowStatusError(message);
 
     switch (status) {
         case stIdle:

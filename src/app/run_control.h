@@ -71,7 +71,7 @@ class RunView {
 
     // Modal error box, top-most and brought to the foreground, titled with the main window's caption,
     // one OK button. Returns when the user has dismissed it.
-    virtual void ShowErrorBox(const std::u16string& message) = 0;
+    virtual void ShowStatusError(const std::u16string& message) = 0;
 };
 
 // One open instance of the per-user settings store.

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "base/error_boundary_win32.h"
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 #include "config/config_win32.h"
 #include "translate/translation.h"
 #include "tuning/network_win32.h"

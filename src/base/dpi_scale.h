@@ -8,18 +8,22 @@ namespace tarnell {
 
 inline constexpr int kDefaultDpi = 96;
 
-constexpr int MulDivScale(int value, int numerator, int denominator) {
-    if (denominator == 0) return -1;  // what MulDiv answers
+// Windows' MulDiv, portable: value * numerator / denominator with the quotient rounded to the nearest
+// integer, halves away from zero; -1 for a zero denominator or a result outside int32_t, as MulDiv answers.
+constexpr int32_t MulDivRound(int32_t value, int32_t numerator, int32_t denominator) {
+    if (denominator == 0) return -1;
     const int64_t product = int64_t(value) * numerator;
-    const int64_t half = (denominator < 0 ? -int64_t(denominator) : int64_t(denominator)) / 2;
     const bool negative = (product < 0) != (denominator < 0);
-    const int64_t magnitude = (product < 0 ? -product : product) + half;
-    const int64_t quotient = magnitude / (denominator < 0 ? -int64_t(denominator) : int64_t(denominator));
-    return int(negative ? -quotient : quotient);
+    const int64_t p = product < 0 ? -product : product;
+    const int64_t d = denominator < 0 ? -int64_t(denominator) : int64_t(denominator);
+    const int64_t quotient = (2 * p + d) / (2 * d);  // halves away from zero on the magnitude
+    const int64_t result = negative ? -quotient : quotient;
+    if (result > INT32_MAX || result < INT32_MIN) return -1;
+    return int32_t(result);
 }
 
 constexpr int ScaleForDpi(int value96, int dpi) {
-    return MulDivScale(value96, dpi, kDefaultDpi);
+    return MulDivRound(value96, dpi, kDefaultDpi);
 }
 
 struct Rect96 {

@@ -1,6 +1,7 @@
 #include "base/dpi_win32.h"
 
 #include "base/dpi_scale.h"
+#include "base/scoped_win.h"
 
 namespace tarnell {
 
@@ -20,9 +21,8 @@ int WindowDpi(HWND hwnd) {
 }
 
 int SystemDpi() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : kDefaultDpi;
-    if (screen) ReleaseDC(nullptr, screen);
+    const ScopedWindowDc screen(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen.get(), LOGPIXELSY) : kDefaultDpi;
     return dpi > 0 ? dpi : kDefaultDpi;
 }
 
@@ -48,7 +48,7 @@ bool SystemFontForDpi(SystemFont which, int dpi, LOGFONTW& font) {
         if (scaled) return true;
     }
     // The system answered for its own DPI; bring the height to the one asked for.
-    font.lfHeight = MulDivScale(font.lfHeight, dpi, SystemDpi());
+    font.lfHeight = MulDivRound(font.lfHeight, dpi, SystemDpi());
     return true;
 }
 

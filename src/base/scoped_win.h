@@ -50,9 +50,18 @@ struct ModuleTraits {
     static HMODULE Invalid() { return nullptr; }
     static void Close(HMODULE m) { FreeLibrary(m); }
 };
-struct GdiTraits {
-    static HGDIOBJ Invalid() { return nullptr; }
-    static void Close(HGDIOBJ o) { DeleteObject(o); }
+template <typename T>
+struct GdiObjectTraits {
+    static T Invalid() { return nullptr; }
+    static void Close(T o) { DeleteObject(o); }
+};
+struct FileTraits {
+    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE h) { CloseHandle(h); }
+};
+struct MemoryDcTraits {
+    static HDC Invalid() { return nullptr; }
+    static void Close(HDC dc) { DeleteDC(dc); }
 };
 
 struct InternetTraits {
@@ -63,8 +72,15 @@ struct InternetTraits {
 using ScopedHKey = Scoped<HKEY, HKeyTraits>;
 using ScopedInternet = Scoped<HINTERNET, InternetTraits>;
 using ScopedHandle = Scoped<HANDLE, HandleTraits>;
+// CreateFileW's handle, whose failure is INVALID_HANDLE_VALUE rather than null.
+using ScopedFile = Scoped<HANDLE, FileTraits>;
 using ScopedModule = Scoped<HMODULE, ModuleTraits>;
-using ScopedGdiObject = Scoped<HGDIOBJ, GdiTraits>;
+using ScopedGdiObject = Scoped<HGDIOBJ, GdiObjectTraits<HGDIOBJ>>;
+using ScopedBrush = Scoped<HBRUSH, GdiObjectTraits<HBRUSH>>;
+using ScopedFont = Scoped<HFONT, GdiObjectTraits<HFONT>>;
+using ScopedBitmap = Scoped<HBITMAP, GdiObjectTraits<HBITMAP>>;
+// A DC of our own (CreateCompatibleDC).
+using ScopedMemoryDc = Scoped<HDC, MemoryDcTraits>;
 
 // Selects an object into a DC for the lifetime of the scope.
 class ScopedSelect {
@@ -77,6 +93,41 @@ class ScopedSelect {
   private:
     HDC dc_;
     HGDIOBJ old_;
+};
+
+// A window's DC (GetDC, or GetDCEx with flags of the caller's), given back with ReleaseDC.
+class ScopedWindowDc {
+  public:
+    explicit ScopedWindowDc(HWND hwnd) : hwnd_(hwnd), dc_(GetDC(hwnd)) {}
+    ScopedWindowDc(HWND hwnd, HDC dc) : hwnd_(hwnd), dc_(dc) {}
+    ~ScopedWindowDc() {
+        if (dc_) ReleaseDC(hwnd_, dc_);
+    }
+    ScopedWindowDc(const ScopedWindowDc&) = delete;
+    ScopedWindowDc& operator=(const ScopedWindowDc&) = delete;
+
+    HDC get() const { return dc_; }
+    explicit operator bool() const { return dc_ != nullptr; }
+
+  private:
+    HWND hwnd_;
+    HDC dc_;
+};
+
+// BeginPaint for the scope, EndPaint at its end.
+class ScopedPaint {
+  public:
+    explicit ScopedPaint(HWND hwnd) : hwnd_(hwnd), dc_(BeginPaint(hwnd, &ps_)) {}
+    ~ScopedPaint() { EndPaint(hwnd_, &ps_); }
+    ScopedPaint(const ScopedPaint&) = delete;
+    ScopedPaint& operator=(const ScopedPaint&) = delete;
+
+    HDC get() const { return dc_; }
+
+  private:
+    HWND hwnd_;
+    PAINTSTRUCT ps_{};
+    HDC dc_;
 };
 
 }  // namespace tarnell

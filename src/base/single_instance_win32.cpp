@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+#include "base/scoped_win.h"
+
 namespace tarnell {
 
 namespace {
@@ -12,27 +14,21 @@ std::atomic<HANDLE> g_instance{nullptr};
 }  // namespace
 
 bool AcquireSingleInstance(const wchar_t* mutexName) {
-    if (HANDLE existing = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, mutexName)) {
-        CloseHandle(existing);
-        return false;
-    }
-    HANDLE created = CreateMutexW(nullptr, TRUE, mutexName);
+    if (ScopedHandle existing{OpenMutexW(MUTEX_ALL_ACCESS, FALSE, mutexName)}) return false;
+    ScopedHandle created(CreateMutexW(nullptr, TRUE, mutexName));
     const DWORD error = GetLastError();
-    if (created && error == ERROR_ALREADY_EXISTS) {
-        CloseHandle(created);  // another instance won the race between the two calls
-        return false;
-    }
+    // Another instance won the race between the two calls.
+    if (created && error == ERROR_ALREADY_EXISTS) return false;
     // Held until the window is gone (ReleaseSingleInstance) or the process ends. A mutex that exists but
     // may not be opened by us belongs to another instance as well.
-    if (created) g_instance = created;
-    return created != nullptr || error != ERROR_ACCESS_DENIED;
+    const bool acquired = created || error != ERROR_ACCESS_DENIED;
+    if (created) g_instance = created.release();
+    return acquired;
 }
 
 void ReleaseSingleInstance() {
-    if (HANDLE held = g_instance.exchange(nullptr)) {
-        ReleaseMutex(held);  // fails on another thread than the owner's; closing the last handle frees it
-        CloseHandle(held);
-    }
+    // ReleaseMutex fails on another thread than the owner's; closing the last handle frees it all the same.
+    if (const ScopedHandle held{g_instance.exchange(nullptr)}) ReleaseMutex(held.get());
 }
 
 }  // namespace tarnell

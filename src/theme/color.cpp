@@ -1,5 +1,7 @@
 #include "theme/color.h"
 
+#include "base/dpi_scale.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -32,18 +34,6 @@ TColor ColorToRgb(TColor color, const SystemColorResolver& resolve) {
     if (!IsSystemColor(color)) return color;
     const int index = SystemColorIndex(color);
     return (resolve ? resolve(index) : DefaultSystemColor(index)) & 0x00FFFFFF;
-}
-
-int32_t MulDivRound(int32_t number, int32_t numerator, int32_t denominator) {
-    if (denominator == 0) return -1;
-    const int64_t product = int64_t(number) * numerator;
-    const bool negative = (product < 0) != (denominator < 0);
-    const int64_t p = product < 0 ? -product : product;
-    const int64_t d = denominator < 0 ? -int64_t(denominator) : int64_t(denominator);
-    const int64_t q = (2 * p + d) / (2 * d);  // halves away from zero on the magnitude
-    const int64_t result = negative ? -q : q;
-    if (result > INT32_MAX || result < INT32_MIN) return -1;
-    return int32_t(result);
 }
 
 namespace {

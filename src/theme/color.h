@@ -56,10 +56,6 @@ TColor DefaultSystemColor(int index);
 // every other value is returned unchanged.
 TColor ColorToRgb(TColor color, const SystemColorResolver& resolve = {});
 
-// Windows' MulDiv: number * numerator / denominator with the quotient rounded to the nearest integer,
-// halves away from zero; -1 for a zero denominator, as the system function answers.
-int32_t MulDivRound(int32_t number, int32_t numerator, int32_t denominator);
-
 // Each of red, green and blue moves Percent towards 255: c + MulDiv(255 - c, Percent, 100).
 // System colours are resolved first; the result is a plain colour. Channels are kept within 0..255
 // for percentages outside 0..100.

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "base/error_boundary_win32.h"
+#include "base/offscreen_win32.h"
 #include "base/wide.h"
 #include "theme/gdi_win32.h"
 #include "theme/system_colors_win32.h"
@@ -89,7 +90,8 @@ const wchar_t* MarkupLabel::ClassName() {
 
 HWND MarkupLabel::Create(HWND parent, int x, int y, int width, int height, const MarkupLabelConfig& config,
                          UINT id) {
-    static const bool registered = RegisterControlClass(kClassName, WindowProc);
+    static const bool registered =
+        RegisterControlClass(kClassName, ControlWindow<MarkupLabel, MarkupLabelConfig>::Proc);
     if (!registered) return nullptr;
     MarkupLabelConfig copy = config;
     return CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, x, y, width, height,
@@ -101,27 +103,6 @@ MarkupLabel* MarkupLabel::FromHandle(HWND hwnd) {
     return static_cast<MarkupLabel*>(ControlFromHandle(hwnd, kClassName));
 }
 
-LRESULT CALLBACK MarkupLabel::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return Guarded<LRESULT>(0, [&] { return GuardedProc(hwnd, msg, wParam, lParam); });
-}
-
-LRESULT MarkupLabel::GuardedProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == WM_NCCREATE) {
-        const auto* cs = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        const auto* config = static_cast<const MarkupLabelConfig*>(cs->lpCreateParams);
-        auto* label = new MarkupLabel(hwnd, config ? *config : MarkupLabelConfig{});
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(label));
-    }
-    auto* label = reinterpret_cast<MarkupLabel*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!label) return DefWindowProcW(hwnd, msg, wParam, lParam);
-    if (msg == WM_NCDESTROY) {
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-        delete label;
-        return DefWindowProcW(hwnd, msg, wParam, lParam);
-    }
-    return label->HandleMessage(msg, wParam, lParam);
-}
-
 LRESULT MarkupLabel::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
         case WM_CREATE:
@@ -129,13 +110,9 @@ LRESULT MarkupLabel::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_ERASEBKGND:
             return 1;
-        case WM_PAINT: {
-            PAINTSTRUCT ps;
-            HDC dc = BeginPaint(hwnd_, &ps);
-            Paint(dc);
-            EndPaint(hwnd_, &ps);
+        case WM_PAINT:
+            Paint(ScopedPaint(hwnd_).get());
             return 0;
-        }
         case WM_PRINTCLIENT:
             Paint(reinterpret_cast<HDC>(wParam));
             return 0;
@@ -217,11 +194,12 @@ void MarkupLabel::Rebuild() {
     options.overallHorzAlign = config_.overallHorzAlign;
     options.overallVertAlign = config_.overallVertAlign;
 
-    HDC dc = GetDC(hwnd_);
-    FontCache fonts(font_);
-    GdiMeasurer measurer(dc, fonts);
-    layout_ = LayoutMarkup(config_.text, BaseFont(), options, measurer);
-    ReleaseDC(hwnd_, dc);
+    {
+        ScopedWindowDc dc(hwnd_);
+        FontCache fonts(font_);
+        GdiMeasurer measurer(dc.get(), fonts);
+        layout_ = LayoutMarkup(config_.text, BaseFont(), options, measurer);
+    }
     InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
@@ -229,15 +207,17 @@ void MarkupLabel::Paint(HDC target) {
     RECT rc;
     GetClientRect(hwnd_, &rc);
     if (rc.right <= 0 || rc.bottom <= 0) return;
-    HDC dc = CreateCompatibleDC(target);
-    HBITMAP bitmap = CreateCompatibleBitmap(target, rc.right, rc.bottom);
-    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+    OffscreenBuffer buffer(target, rc);
+    if (!buffer) return;
+    HDC dc = buffer.Dc();
 
     // In high contrast the system's colours replace the label's and every tag's colour.
     const TUiPalette palette = CurrentUiPalette();
-    HBRUSH background = CreateSolidBrush(ToColorRef(palette.highContrast ? palette.window : config_.color));
-    FillRect(dc, &rc, background);
-    DeleteObject(background);
+    {
+        ScopedBrush background(
+            CreateSolidBrush(ToColorRef(palette.highContrast ? palette.window : config_.color)));
+        FillRect(dc, &rc, background.get());
+    }
 
     SetBkMode(dc, TRANSPARENT);
     FontCache fonts(font_);
@@ -253,10 +233,7 @@ void MarkupLabel::Paint(HDC target) {
     }
     if (oldFont) SelectObject(dc, oldFont);
 
-    BitBlt(target, 0, 0, rc.right, rc.bottom, dc, 0, 0, SRCCOPY);
-    SelectObject(dc, oldBitmap);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
+    buffer.Present();
 }
 
 }  // namespace tarnell

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "theme/color.h"
+#include "theme/gdi_win32.h"
 #include "theme/markup.h"
 
 namespace tarnell {
@@ -55,8 +56,7 @@ class MarkupLabel {
     MarkupLabel(HWND hwnd, const MarkupLabelConfig& config) : hwnd_(hwnd), config_(config) {
         config_.text = MarkupLabelText(config_.text);
     }
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-    static LRESULT GuardedProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    friend struct ControlWindow<MarkupLabel, MarkupLabelConfig>;
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     void Rebuild();
     void Paint(HDC dc);

@@ -10,6 +10,7 @@ using std::min;
 
 #include "base/accessible_win32.h"
 #include "base/error_boundary_win32.h"
+#include "base/offscreen_win32.h"
 #include "base/wide.h"
 #include "theme/gdi_win32.h"
 #include "theme/system_colors_win32.h"
@@ -56,7 +57,8 @@ const wchar_t* StyledButton::ClassName() {
 
 HWND StyledButton::Create(HWND parent, int x, int y, int width, int height, const StyledButtonConfig& config,
                           UINT id) {
-    static const bool registered = RegisterControlClass(kClassName, WindowProc, CS_HREDRAW | CS_VREDRAW);
+    static const bool registered = RegisterControlClass(
+        kClassName, ControlWindow<StyledButton, StyledButtonConfig>::Proc, CS_HREDRAW | CS_VREDRAW);
     if (!registered) return nullptr;
     StyledButtonConfig copy = config;
     return CreateWindowExW(0, kClassName, W(config.caption), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, x, y,
@@ -74,40 +76,13 @@ StyledButton::StyledButton(HWND hwnd, const StyledButtonConfig& config) : hwnd_(
                      records_);
 }
 
-// Behind the boundary: a click handler that throws reaches the application's error box, not
-// DispatchMessageW.
-LRESULT CALLBACK StyledButton::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return Guarded<LRESULT>(0, [&] { return GuardedProc(hwnd, msg, wParam, lParam); });
-}
-
-LRESULT StyledButton::GuardedProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == WM_NCCREATE) {
-        const auto* cs = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-        const auto* config = static_cast<const StyledButtonConfig*>(cs->lpCreateParams);
-        auto* button = new StyledButton(hwnd, config ? *config : StyledButtonConfig{});
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(button));
-    }
-    auto* button = reinterpret_cast<StyledButton*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!button) return DefWindowProcW(hwnd, msg, wParam, lParam);
-    if (msg == WM_NCDESTROY) {
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-        delete button;
-        return DefWindowProcW(hwnd, msg, wParam, lParam);
-    }
-    return button->HandleMessage(msg, wParam, lParam);
-}
-
 LRESULT StyledButton::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
         case WM_ERASEBKGND:
             return 1;
-        case WM_PAINT: {
-            PAINTSTRUCT ps;
-            HDC dc = BeginPaint(hwnd_, &ps);
-            Paint(dc);
-            EndPaint(hwnd_, &ps);
+        case WM_PAINT:
+            Paint(ScopedPaint(hwnd_).get());
             return 0;
-        }
         case WM_PRINTCLIENT:
             Paint(reinterpret_cast<HDC>(wParam));
             return 0;
@@ -331,16 +306,17 @@ void StyledButton::Paint(HDC target) {
     const int width = rc.right, height = rc.bottom;
     if (width <= 0 || height <= 0) return;
 
-    HDC dc = CreateCompatibleDC(target);
-    HBITMAP bitmap = CreateCompatibleBitmap(target, width, height);
-    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+    OffscreenBuffer buffer(target, rc);
+    if (!buffer) return;
+    HDC dc = buffer.Dc();
 
     // In high contrast the system's colours replace the family's; the shapes stay.
     const TUiPalette palette = CurrentUiPalette();
-    HBRUSH background =
-        CreateSolidBrush(ToColorRef(palette.highContrast ? palette.window : config_.background));
-    FillRect(dc, &rc, background);
-    DeleteObject(background);
+    {
+        ScopedBrush background(
+            CreateSolidBrush(ToColorRef(palette.highContrast ? palette.window : config_.background)));
+        FillRect(dc, &rc, background.get());
+    }
 
     const TStyledButtonState state = State();
     const TStyledButtonAttributes record = PaletteAttributes(records_[size_t(state)], state, palette);
@@ -372,14 +348,12 @@ void StyledButton::Paint(HDC target) {
 
     const std::u16string caption = Caption();
     if (!caption.empty()) {
-        HFONT font = CreateStyledFont(font_, record.FontStyle);
-        HGDIOBJ oldFont = SelectObject(dc, font);
+        ScopedFont font(CreateStyledFont(font_, record.FontStyle));
+        ScopedSelect selectFont(dc, font.get());
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, ToColorRef(record.FontColor));
         RECT text = rc;
         DrawTextW(dc, W(caption), -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-        SelectObject(dc, oldFont);
-        DeleteObject(font);
     }
     if (FocusCueShown()) {
         // Drawn by inverting, so it shows on every state's colours.
@@ -390,10 +364,7 @@ void StyledButton::Paint(HDC target) {
         DrawFocusRect(dc, &cue);
     }
 
-    BitBlt(target, 0, 0, width, height, dc, 0, 0, SRCCOPY);
-    SelectObject(dc, oldBitmap);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
+    buffer.Present();
 }
 
 }  // namespace tarnell

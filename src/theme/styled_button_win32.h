@@ -15,6 +15,7 @@
 
 #include "theme/button_styles.h"
 #include "theme/color.h"
+#include "theme/gdi_win32.h"
 
 namespace tarnell {
 
@@ -84,8 +85,7 @@ class StyledButton {
 
   private:
     StyledButton(HWND hwnd, const StyledButtonConfig& config);
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-    static LRESULT GuardedProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    friend struct ControlWindow<StyledButton, StyledButtonConfig>;
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     void Paint(HDC dc);
     bool DrawsBorder(const TStyledButtonAttributes& record) const;

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "base/error_boundary_win32.h"
+#include "base/scoped_win.h"
 #include "theme/gdi_win32.h"
 #include "theme/system_colors_win32.h"
 
@@ -23,22 +24,17 @@ void PaintLine(HWND hwnd, HDC dc) {
     TColor color = AccentLineColor(hwnd);
     const TUiPalette palette = CurrentUiPalette();
     if (palette.highContrast && color == AccentColor) color = palette.highlight;
-    HBRUSH brush = CreateSolidBrush(ToColorRef(color));
-    FillRect(dc, &rc, brush);
-    DeleteObject(brush);
+    ScopedBrush brush(CreateSolidBrush(ToColorRef(color)));
+    FillRect(dc, &rc, brush.get());
 }
 
 LRESULT LineProcBody(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
         case WM_ERASEBKGND:
             return 1;
-        case WM_PAINT: {
-            PAINTSTRUCT ps;
-            HDC dc = BeginPaint(hwnd, &ps);
-            PaintLine(hwnd, dc);
-            EndPaint(hwnd, &ps);
+        case WM_PAINT:
+            PaintLine(hwnd, ScopedPaint(hwnd).get());
             return 0;
-        }
         case WM_PRINTCLIENT:
             PaintLine(hwnd, reinterpret_cast<HDC>(wParam));
             return 0;

@@ -2,15 +2,9 @@
 
 #include <cstdint>
 
-namespace tarnell {
+#include "base/dpi_scale.h"
 
-namespace {
-int MulDivRound(int64_t a, int64_t b, int64_t c) {
-    const int64_t product = a * b;
-    const int64_t half = c / 2;
-    return static_cast<int>(product >= 0 ? (product + half) / c : (product - half) / c);
-}
-}  // namespace
+namespace tarnell {
 
 int ScalePercentForDpi(int dpi) {
     return MulDivRound(dpi, 100, 96);

@@ -14,7 +14,7 @@
 #include "base/scoped_win.h"
 #include "base/shell_open_win32.h"
 #include "base/text.h"
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 #include "base/wide.h"
 #include "config/config.h"
 #include "translate/translation.h"

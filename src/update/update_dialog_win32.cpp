@@ -4,8 +4,10 @@
 #include <functional>
 #include <mutex>
 
+#include "base/application_title.h"
 #include "base/dpi_win32.h"
 #include "base/error_boundary_win32.h"
+#include "base/scoped_win.h"
 #include "base/shell_open_win32.h"
 #include "base/wide.h"
 #include "translate/translation.h"
@@ -46,19 +48,15 @@ struct PromptState {
     int offset = 0;
     HWND mainWindow = nullptr;
     bool holdTicked = false;
-    HFONT font = nullptr;
-    HFONT linkFont = nullptr;
-    HBRUSH white = nullptr;
-    HBRUSH grey = nullptr;
-    HICON icon = nullptr;
+    ScopedFont font;
+    ScopedFont linkFont;
+    ScopedBrush white;
+    ScopedBrush grey;
+    HICON icon = nullptr;  // made for its size, or the system's shared one
     RECT iconRect{};
 
     ~PromptState() {
         if (icon && icon != LoadIconW(nullptr, IDI_WARNING)) DestroyIcon(icon);
-        if (font) DeleteObject(font);
-        if (linkFont) DeleteObject(linkFont);
-        if (white) DeleteObject(white);
-        if (grey) DeleteObject(grey);
     }
 };
 
@@ -82,14 +80,12 @@ HICON WarningIcon(int size) {
 
 // The text's extent in `font`, wrapped at `maxWidth` when it is positive.
 SIZE MeasureText(HWND hwnd, HFONT font, const std::wstring& text, int maxWidth) {
-    HDC dc = GetDC(hwnd);
-    HGDIOBJ old = SelectObject(dc, font);
+    ScopedWindowDc dc(hwnd);
+    ScopedSelect select(dc.get(), font);
     RECT r{0, 0, maxWidth > 0 ? maxWidth : 0x7FFF, 0};
     UINT flags = DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS;
     flags |= maxWidth > 0 ? DT_WORDBREAK : DT_SINGLELINE;
-    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, flags);
-    SelectObject(dc, old);
-    ReleaseDC(hwnd, dc);
+    DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &r, flags);
     return {r.right - r.left, r.bottom - r.top};
 }
 
@@ -121,23 +117,6 @@ HICON ApplicationIcon() {
     return icon ? icon : LoadIconW(nullptr, IDI_APPLICATION);
 }
 
-// The application's title: the main window's caption, else the program file's name without extension.
-std::u16string ApplicationTitle(HWND mainWindow) {
-    if (mainWindow) {
-        const int length = GetWindowTextLengthW(mainWindow);
-        std::wstring caption(static_cast<size_t>(length) + 1, L'\0');
-        caption.resize(static_cast<size_t>(GetWindowTextW(mainWindow, caption.data(), length + 1)));
-        if (!caption.empty()) return FromWide(caption);
-    }
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring name = path;
-    name = name.substr(name.find_last_of(L"\\/") + 1);
-    const size_t dot = name.find_last_of(L'.');
-    if (dot != std::wstring::npos) name.resize(dot);
-    return FromWide(name);
-}
-
 HWND AddControl(HWND parent, const wchar_t* cls, const std::wstring& text, DWORD style, int id, HFONT font) {
     HWND control = CreateWindowExW(0, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
@@ -163,29 +142,30 @@ BOOL CALLBACK RecaptionButton(HWND child, LPARAM) {
 void LayOut(HWND dialog, PromptState& state) {
     const int percent = ScalePercentForDpi(WindowDpi(dialog));
     auto scale = [percent](int v) { return ScaleByPercent(v, percent); };
-    state.font = MessageFont(WindowDpi(dialog), false);
-    state.white = CreateSolidBrush(kWhite);
-    state.grey = CreateSolidBrush(kLineGrey);
+    state.font.reset(MessageFont(WindowDpi(dialog), false));
+    state.white.reset(CreateSolidBrush(kWhite));
+    state.grey.reset(CreateSolidBrush(kLineGrey));
 
     // The message box: warning icon, body, Yes (default) and No.
     const std::wstring body = DisplayText(state.body);
-    const SIZE text = MeasureText(dialog, state.font, body, scale(kMaxTextWidth));
+    const SIZE text = MeasureText(dialog, state.font.get(), body, scale(kMaxTextWidth));
     const int margin = scale(kMargin), iconSize = scale(kIconSize);
     const int textLeft = margin + iconSize + scale(kIconGap);
     const int contentHeight = std::max<int>(iconSize, text.cy);
-    HWND label = AddControl(dialog, L"STATIC", body, SS_LEFT | SS_NOPREFIX, kPromptTextId, state.font);
+    HWND label = AddControl(dialog, L"STATIC", body, SS_LEFT | SS_NOPREFIX, kPromptTextId, state.font.get());
     Place(label, textLeft, margin, text.cx, text.cy);
     state.icon = WarningIcon(iconSize);
     state.iconRect = {margin, margin, margin + iconSize, margin + iconSize};
 
-    HWND yes =
-        AddControl(dialog, L"BUTTON", L"&Yes", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, IDYES, state.font);
-    HWND no = AddControl(dialog, L"BUTTON", L"&No", BS_PUSHBUTTON | WS_TABSTOP, IDNO, state.font);
+    HWND yes = AddControl(dialog, L"BUTTON", L"&Yes", BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, IDYES,
+                          state.font.get());
+    HWND no = AddControl(dialog, L"BUTTON", L"&No", BS_PUSHBUTTON | WS_TABSTOP, IDNO, state.font.get());
     EnumChildWindows(dialog, RecaptionButton, 0);
     int buttonWidth = scale(kButtonWidth);
     for (auto kind : {TUpdateTextKind::utYes, TUpdateTextKind::utNo}) {
         const std::u16string caption = GetUpdateText(kind);
-        const SIZE size = MeasureText(dialog, state.font, std::wstring(caption.begin(), caption.end()), 0);
+        const SIZE size =
+            MeasureText(dialog, state.font.get(), std::wstring(caption.begin(), caption.end()), 0);
         buttonWidth = std::max<int>(buttonWidth, size.cx + scale(16));
     }
     const int buttonHeight = scale(kButtonHeight), gap = scale(kButtonGap);
@@ -218,18 +198,18 @@ void LayOut(HWND dialog, PromptState& state) {
     if (!state.info.style.empty()) {
         const ExtraBandLayout band = LayOutExtraBand(outerWidth, outerHeight, state.offset, percent);
         outerHeight = band.outerHeight;
-        HWND line = AddControl(dialog, L"STATIC", L"", SS_LEFT, kPromptLineId, state.font);
+        HWND line = AddControl(dialog, L"STATIC", L"", SS_LEFT, kPromptLineId, state.font.get());
         Place(line, band.lineLeft, band.lineTop, band.lineWidth, band.lineHeight);
         const std::wstring caption = ToWide(state.info.text);
         if (state.info.style == u"hold") {
             HWND check = AddControl(dialog, L"BUTTON", caption, BS_AUTOCHECKBOX | WS_TABSTOP,
-                                    kPromptHoldCheckId, state.font);
+                                    kPromptHoldCheckId, state.font.get());
             Place(check, band.controlLeft, band.controlTop, band.controlWidth, scale(kCheckBoxHeight));
         } else if (state.info.style == u"note") {
-            state.linkFont = MessageFont(WindowDpi(dialog), true);
+            state.linkFont.reset(MessageFont(WindowDpi(dialog), true));
             HWND link = AddControl(dialog, L"STATIC", caption, SS_LEFT | SS_NOPREFIX | SS_NOTIFY,
-                                   kPromptNoteLabelId, state.linkFont);
-            const SIZE size = MeasureText(dialog, state.linkFont, caption, 0);
+                                   kPromptNoteLabelId, state.linkFont.get());
+            const SIZE size = MeasureText(dialog, state.linkFont.get(), caption, 0);
             Place(link, band.controlLeft, band.controlTop, size.cx, size.cy);
             SetControlHint(link, state.info.url);
         }
@@ -273,7 +253,7 @@ INT_PTR PromptProcBody(HWND dialog, UINT msg, WPARAM wp, LPARAM lp) {
             return TRUE;
         }
         case WM_CTLCOLORDLG:
-            return state ? reinterpret_cast<INT_PTR>(state->white) : FALSE;
+            return state ? reinterpret_cast<INT_PTR>(state->white.get()) : FALSE;
         case WM_CTLCOLORBTN:
         case WM_CTLCOLORSTATIC: {
             if (!state) return FALSE;
@@ -281,21 +261,19 @@ INT_PTR PromptProcBody(HWND dialog, UINT msg, WPARAM wp, LPARAM lp) {
             const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lp));
             if (id == kPromptLineId) {
                 SetBkColor(dc, kLineGrey);
-                return reinterpret_cast<INT_PTR>(state->grey);
+                return reinterpret_cast<INT_PTR>(state->grey.get());
             }
             if (id == kPromptNoteLabelId) SetTextColor(dc, kLinkBlue);
             SetBkColor(dc, kWhite);
-            return reinterpret_cast<INT_PTR>(state->white);
+            return reinterpret_cast<INT_PTR>(state->white.get());
         }
         case WM_PAINT: {
-            PAINTSTRUCT ps;
-            HDC dc = BeginPaint(dialog, &ps);
+            ScopedPaint paint(dialog);
             if (state && state->icon) {
                 const RECT& r = state->iconRect;
-                DrawIconEx(dc, r.left, r.top, state->icon, r.right - r.left, r.bottom - r.top, 0, nullptr,
-                           DI_NORMAL);
+                DrawIconEx(paint.get(), r.left, r.top, state->icon, r.right - r.left, r.bottom - r.top, 0,
+                           nullptr, DI_NORMAL);
             }
-            EndPaint(dialog, &ps);
             return TRUE;
         }
         case WM_SETCURSOR:
@@ -343,7 +321,7 @@ bool UpdateDialog(const std::u16string& data) {
     state.info = ReadUpdateInfo(data);
     state.offset = UpdateOffset();
     state.mainWindow = GetUpdateMainWindow();
-    state.title = TranslateText(ApplicationTitle(state.mainWindow));
+    state.title = TranslateText(ApplicationTitle());
 
     // An empty in-memory template: the prompt lays out its own controls at WM_INITDIALOG.
     struct alignas(4) Template {

@@ -1,6 +1,6 @@
 // Seams for the update tests: the pause after a failure, the time-outs and the shown prompt. (What would
 // reach the shell: SetShellOpenHook in base/shell_open_win32.h; a worker that cannot start:
-// SetWorkerStartFailsForTests in base/ui_task.h.)
+// SetWorkerStartFailsForTests in base/ui_task_win32.h.)
 // Each hook is process-wide; pass an empty function to restore the real behaviour.
 #pragma once
 

@@ -2,8 +2,13 @@
 
 #include <commctrl.h>
 
+#include <utility>
+
+#include "base/dpi_scale.h"
 #include "base/dpi_win32.h"
 #include "base/error_boundary_win32.h"
+#include "base/offscreen_win32.h"
+#include "base/scoped_win.h"
 #include "base/shell_open_win32.h"
 #include "base/wide.h"
 #include "update/control_hint_win32.h"
@@ -22,11 +27,8 @@ constexpr COLORREF kRed = RGB(255, 0, 0);
 struct BarState {
     std::u16string text;
     int dpi = 96;  // the main window's DPI the line was last laid out for
-    HFONT font = nullptr;
+    ScopedFont font;
     HWND tooltip = nullptr;
-    ~BarState() {
-        if (font) DeleteObject(font);
-    }
 };
 
 LRESULT CALLBACK BarProc(HWND bar, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR data);
@@ -87,15 +89,15 @@ LRESULT FormProcBody(HWND form, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id) {
                 auto* suggested = reinterpret_cast<RECT*>(lp);
                 if (state->dpi > 0 && newDpi > 0)
                     suggested->bottom -=
-                        MulDiv(kUpdateStatusHeight, newDpi, state->dpi) - kUpdateStatusHeight;
+                        MulDivRound(kUpdateStatusHeight, newDpi, state->dpi) - kUpdateStatusHeight;
                 state->dpi = newDpi;
             }
             const LRESULT result = DefSubclassProc(form, msg, wp, lp);
             if (state) {
-                HFONT old = state->font;
-                state->font = BoldFontFor(form, LOWORD(wp));
-                SendMessageW(bar, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), TRUE);
-                if (old) DeleteObject(old);
+                // The line lets go of the old font before it is freed.
+                const ScopedFont old = std::move(state->font);
+                state->font.reset(BoldFontFor(form, LOWORD(wp)));
+                SendMessageW(bar, WM_SETFONT, reinterpret_cast<WPARAM>(state->font.get()), TRUE);
                 PlaceBar(form, bar);
             }
             return result;
@@ -104,17 +106,10 @@ LRESULT FormProcBody(HWND form, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id) {
             const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
             if (item->hwndItem && item->hwndItem == FindUpdateStatusBar(form)) {
                 // Drawn off screen first, so the line never flickers.
-                const RECT& r = item->rcItem;
-                const int width = r.right - r.left, height = r.bottom - r.top;
-                HDC memory = CreateCompatibleDC(item->hDC);
-                HBITMAP bitmap = CreateCompatibleBitmap(item->hDC, width, height);
-                HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
-                const RECT local{0, 0, width, height};
-                TUpdateHelper::DrawUpdateStatus(item->hwndItem, memory, local);
-                BitBlt(item->hDC, r.left, r.top, width, height, memory, 0, 0, SRCCOPY);
-                SelectObject(memory, oldBitmap);
-                DeleteObject(bitmap);
-                DeleteDC(memory);
+                if (OffscreenBuffer memory(item->hDC, item->rcItem); memory) {
+                    TUpdateHelper::DrawUpdateStatus(item->hwndItem, memory.Dc(), memory.Local());
+                    memory.Present();
+                }
                 return TRUE;
             }
             break;
@@ -160,8 +155,8 @@ HWND CreateUpdateStatusBar(HWND form) {
     if (!bar) return nullptr;
     auto* state = new BarState;
     state->dpi = WindowDpi(form);
-    state->font = BoldFontFor(form, state->dpi);
-    SendMessageW(bar, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), FALSE);
+    state->font.reset(BoldFontFor(form, state->dpi));
+    SendMessageW(bar, WM_SETFONT, reinterpret_cast<WPARAM>(state->font.get()), FALSE);
     SetPropW(bar, kStateProp, state);
     SetWindowSubclass(bar, BarProc, kBarSubclassId, reinterpret_cast<DWORD_PTR>(state));
     SetPropW(bar, kStatusBarName, reinterpret_cast<HANDLE>(1));
@@ -243,12 +238,11 @@ void TUpdateHelper::DrawUpdateStatus(HWND statusBar, HDC dc, const RECT& rect) {
     FillRect(dc, &rect, GetSysColorBrush(COLOR_BTNFACE));
     const BarState* state = BarStateOf(statusBar);
     if (!state) return;
-    HGDIOBJ oldFont = SelectObject(dc, state->font);
+    ScopedSelect selectFont(dc, state->font.get());
     SetTextColor(dc, kRed);
     SetBkMode(dc, TRANSPARENT);
     RECT r = rect;
     DrawTextW(dc, W(state->text), -1, &r, DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_NOPREFIX);
-    SelectObject(dc, oldFont);
 }
 
 void TUpdateHelper::StatusClick(HWND sender) {

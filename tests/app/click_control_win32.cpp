@@ -4,9 +4,9 @@
 
 #include <string>
 
+#include "../support/window_search_win32.h"
 #include "app/main_layout.h"
 #include "base/wide.h"
-#include "window_search_win32.h"
 
 using namespace tarnell;
 

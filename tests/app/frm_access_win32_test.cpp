@@ -14,11 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "app/frm_tarnell.h"
+#include "../support/wait_win32.h"
+#include "app/frm_tarnell_win32.h"
 #include "app/main_texts.h"
 #include "base/shell_open_win32.h"
 #include "base/text.h"
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 #include "config/config_win32.h"
 #include "theme/button_styles.h"
 #include "theme/palette.h"
@@ -31,17 +32,7 @@ using namespace tarnell;
 
 namespace {
 
-void Pump(DWORD milliseconds) {
-    const DWORD end = GetTickCount() + milliseconds;
-    MSG msg;
-    do {
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        Sleep(5);
-    } while (GetTickCount() < end);
-}
+using test::PumpFor;
 
 void ProcessSetUp() {
     static bool done = false;
@@ -67,7 +58,7 @@ std::unique_ptr<TFrmTarnell> OpenWindow(const char16_t* language = u"en") {
     SetForegroundWindow(form->Hwnd());
     RedrawWindow(form->Hwnd(), nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    Pump(100);
+    PumpFor(100);
     return form;
 }
 
@@ -197,7 +188,7 @@ std::vector<TextArea> TextAreas(TFrmTarnell& form, int card) {
 void ShowCard(TFrmTarnell& form, int card) {
     form.BtnHomeClick(card == 0 ? form.BtnHome : form.BtnConfig);
     RedrawWindow(form.Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    Pump(150);
+    PumpFor(150);
 }
 
 // Every text of both cards stands out from what is behind it by at least `minimum`; the tagline is drawn
@@ -293,7 +284,7 @@ TEST_CASE("high contrast: every colour is the system's, and the window follows a
         CAPTURE(c.highContrast);
         highContrast = c.highContrast;
         SendMessageW(form->Hwnd(), c.message, 0, 0);
-        Pump(100);
+        PumpFor(100);
         CheckTextContrast(*form, 4.5);
         const TextSample title = SampleText(ScreenRectOf(form->LblTitle->Hwnd()));
         CHECK(title.background == c.window);
@@ -364,7 +355,7 @@ void Type(const std::string& keys) {
         if (shift) add(VK_SHIFT, true);
         if (ctrl) add(VK_CONTROL, true);
         SendInput(UINT(input.size()), input.data(), sizeof(INPUT));
-        Pump(40);
+        PumpFor(40);
         ctrl = shift = false;
     }
 }
@@ -501,7 +492,7 @@ TEST_CASE("the mouse: a click gives no own button the focus and shows no focus c
         SendMessageW(c->Hwnd(), WM_MOUSEMOVE, 0, centre);
         SendMessageW(c->Hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, centre);
         SendMessageW(c->Hwnd(), WM_LBUTTONUP, 0, centre);
-        Pump(30);
+        PumpFor(30);
         SetShellOpenHook(nullptr);
         CHECK(GetFocus() == form->Hwnd());
         CHECK_FALSE(form->FocusCuesShown());
@@ -690,7 +681,7 @@ TEST_CASE("a screen reader's default action clicks; the window announces name, s
 
     // The Config tab: the card changes, the tab is selected, both tabs' states change.
     CHECK(DoDefaultAction(form->BtnConfig->Hwnd()) == S_OK);
-    Pump(100);
+    PumpFor(100);
     CHECK(form->PnlMain->ActiveCardIndex() == 1);
     CHECK(Received(EVENT_OBJECT_SELECTION, form->BtnConfig->Hwnd()));
     CHECK(Received(EVENT_OBJECT_STATECHANGE, form->BtnConfig->Hwnd()));
@@ -699,7 +690,7 @@ TEST_CASE("a screen reader's default action clicks; the window announces name, s
 
     // An option switch: unticked and recorded; its state change is announced.
     CHECK(DoDefaultAction(form->ChkTcpNoDelay->Hwnd()) == S_OK);
-    Pump(100);
+    PumpFor(100);
     CHECK_FALSE(form->ChkTcpNoDelay->Checked());
     CHECK_FALSE(TConfig(u"Tarnell").ReadBoolean(u"tcpnodelay", true));
     CHECK(Received(EVENT_OBJECT_STATECHANGE, form->ChkTcpNoDelay->Hwnd()));
@@ -708,14 +699,14 @@ TEST_CASE("a screen reader's default action clicks; the window announces name, s
     std::u16string opened;
     SetShellOpenHook([&](const std::u16string& target) { opened = target; });
     CHECK(DoDefaultAction(form->ImgLogo->Hwnd()) == S_OK);
-    Pump(100);
+    PumpFor(100);
     SetShellOpenHook(nullptr);
     CHECK(U8(opened) == "https://link.example/tarnell");
 
     // The run switch: the status changes its name and state, and both are announced.
     Events().clear();
     form->RunControl()->SetStatus(stBusy);
-    Pump(50);
+    PumpFor(50);
     CHECK(Received(EVENT_OBJECT_NAMECHANGE, form->BtnStart->Hwnd()));
     CHECK(Received(EVENT_OBJECT_STATECHANGE, form->BtnStart->Hwnd()));
     CHECK(DoDefaultAction(form->BtnStart->Hwnd()) == E_FAIL);  // busy: nothing to do
@@ -725,7 +716,7 @@ TEST_CASE("a screen reader's default action clicks; the window announces name, s
     Events().clear();
     ShowCard(*form, 0);
     Type("T");
-    Pump(50);
+    PumpFor(50);
     CHECK(GetFocus() == form->BtnHome->Hwnd());
     CHECK(Received(EVENT_OBJECT_FOCUS, form->BtnHome->Hwnd()));
 

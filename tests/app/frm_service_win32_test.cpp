@@ -6,9 +6,9 @@
 #include <string>
 
 #include "../update/fixture_win32.h"
-#include "app/frm_tarnell.h"
+#include "app/frm_tarnell_win32.h"
 #include "base/shell_open_win32.h"
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 #include "theme/button_styles.h"
 #include "translate/translation.h"
 #include "translate/translation_win32.h"
@@ -48,16 +48,12 @@ Outcome RunScenario(WPARAM answer, std::unique_ptr<TFrmTarnell>& form) {
     form->OnDestroy = [&] { outcome.destroyed = true; };
     form->Create();
     form->Show();
-    const DWORD end = GetTickCount() + 20000;
-    MSG msg;
-    while (GetTickCount() < end && !outcome.destroyed) {
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        if (outcome.prompted && answer != IDYES && FindUpdateStatusBar(form->Hwnd())) break;
-        Sleep(10);
-    }
+    test::WaitUntil(
+        [&] {
+            return outcome.destroyed ||
+                   (outcome.prompted && answer != IDYES && FindUpdateStatusBar(form->Hwnd()) != nullptr);
+        },
+        20000);
     SetShellOpenHook(nullptr);
     SetUpdateDialogHook(nullptr);
     return outcome;

@@ -14,11 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "../support/file_win32.h"
 #include "../support/machine_registry_win32.h"
+#include "../support/wait_win32.h"
+#include "../support/window_search_win32.h"
 #include "app/main_layout.h"
 #include "base/text.h"
 #include "base/wide.h"
-#include "window_search_win32.h"
 
 namespace tarnell::e2e {
 
@@ -38,45 +40,10 @@ inline std::wstring PathFromEnv(const char* name) {
     return WindowsPathOf(value);
 }
 
-inline bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-    // Written beside and renamed over, so the server never reads half a file.
-    const std::wstring temporary = path + L".new";
-    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok =
-        WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size();
-    CloseHandle(file);
-    return ok && MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
-}
-
-inline std::string ReadWholeFile(const std::wstring& path) {
-    std::string bytes;
-    HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return bytes;
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
-    CloseHandle(file);
-    return bytes;
-}
-
-inline std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-        start = end + 1;
-    }
-    return lines;
-}
+using test::Lines;
+using test::ReadWholeFile;
+using test::WaitUntil;
+using test::WriteWholeFile;
 
 // The loopback fixture server's folder (TARNELL_LOOPBACK_DIR): its request log and control files.
 class Loopback {
@@ -111,16 +78,6 @@ class Loopback {
   private:
     std::wstring dir_;
 };
-
-template <typename Pred>
-bool WaitUntil(Pred pred, DWORD timeoutMs, DWORD stepMs = 50) {
-    const DWORD end = GetTickCount() + timeoutMs;
-    while (GetTickCount() < end) {
-        if (pred()) return true;
-        Sleep(stepMs);
-    }
-    return pred();
-}
 
 // True while a process named like Wine's debugger (the crash handler) runs.
 inline bool CrashHandlerRunning() {
@@ -168,8 +125,15 @@ struct Program {
             if (!form && WaitForSingleObject(pi.hProcess, 50) != WAIT_TIMEOUT) break;
         }
         if (form) {
-            while (GetTickCount() < end && !IsWindowVisible(form)) Sleep(20);
-            Sleep(300);
+            // Shown, then idle: the UI thread is back in its message loop with the start-up sequence done and
+            // nothing of its own input pending.
+            const auto remaining = [end] {
+                const DWORD now = GetTickCount();
+                return now < end ? end - now : 0;
+            };
+            WaitUntil([this] { return IsWindowVisible(form) != FALSE; }, remaining(), 20);
+            WaitForInputIdle(pi.hProcess, remaining());
+            Responsive(remaining());
         }
         return form;
     }

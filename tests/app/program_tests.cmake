@@ -116,7 +116,9 @@ set_tests_properties(app_program_dark_scheme_win32_test PROPERTIES
 # Robustness against the running program: hostile service answers (what reaches the shell is recorded by a
 # stand-in program the shell's associations point at), clicks and closes during a connectivity wait.
 tarnell_add_driver(app_program_shell_recorder GUI UNICODE_ENTRY SOURCES program_shell_recorder_win32.cpp)
-tarnell_add_driver(app_program_robustness_win32_test TEST_MAIN SOURCES program_robustness_win32_test.cpp
+tarnell_add_driver(app_program_robustness_win32_test TEST_MAIN
+                   SOURCES program_robustness_links_win32_test.cpp program_robustness_wait_win32_test.cpp
+                           program_robustness_dlls_win32_test.cpp program_robustness_crash_win32_test.cpp
                    LIBS tarnell_main_layout tarnell_config_win32 tarnell_tuning_win32 tarnell_update_win32 shell32 ole32)
 # A DLL that marks where it was loaded, planted beside a copy of the program under the names it uses.
 add_library(app_program_planted_dll SHARED planted_dll_win32.cpp)

@@ -20,7 +20,9 @@
 #include <utility>
 #include <vector>
 
+#include "../support/box_win32.h"
 #include "../support/machine_registry_win32.h"
+#include "../support/window_search_win32.h"
 #include "app/main_layout.h"
 #include "base/text.h"
 #include "base/wide.h"
@@ -36,7 +38,6 @@
 #include "tuning/registry_writer_win32.h"
 #include "tuning/tweak_record.h"
 #include "tuning/tweaks.h"
-#include "window_search_win32.h"
 
 using namespace tarnell;
 
@@ -71,16 +72,6 @@ std::u16string Text(HWND hwnd) {
 
 void Click(HWND hwnd) {
     outside::PostClick(hwnd);
-}
-
-template <typename Pred>
-bool WaitUntil(Pred pred, DWORD timeoutMs) {
-    const DWORD end = GetTickCount() + timeoutMs;
-    while (GetTickCount() < end) {
-        if (pred()) return true;
-        Sleep(100);
-    }
-    return pred();
 }
 
 const char16_t* const kOptionKeys[] = {u"tcpnodelay", u"tcpackfrequency", u"tcpdelacktick",
@@ -269,36 +260,11 @@ TEST_CASE("program: an error in the start-up sequence shows the Close box, then 
     RegCloseKey(key);
 
     Program program;
-    HWND box = nullptr;
-    REQUIRE(WaitUntil(
-        [&] {
-            box = FindWindowW(L"#32770", L"Tarnell");
-            return box != nullptr;
-        },
-        60000));
-    DWORD owner = 0;
-    GetWindowThreadProcessId(box, &owner);
-    CHECK(owner == program.pi.dwProcessId);
-    // The box exists before its buttons do: read them once it is shown.
-    std::vector<std::wstring> buttons;
-    WaitUntil(
-        [&] {
-            buttons.clear();
-            EnumChildWindows(
-                box,
-                [](HWND child, LPARAM lp) -> BOOL {
-                    wchar_t cls[64] = {}, caption[128] = {};
-                    GetClassNameW(child, cls, 64);
-                    GetWindowTextW(child, caption, 128);
-                    if (std::wstring(cls) == L"Button" && IsWindowVisible(child))
-                        reinterpret_cast<std::vector<std::wstring>*>(lp)->push_back(caption);
-                    return TRUE;
-                },
-                reinterpret_cast<LPARAM>(&buttons));
-            return IsWindowVisible(box) && !buttons.empty();
-        },
-        10000);
-    CHECK(buttons == std::vector<std::wstring>{L"Close"});
+    HWND box = WaitForBox(program.pi.dwProcessId, 60000);
+    REQUIRE(box);
+    const BoxContent content = ReadBox(box);
+    CHECK(content.title == L"Tarnell");
+    CHECK(content.buttons == std::vector<std::wstring>{L"Close"});
     PostMessageW(box, WM_COMMAND, IDCLOSE, 0);
 
     // The program goes on: the window opens, with the steps before the failing one done.
@@ -379,19 +345,6 @@ void CALLBACK RecordEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG object, LO
     if (object == OBJID_CLIENT && child == CHILDID_SELF) g_events.push_back({event, hwnd});
 }
 
-// Waits for pred while this thread's messages (the hook's events) are delivered.
-template <typename Pred>
-bool PumpUntil(Pred pred, DWORD timeoutMs) {
-    const DWORD end = GetTickCount() + timeoutMs;
-    while (!pred()) {
-        if (GetTickCount() >= end) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    }
-    return true;
-}
-
 struct Heard {
     long role = 0, state = 0;
     std::string name;
@@ -449,7 +402,7 @@ TEST_CASE("program: a screen reader and the keyboard from outside start and stop
     HWND run = program.Control(u"BtnStart");
     HWND config = program.Control(u"BtnConfig");
     REQUIRE(run);
-    REQUIRE(PumpUntil([&] { return Text(run) == u"Run"; }, 30000));
+    REQUIRE(WaitUntil([&] { return Text(run) == u"Run"; }, 30000));
 
     // MSAA across processes: the interface id spelled out (mingw's import library gets it wrong).
     IAccessible* acc = nullptr;
@@ -472,12 +425,12 @@ TEST_CASE("program: a screen reader and the keyboard from outside start and stop
     CHECK(acc->accDoDefaultAction(self) == S_OK);
     // The default action starts the run; it ends running (the probe answers), and readers are told.
     const DWORD started = GetTickCount();
-    CHECK(PumpUntil([&] { return Text(run) == u"Running"; }, 90000));
+    CHECK(WaitUntil([&] { return Text(run) == u"Running"; }, 90000));
     MESSAGE("running after " << (GetTickCount() - started) << " ms");
     auto received = [&](DWORD event) {
         return std::find(g_events.begin(), g_events.end(), std::make_pair(event, run)) != g_events.end();
     };
-    CHECK(PumpUntil([&] { return received(EVENT_OBJECT_STATECHANGE) && received(EVENT_OBJECT_NAMECHANGE); },
+    CHECK(WaitUntil([&] { return received(EVENT_OBJECT_STATECHANGE) && received(EVENT_OBJECT_NAMECHANGE); },
                     10000));
     Heard running = Hear(acc);
     CHECK(running.name == "Stop, reverts the network tweaks");
@@ -486,20 +439,20 @@ TEST_CASE("program: a screen reader and the keyboard from outside start and stop
 
     // The keyboard through the system's input queue: Tab four times reaches the run switch, Space stops.
     SetForegroundWindow(program.form);
-    REQUIRE(PumpUntil([&] { return GetForegroundWindow() == program.form; }, 10000));
+    REQUIRE(WaitUntil([&] { return GetForegroundWindow() == program.form; }, 10000));
     for (int i = 0; i < 4; ++i) {
         TypeKey(VK_TAB);
-        PumpUntil([] { return false; }, 100);
+        PumpFor(100);
     }
     CHECK(FocusOf(program) == run);
     TypeKey(VK_SPACE);
-    CHECK(PumpUntil([&] { return Text(run) == u"Run"; }, 90000));
+    CHECK(WaitUntil([&] { return Text(run) == u"Run"; }, 90000));
     CHECK(TConfig(u"Tarnell").ReadInteger(u"status", -1) == 0);
-    CHECK(PumpUntil([&] { return FocusOf(program) == run; }, 10000));  // back on the switch after the wait
+    CHECK(WaitUntil([&] { return FocusOf(program) == run; }, 10000));  // back on the switch after the wait
     // Ctrl+Tab: the configuration card, focus on its header button.
     TypeKey(VK_TAB, true);
-    CHECK(PumpUntil([&] { return IsWindowVisible(program.Control(u"Card2")) != FALSE; }, 10000));
-    CHECK(PumpUntil([&] { return FocusOf(program) == config; }, 10000));
+    CHECK(WaitUntil([&] { return IsWindowVisible(program.Control(u"Card2")) != FALSE; }, 10000));
+    CHECK(WaitUntil([&] { return FocusOf(program) == config; }, 10000));
 
     UnhookWinEvent(hook);
     acc->Release();

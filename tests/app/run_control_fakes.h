@@ -91,7 +91,7 @@ class FakeView : public RunView {
         ipCaption = c;
         log_.push_back("ip=" + U8(c));
     }
-    void ShowErrorBox(const std::u16string& m) override {
+    void ShowStatusError(const std::u16string& m) override {
         errorBoxes.push_back(m);
         log_.push_back("errorbox " + U8(m));
     }

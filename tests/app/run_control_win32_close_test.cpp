@@ -8,10 +8,10 @@
 #include <optional>
 #include <string>
 
+#include "../support/wait_win32.h"
 #include "app/run_control_win32.h"
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 #include "run_control_fakes.h"
-#include "run_control_win32_pump.h"
 
 using namespace tarnell;
 using namespace tarnell::test;
@@ -54,7 +54,15 @@ TEST_CASE("Closing during waits ends them within a second and no hand-over reach
     b.control->BtnStartClick();
     REQUIRE(RunningWorkers() == 2);
 
-    Sleep(300);  // no messages are handled here: A waits in the hand-over, B pauses
+    // No messages are handled here. A waits in the hand-over once its task is in this thread's queue; B is
+    // in its pause once it has probed.
+    MSG posted;
+    const ULONGLONG until = GetTickCount64() + 10000;
+    while (!(PeekMessageW(&posted, nullptr, WM_APP, 0xBFFF, PM_NOREMOVE) && probesB.load() >= 1) &&
+           GetTickCount64() < until)
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_POSTMESSAGE);
+    REQUIRE(PeekMessageW(&posted, nullptr, WM_APP, 0xBFFF, PM_NOREMOVE));
+    REQUIRE(probesB.load() >= 1);
     const size_t logA = a.log.size();
     const size_t logB = b.log.size();
     const int probedB = probesB.load();
@@ -64,9 +72,13 @@ TEST_CASE("Closing during waits ends them within a second and no hand-over reach
     SetTerminating();
     b.control.reset();
 
-    CHECK(PumpMessagesUntil([] { return RunningWorkers() == 0; }, 1s));
-    // B's pause began about 300 ms before the close; one that did not wake would run 700 ms more.
-    CHECK(std::chrono::steady_clock::now() - closed < 400ms);
+    CHECK(WaitUntil([] { return RunningWorkers() == 0; }, 5000));
+    // B's pause of a second had just begun at the close: one that did not wake would run it out.
+    const auto endedMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - closed)
+            .count();
+    MESSAGE("both waits ended " << endedMs << " ms after the close");
+    CHECK(endedMs < 800);
 
     CHECK(a.log.size() == logA);  // A's status was handed over late and dropped on the UI thread
     CHECK(a.control->Status() == stBusy);
@@ -79,7 +91,8 @@ TEST_CASE("Closing during waits ends them within a second and no hand-over reach
 }
 
 TEST_CASE("A probe in flight does not hold up the end of the process") {
-    // The helper starts a wait whose probe blocks for 20 s, closes after 200 ms and returns from main.
+    // The helper starts a wait whose probe blocks for 20 s, closes once the probe is in flight and returns
+    // from main.
     wchar_t self[MAX_PATH];
     DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
     REQUIRE(n > 0);
@@ -102,6 +115,8 @@ TEST_CASE("A probe in flight does not hold up the end of the process") {
 
     REQUIRE(wait == WAIT_OBJECT_0);
     CHECK(code == 0);  // the helper saw the probe in flight when it closed
-    // 200 ms of wait plus process start and exit under Wine; far below the probe's 20 s.
-    CHECK(took < 5s);
+    // Process start and exit under Wine; far below the probe's 20 s.
+    MESSAGE("the helper ended " << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                                << " ms after it started");
+    CHECK(took < 10s);
 }

@@ -8,7 +8,7 @@
 #include <atomic>
 
 #include "app/run_control_win32.h"
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 #include "run_control_fakes.h"
 
 using namespace tarnell;
@@ -32,7 +32,9 @@ int main() {
     control.LoadState();
     control.BtnStartClick();
 
-    Sleep(200);
+    // Closes as soon as the probe is in flight (not pumping: the wait's hand-over stays queued).
+    const ULONGLONG until = GetTickCount64() + 10000;
+    while (!(probing.load() && RunningWorkers() == 1) && GetTickCount64() < until) Sleep(1);
     const bool inFlight = probing.load() && RunningWorkers() == 1;
     SetTerminating();
     ShutdownUiTasks();

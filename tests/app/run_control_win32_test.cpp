@@ -7,9 +7,9 @@
 #include <atomic>
 #include <chrono>
 
-#include "base/ui_task.h"
+#include "../support/wait_win32.h"
+#include "base/ui_task_win32.h"
 #include "run_control_fakes.h"
-#include "run_control_win32_pump.h"
 
 using namespace tarnell;
 using namespace tarnell::test;
@@ -61,7 +61,7 @@ TEST_CASE("The wait runs on a worker and its status is handed over on the UI thr
     CHECK(rig.control.Status() == stBusy);  // Refresh returned while the worker waits
     CHECK(rig.view.runCaption.empty());
 
-    REQUIRE(PumpMessagesUntil([&] { return rig.control.Status() != stBusy; }, 10s));
+    REQUIRE(WaitUntil([&] { return rig.control.Status() != stBusy; }, 10000));
     const auto took = std::chrono::steady_clock::now() - started;
 
     CHECK(rig.control.Status() == stRunning);
@@ -71,7 +71,7 @@ TEST_CASE("The wait runs on a worker and its status is handed over on the UI thr
     CHECK(probeThread.load() != uiThread);
     CHECK(took >= 950ms);  // the 1000 ms pause after the failed probe
     CHECK(took < 5s);
-    CHECK(PumpMessagesUntil([] { return RunningWorkers() == 0; }, 2s));
+    CHECK(WaitUntil([] { return RunningWorkers() == 0; }, 2000));
 }
 
 TEST_CASE("A probe that throws counts as no answer and the wait goes on") {
@@ -83,7 +83,7 @@ TEST_CASE("A probe that throws counts as no answer and the wait goes on") {
     });
     rig.control.LoadState();
     rig.control.BtnStartClick();
-    REQUIRE(PumpMessagesUntil([&] { return rig.control.Status() != stBusy; }, 10s));
+    REQUIRE(WaitUntil([&] { return rig.control.Status() != stBusy; }, 10000));
     CHECK(rig.control.Status() == stRunning);
     CHECK(probes.load() == 2);
 }

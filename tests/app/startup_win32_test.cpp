@@ -11,17 +11,19 @@
 #include <thread>
 #include <vector>
 
+#include "../support/box_win32.h"
 #include "app/error_box_win32.h"
-#include "app/frm_tarnell.h"
+#include "app/frm_tarnell_win32.h"
+#include "base/application_title.h"
 #include "base/single_instance_win32.h"
 #include "base/text.h"
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 #include "base/wide.h"
 #include "config/config_win32.h"
 #include "theme/button_styles.h"
 #include "translate/translation.h"
 #include "translate/translation_win32.h"
-#include "ui/window.h"
+#include "ui/window_win32.h"
 
 using namespace tarnell;
 
@@ -31,39 +33,18 @@ std::wstring UniqueName(const wchar_t* stem) {
     return stem + std::to_wstring(GetCurrentProcessId());
 }
 
-struct BoxSeen {
-    std::wstring title;
-    std::wstring text;
-    std::vector<std::wstring> buttons;
-};
-
-// Watches for a dialog of this process titled `title`, records what it shows and presses "Close".
-void WatchForBox(const std::wstring& title, BoxSeen& seen, std::atomic<bool>& done) {
-    const DWORD end = GetTickCount() + 20000;
-    while (!done && GetTickCount() < end) {
-        HWND box = FindWindowW(L"#32770", title.c_str());
-        if (box && IsWindowVisible(box)) {
-            Sleep(100);  // shown: its controls are all there
-            seen.title = title;
-            EnumChildWindows(
-                box,
-                [](HWND child, LPARAM lp) -> BOOL {
-                    auto* s = reinterpret_cast<BoxSeen*>(lp);
-                    wchar_t cls[64] = {}, text[512] = {};
-                    GetClassNameW(child, cls, 64);
-                    GetWindowTextW(child, text, 512);
-                    if (std::wstring(cls) == L"Button" && IsWindowVisible(child)) s->buttons.push_back(text);
-                    if (std::wstring(text).size() > s->text.size() && std::wstring(cls) != L"Button")
-                        s->text = text;
-                    return TRUE;
-                },
-                reinterpret_cast<LPARAM>(&seen));
-            // The task dialog draws its content itself under some versions; its button ends it either way.
+// Watches for a dialog of this process titled `title`, reads it once its buttons are there and presses
+// "Close" (the task dialog draws its content itself under some versions; its button ends it either way).
+void WatchForBox(const std::wstring& title, test::BoxContent& seen, std::atomic<bool>& done) {
+    test::WaitUntil(
+        [&] {
+            HWND box = FindWindowW(L"#32770", title.c_str());
+            if (!box || !IsWindowVisible(box)) return done.load();
+            seen = test::ReadBox(box);
             PostMessageW(box, WM_COMMAND, IDCLOSE, 0);
-            return;
-        }
-        Sleep(50);
-    }
+            return true;
+        },
+        20000, 50);
 }
 
 }  // namespace
@@ -96,7 +77,7 @@ TEST_CASE("single instance: a mutex that exists but may not be opened also means
 
 TEST_CASE("the unhandled-error box: the application's title, the error's message, one button Close") {
     SetApplicationTitle(u"Tarnell");
-    BoxSeen seen;
+    test::BoxContent seen;
     std::atomic<bool> done{false};
     std::thread watcher([&] { WatchForBox(L"Tarnell", seen, done); });
     ShowUnhandledError(std::make_exception_ptr(std::runtime_error("Invalid data type for 'status'")));
@@ -104,7 +85,8 @@ TEST_CASE("the unhandled-error box: the application's title, the error's message
     watcher.join();
     CHECK(seen.title == L"Tarnell");
     CHECK(seen.buttons == std::vector<std::wstring>{L"Close"});
-    CHECK(seen.text == L"Invalid data type for 'status'");
+    CHECK((L"\n" + seen.texts).find(L"\nInvalid data type for 'status'\n") !=
+          std::wstring::npos);  // a line of its own
     CHECK(ErrorMessageText(std::make_exception_ptr(std::runtime_error("Invalid data type for 'status'"))) ==
           u"Invalid data type for 'status'");
     CHECK(ErrorMessageText(std::make_exception_ptr(42)) == u"Unknown error");

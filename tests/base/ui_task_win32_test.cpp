@@ -6,19 +6,15 @@
 #include <stdexcept>
 #include <thread>
 
-#include "base/ui_task.h"
+#include "../support/wait_win32.h"
+#include "base/ui_task_win32.h"
 
 using namespace tarnell;
 
 namespace {
-// Pumps the UI thread's messages until done is set (or a time limit passes).
+// Runs the UI thread's messages until done is set (or a time limit passes).
 void PumpUntil(const std::atomic<bool>& done) {
-    const ULONGLONG until = GetTickCount64() + 5000;
-    while (!done && GetTickCount64() < until) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    }
+    test::WaitUntil([&] { return done.load(); }, 5000);
 }
 
 std::atomic<int> g_reported{0};
@@ -115,7 +111,12 @@ TEST_CASE("RunOnUiThread hands work to the UI thread and waits for it, until shu
             answered = RunOnUiThread([&] { ran = true; });
             done = true;
         });
-        Sleep(200);  // the task is posted; this thread does not pump
+        // This thread does not pump: it only looks, without taking it, for the task the worker posts.
+        MSG posted;
+        const ULONGLONG postedBy = GetTickCount64() + 5000;
+        while (!PeekMessageW(&posted, nullptr, WM_APP, 0xBFFF, PM_NOREMOVE) && GetTickCount64() < postedBy)
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_POSTMESSAGE);
+        REQUIRE(PeekMessageW(&posted, nullptr, WM_APP, 0xBFFF, PM_NOREMOVE));
         ShutdownUiTasks();
         const ULONGLONG until = GetTickCount64() + 5000;
         while (!done && GetTickCount64() < until) Sleep(10);

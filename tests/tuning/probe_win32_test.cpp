@@ -66,20 +66,27 @@ TEST_CASE("a port where nothing listens fails fast") {
     CHECK(t.seconds < 2.0);
 }
 
-TEST_CASE("failures that end at once: TLS against a plain HTTP server, a name that cannot resolve") {
+TEST_CASE(
+    "failures that end without an answer: TLS against a plain HTTP server, a name that cannot resolve") {
     const auto ports = FixturePorts();
-    const std::u16string cases[] = {
-        // The server answers the TLS greeting with an HTTP error page, which is no TLS.
-        FromAscii("https://127.0.0.1:" + std::to_string(ports.at("port")) + "/status/204"),
-        // ".invalid" is reserved never to resolve.
-        u"https://probe.invalid/generate_204",
-        u"http://probe.invalid/generate_204",
+    struct Case {
+        std::u16string url;
+        double boundSeconds;
     };
-    for (const std::u16string& url : cases) {
-        INFO(Utf16ToUtf8(url));
-        const Timed t = Probe(url);
+    const Case cases[] = {
+        // The server answers the TLS greeting with an HTTP error page, which is no TLS: at once.
+        {FromAscii("https://127.0.0.1:" + std::to_string(ports.at("port")) + "/status/204"), 2.0},
+        // ".invalid" is reserved never to resolve. How soon the host's resolver says so is its own affair:
+        // only the probe's time-outs bound it.
+        {u"https://probe.invalid/generate_204", 7.0},
+        {u"http://probe.invalid/generate_204", 7.0},
+    };
+    for (const Case& c : cases) {
+        INFO(Utf16ToUtf8(c.url));
+        const Timed t = Probe(c.url);
+        MESSAGE(Utf16ToUtf8(c.url) << " failed after " << t.seconds << " s");
         CHECK_FALSE(t.result);
-        CHECK(t.seconds < 2.0);
+        CHECK(t.seconds < c.boundSeconds);
     }
 }
 

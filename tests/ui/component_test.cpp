@@ -129,6 +129,6 @@ TEST_CASE("96-DPI values scale like MulDiv: to nearest, halves away from zero") 
         CAPTURE(c.dpi);
         CHECK(ScaleForDpi(c.value, c.dpi) == c.expected);
     }
-    CHECK(MulDivScale(5, 1, 0) == -1);
+    CHECK(MulDivRound(5, 1, 0) == -1);
     CHECK(ScaleRect(Rect96{241, 282, 32, 32}, 144) == PixelRect{362, 423, 48, 48});
 }

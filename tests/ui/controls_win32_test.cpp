@@ -8,12 +8,13 @@
 #include <stdexcept>
 #include <string>
 
-#include "ui/activity_indicator.h"
-#include "ui/form.h"
-#include "ui/image.h"
-#include "ui/label_fit.h"
-#include "ui/panels.h"
-#include "ui/std_controls.h"
+#include "../support/wait_win32.h"
+#include "ui/activity_indicator_win32.h"
+#include "ui/form_win32.h"
+#include "ui/image_win32.h"
+#include "ui/label_fit_win32.h"
+#include "ui/panels_win32.h"
+#include "ui/std_controls_win32.h"
 
 using namespace tarnell;
 
@@ -36,15 +37,7 @@ void CheckPlaced(const TControl& control, const Rect96& r96, int dpi) {
 }
 
 void Pump(DWORD milliseconds) {
-    const DWORD end = GetTickCount() + milliseconds;
-    MSG msg;
-    while (GetTickCount() < end) {
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        Sleep(10);
-    }
+    test::PumpFor(milliseconds);
 }
 
 int FontHeight(HWND hwnd) {

@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "base/shell_open_win32.h"
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 #include "base/wide.h"
 #include "fixture_win32.h"
 #include "translate/translation.h"

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "base/application_title.h"
 #include "base/file_version_win32.h"
 #include "base/shell_open_win32.h"
 #include "base/wide.h"
@@ -282,6 +283,7 @@ TEST_CASE("The prompt speaks the current language: body, Yes and No, and the tra
     HWND form = CreateWindowExW(0, wc.lpszClassName, L"Tarnell", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50,
                                 300, 200, nullptr, nullptr, wc.hInstance, nullptr);
     SetUpdateMainWindow(form);
+    SetApplicationTitle(u"타르넬");  // as the main window leaves it for a Korean user
 
     struct Case {
         std::u16string language, title, yes, no;
@@ -305,6 +307,7 @@ TEST_CASE("The prompt speaks the current language: body, Yes and No, and the tra
         CHECK(body.find(u"\r\n\r\n") != std::u16string::npos);  // paragraphs shown on lines of their own
     }
     SetUpdateMainWindow(nullptr);
+    SetApplicationTitle(u"Tarnell");
     DestroyWindow(form);
 }
 

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "../support/wait_win32.h"
+
 #include "base/text.h"
 #include "update/update_check_win32.h"
 
@@ -105,19 +107,9 @@ inline std::vector<std::string> CustomHeaderNames(const ReceivedRequest& request
     return names;
 }
 
-// Runs the message loop until `done` or the deadline; true when `done` came true.
+// The shared wait (tests/support), with the update tests' usual limit.
 inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 20000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-    return true;
+    return WaitUntil(done, DWORD(timeoutMs));
 }
 
 // Saves what the screen shows of `hwnd` (frame included) as a 24-bit BMP, when the folder is given.

@@ -19,6 +19,9 @@ using namespace tarnell::test;
 
 namespace {
 
+// The notice line's height in pixels, at every DPI.
+constexpr int kLineHeight = 28;
+
 HWND CreateForm() {
     static bool once = [] {
         WNDCLASSW wc{};
@@ -80,13 +83,13 @@ TEST_CASE("Two notices: one bar, the window grew once, text and link of the seco
     RECT window1{}, client1{};
     GetWindowRect(form, &window1);
     GetClientRect(form, &client1);
-    CHECK(Height(window1) == Height(window0) + kUpdateStatusHeight);
-    CHECK(client1.bottom == client0.bottom + kUpdateStatusHeight);
+    CHECK(Height(window1) == Height(window0) + kLineHeight);
+    CHECK(client1.bottom == client0.bottom + kLineHeight);
     CHECK(window1.left == window0.left);
     CHECK(window1.top == window0.top);
     const RECT barRect = ClientRectOf(form, bar);
     CHECK(barRect.top == client0.bottom);
-    CHECK(Height(barRect) == 28);
+    CHECK(Height(barRect) == kLineHeight);
     CHECK(barRect.left == 0);
     CHECK(barRect.right == client1.right);
     const RECT content1 = ClientRectOf(form, content);
@@ -232,11 +235,11 @@ TEST_CASE("The notice line grows the window by its height once, in every window 
         RECT window{}, client{};
         GetWindowRect(form, &window);
         GetClientRect(form, &client);
-        CHECK(Height(window) == expected + kUpdateStatusHeight);
+        CHECK(Height(window) == expected + kLineHeight);
         HWND bar = FindUpdateStatusBar(form);
         REQUIRE(bar);
         const RECT barRect = ClientRectOf(form, bar);
-        CHECK(Height(barRect) == kUpdateStatusHeight);
+        CHECK(Height(barRect) == kLineHeight);
         CHECK(barRect.bottom == client.bottom);
         DestroyWindow(form);
     }

@@ -14,7 +14,7 @@
 #include "base/dpi_win32.h"
 #include "base/scoped_win.h"
 #include "ui/component.h"
-#include "ui/window.h"
+#include "ui/window_win32.h"
 
 namespace tarnell {
 

@@ -1,4 +1,4 @@
-#include "ui/label_fit.h"
+#include "ui/label_fit_win32.h"
 
 #include "base/wide.h"
 #include "theme/title_fit.h"
@@ -6,10 +6,10 @@
 namespace tarnell {
 
 int PointsFromHeight96(int height96) {
-    return MulDivScale(height96 < 0 ? -height96 : height96, 72, kDefaultDpi);
+    return MulDivRound(height96 < 0 ? -height96 : height96, 72, kDefaultDpi);
 }
 int Height96FromPoints(int points) {
-    return -MulDivScale(points, kDefaultDpi, 72);
+    return -MulDivRound(points, kDefaultDpi, 72);
 }
 
 void FitLabelFont(TLabel& label) {
@@ -19,15 +19,12 @@ void FitLabelFont(TLabel& label) {
     target.width = label.BoundsPixels().width;
     target.fontSize = PointsFromHeight96(desc.height96);
     target.measureCaption = [&label]() {
-        HDC dc = GetDC(label.Hwnd());
+        ScopedWindowDc dc(label.Hwnd());
         if (!dc) return 0;
         const std::wstring text = ToWide(label.Caption());
         SIZE extent{};
-        {
-            ScopedSelect font(dc, label.CurrentFont());
-            GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), &extent);
-        }
-        ReleaseDC(label.Hwnd(), dc);
+        ScopedSelect font(dc.get(), label.CurrentFont());
+        GetTextExtentPoint32W(dc.get(), text.c_str(), int(text.size()), &extent);
         return int(extent.cx);
     };
     target.setFontSize = [&label, &desc](int points) {

@@ -1,7 +1,7 @@
 // Win32 glue: the controls that are standard windows of the system: label and check box.
 #pragma once
 
-#include "ui/control.h"
+#include "ui/control_win32.h"
 
 namespace tarnell {
 

@@ -1,4 +1,4 @@
-#include "ui/activity_indicator.h"
+#include "ui/activity_indicator_win32.h"
 
 #include <cmath>
 

@@ -2,7 +2,7 @@
 // one, 32 x 32 at 96 DPI; it paints off-screen on a timer.
 #pragma once
 
-#include "ui/control.h"
+#include "ui/control_win32.h"
 
 namespace tarnell {
 

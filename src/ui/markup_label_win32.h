@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "ui/control.h"
+#include "ui/control_win32.h"
 
 namespace tarnell {
 

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "app/run_control.h"
-#include "ui/activity_indicator.h"
-#include "ui/form.h"
-#include "ui/image.h"
-#include "ui/markup_label.h"
-#include "ui/panels.h"
-#include "ui/std_controls.h"
-#include "ui/styled_button.h"
+#include "ui/activity_indicator_win32.h"
+#include "ui/form_win32.h"
+#include "ui/image_win32.h"
+#include "ui/markup_label_win32.h"
+#include "ui/panels_win32.h"
+#include "ui/std_controls_win32.h"
+#include "ui/styled_button_win32.h"
 
 namespace tarnell {
 
@@ -89,7 +89,7 @@ class TFrmTarnell final : public TForm, public RunView {
     void SetOptionChecked(TRunOption option, bool checked) override;
     void SetAdapterCaption(const std::u16string& caption) override;
     void SetIPAddressCaption(const std::u16string& caption) override;
-    void ShowErrorBox(const std::u16string& message) override;
+    void ShowStatusError(const std::u16string& message) override;
 
   protected:
     void FormDestroying() override;

@@ -1,4 +1,4 @@
-#include "ui/std_controls.h"
+#include "ui/std_controls_win32.h"
 
 #include <commctrl.h>
 

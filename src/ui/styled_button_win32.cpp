@@ -1,4 +1,4 @@
-#include "ui/styled_button.h"
+#include "ui/styled_button_win32.h"
 
 #include "theme/styled_button_win32.h"
 

@@ -1,4 +1,4 @@
-#include "ui/form.h"
+#include "ui/form_win32.h"
 
 #include <algorithm>
 
@@ -9,7 +9,6 @@ namespace tarnell {
 namespace {
 
 using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
-using SystemParametersInfoForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
 
 template <typename Fn>
 Fn User32Function(const char* name) {
@@ -86,22 +85,23 @@ int TForm::TextScalePercent() const {
         if (GetObjectW(font_.get(), sizeof(lf), &lf) == sizeof(lf) && lf.lfHeight != 0) {
             const int standard = ScaleForDpi(12, dpi_);
             const int height = lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight;
-            if (standard > 0 && height > standard) percent = std::max(percent, MulDiv(height, 100, standard));
+            if (standard > 0 && height > standard)
+                percent = std::max(percent, MulDivRound(height, 100, standard));
         }
     }
     return percent;
 }
 
 int TForm::LayoutDpiFor(int dpi) const {
-    int layout = MulDiv(dpi, TextScalePercent(), 100);
+    int layout = MulDivRound(dpi, TextScalePercent(), 100);
     if (layout <= dpi || !Hwnd() || clientWidth96_ <= 0 || clientHeight96_ <= 0) return dpi;
     // No larger than the screen's work area allows.
     MONITORINFO mi{};
     mi.cbSize = sizeof(mi);
     if (GetMonitorInfoW(MonitorFromWindow(Hwnd(), MONITOR_DEFAULTTOPRIMARY), &mi)) {
         const int frameX = ScaleForDpi(16, dpi), frameY = ScaleForDpi(48, dpi);
-        const int fitX = MulDiv(mi.rcWork.right - mi.rcWork.left - frameX, kDefaultDpi, clientWidth96_);
-        const int fitY = MulDiv(mi.rcWork.bottom - mi.rcWork.top - frameY, kDefaultDpi, clientHeight96_);
+        const int fitX = MulDivRound(mi.rcWork.right - mi.rcWork.left - frameX, kDefaultDpi, clientWidth96_);
+        const int fitY = MulDivRound(mi.rcWork.bottom - mi.rcWork.top - frameY, kDefaultDpi, clientHeight96_);
         layout = std::max(dpi, std::min({layout, fitX, fitY}));
     }
     return layout;
@@ -129,17 +129,7 @@ void TForm::RebuildFont() {
     ScopedGdiObject made;
     if (desktopFont_) {
         LOGFONTW lf{};
-        static const auto forDpi = User32Function<SystemParametersInfoForDpiFn>("SystemParametersInfoForDpi");
-        if (forDpi && forDpi(SPI_GETICONTITLELOGFONT, sizeof(lf), &lf, 0, UINT(dpi_))) {
-            made.reset(CreateFontIndirectW(&lf));
-        } else if (SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof(lf), &lf, 0)) {
-            // The system answers for its own DPI; bring the height to this window's.
-            HDC screen = GetDC(nullptr);
-            const int systemDpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : kDefaultDpi;
-            if (screen) ReleaseDC(nullptr, screen);
-            lf.lfHeight = MulDiv(lf.lfHeight, dpi_, systemDpi > 0 ? systemDpi : kDefaultDpi);
-            made.reset(CreateFontIndirectW(&lf));
-        }
+        if (SystemFontForDpi(SystemFont::IconTitle, dpi_, lf)) made.reset(CreateFontIndirectW(&lf));
     }
     if (!made) made = CreateFontForDpi(fontSpec_, layoutDpi_);
     // Controls hold the old handle until they are told; swap only after everyone has the new one.

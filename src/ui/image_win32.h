@@ -2,7 +2,7 @@
 // clicks (the logo). It has no caption.
 #pragma once
 
-#include "ui/control.h"
+#include "ui/control_win32.h"
 
 namespace tarnell {
 

@@ -1,12 +1,13 @@
-#include "ui/control.h"
+#include "ui/control_win32.h"
 
 #include <algorithm>
 
 #include "base/accessible_win32.h"
+#include "base/offscreen_win32.h"
 #include "base/wide.h"
 #include "theme/gdi_win32.h"
 #include "theme/system_colors_win32.h"
-#include "ui/form.h"
+#include "ui/form_win32.h"
 
 namespace tarnell {
 
@@ -180,22 +181,13 @@ LRESULT TCustomControl::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_ERASEBKGND:
             return 1;  // painted with the rest, off-screen
         case WM_PAINT: {
-            PAINTSTRUCT ps;
-            HDC dc = BeginPaint(Handle(), &ps);
+            ScopedPaint paint(Handle());
             RECT client;
             GetClientRect(Handle(), &client);
-            const int w = client.right - client.left, h = client.bottom - client.top;
-            if (w > 0 && h > 0) {
-                HDC mem = CreateCompatibleDC(dc);
-                ScopedGdiObject bitmap(CreateCompatibleBitmap(dc, w, h));
-                {
-                    ScopedSelect selectBitmap(mem, bitmap.get());
-                    Paint(mem, client);
-                    BitBlt(dc, 0, 0, w, h, mem, 0, 0, SRCCOPY);
-                }
-                DeleteDC(mem);
+            if (OffscreenBuffer buffer(paint.get(), client); buffer) {
+                Paint(buffer.Dc(), client);
+                buffer.Present();
             }
-            EndPaint(Handle(), &ps);
             return 0;
         }
         case WM_PRINTCLIENT: {

@@ -1,4 +1,4 @@
-#include "app/frm_tarnell.h"
+#include "app/frm_tarnell_win32.h"
 
 #include <chrono>
 #include <initializer_list>
@@ -7,11 +7,11 @@
 
 #include "app/access_texts.h"
 #include "app/bench_phases_win32.h"
-#include "app/error_box_win32.h"
 #include "app/main_layout.h"
 #include "app/main_texts.h"
 #include "app/run_control_win32.h"
 #include "base/accessible_win32.h"
+#include "base/application_title.h"
 #include "base/file_version_win32.h"
 #include "base/shell_open_win32.h"
 #include "base/text.h"
@@ -19,7 +19,7 @@
 #include "theme/theme_helper_win32.h"
 #include "translate/component_translation.h"
 #include "translate/translation.h"
-#include "ui/label_fit.h"
+#include "ui/label_fit_win32.h"
 #include "update/update_check_win32.h"
 
 namespace tarnell {
@@ -34,12 +34,43 @@ TFontSpec ToFontSpec(const FontDesc& font) {
     return desc;
 }
 
+// Where the header and the logo lead: a card of PnlMain, or the product's home page. BtnDonate has no row
+// (it is hidden, and does nothing).
+constexpr int kOpensHomePage = -1;
+struct Navigation {
+    const char16_t* control;
+    int card;
+};
+constexpr Navigation kNavigation[] = {
+    {u"BtnHome", 0},
+    {u"BtnConfig", 1},
+    {u"ImgLogo", kOpensHomePage},
+};
+
 template <typename T>
 T* Expect(TComponent* component) {
     T* typed = dynamic_cast<T*>(component);
     if (!typed) throw std::logic_error("form description and window fields disagree");
     return typed;
 }
+
+// Each control's click handler, as the form description binds them.
+struct HandlerBinding {
+    const char16_t* control;
+    void (TFrmTarnell::*handler)(TComponent* sender);
+};
+constexpr HandlerBinding kHandlers[] = {
+    {u"BtnHome", &TFrmTarnell::BtnHomeClick},
+    {u"BtnConfig", &TFrmTarnell::BtnHomeClick},
+    {u"BtnDonate", &TFrmTarnell::BtnHomeClick},
+    {u"ImgLogo", &TFrmTarnell::BtnHomeClick},
+    {u"BtnStart", &TFrmTarnell::BtnStartClick},
+    {u"ChkTcpNoDelay", &TFrmTarnell::ChkTcpNoDelayClick},
+    {u"ChkTCPAckFrequency", &TFrmTarnell::ChkTCPAckFrequencyClick},
+    {u"ChkTcpDelAckTick", &TFrmTarnell::ChkTcpDelAckTickClick},
+    {u"ChkNetworkThrottlingIndex", &TFrmTarnell::ChkNetworkThrottlingIndexClick},
+    {u"ChkSystemResponsiveness", &TFrmTarnell::ChkSystemResponsivenessClick},
+};
 
 }  // namespace
 
@@ -153,19 +184,12 @@ void TFrmTarnell::BuildFromDescription() {
     ImgLogo->SetCursor(LoadCursorW(nullptr, IDC_HAND));
     ImgLogo->LoadBitmapResource(L"LOGO");
 
-    auto home = [this](TComponent* sender) { BtnHomeClick(sender); };
-    BtnHome->OnClick = home;
-    BtnConfig->OnClick = home;
-    BtnDonate->OnClick = home;
-    ImgLogo->OnClick = home;
-    BtnStart->OnClick = [this](TComponent* sender) { BtnStartClick(sender); };
-    ChkTcpNoDelay->OnClick = [this](TComponent* sender) { ChkTcpNoDelayClick(sender); };
-    ChkTCPAckFrequency->OnClick = [this](TComponent* sender) { ChkTCPAckFrequencyClick(sender); };
-    ChkTcpDelAckTick->OnClick = [this](TComponent* sender) { ChkTcpDelAckTickClick(sender); };
-    ChkNetworkThrottlingIndex->OnClick = [this](TComponent* sender) {
-        ChkNetworkThrottlingIndexClick(sender);
-    };
-    ChkSystemResponsiveness->OnClick = [this](TComponent* sender) { ChkSystemResponsivenessClick(sender); };
+    for (const HandlerBinding& binding : kHandlers) {
+        auto* control = Expect<TControl>(FindComponent(binding.control));
+        control->OnClick = [this, handler = binding.handler](TComponent* sender) {
+            (this->*handler)(sender);
+        };
+    }
 }
 
 // The decoration goes with the window: its handler is taken off while the window still exists.
@@ -341,12 +365,15 @@ void TFrmTarnell::FormCreate() {
 
 void TFrmTarnell::BtnHomeClick(TComponent* sender) {
     if (!sender) return;
-    const std::u16string& name = sender->Name();
-    if (EqualsAsciiNoCase(name, u"BtnHome") || EqualsAsciiNoCase(name, u"BtnConfig")) {
-        if (auto* button = dynamic_cast<TStyledSpeedButton*>(sender)) button->SetDown(true);
-        PnlMain->SetActiveCardIndex(EqualsAsciiNoCase(name, u"BtnHome") ? 0 : 1);
-    } else if (EqualsAsciiNoCase(name, u"ImgLogo")) {
-        ShellOpen(options_.homeUrl);
+    for (const Navigation& row : kNavigation) {
+        if (!EqualsAsciiNoCase(sender->Name(), row.control)) continue;
+        if (row.card == kOpensHomePage) {
+            ShellOpen(options_.homeUrl);
+        } else {
+            if (auto* button = dynamic_cast<TStyledSpeedButton*>(sender)) button->SetDown(true);
+            PnlMain->SetActiveCardIndex(row.card);
+        }
+        return;
     }
 }
 
@@ -454,7 +481,7 @@ void TFrmTarnell::SetIPAddressCaption(const std::u16string& caption) {
     LblIPAddress->SetCaption(caption);
 }
 
-void TFrmTarnell::ShowErrorBox(const std::u16string& message) {
+void TFrmTarnell::ShowStatusError(const std::u16string& message) {
     MessageBoxW(Hwnd(), W(message), W(Caption()), MB_OK | MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
 }
 

@@ -1,4 +1,4 @@
-#include "ui/image.h"
+#include "ui/image_win32.h"
 
 #include <windowsx.h>
 
@@ -75,15 +75,14 @@ void TImage::Paint(HDC dc, const RECT& client) {
         if (FocusCueShown()) DrawFocusRect(dc, &client);
         return;
     }
-    HDC source = CreateCompatibleDC(dc);
     {
-        ScopedSelect select(source, bitmap_.get());
+        ScopedMemoryDc source(CreateCompatibleDC(dc));
+        ScopedSelect select(source.get(), bitmap_.get());
         SetStretchBltMode(dc, HALFTONE);
         SetBrushOrgEx(dc, 0, 0, nullptr);
-        StretchBlt(dc, 0, 0, client.right - client.left, client.bottom - client.top, source, 0, 0, size_.cx,
-                   size_.cy, SRCCOPY);
+        StretchBlt(dc, 0, 0, client.right - client.left, client.bottom - client.top, source.get(), 0, 0,
+                   size_.cx, size_.cy, SRCCOPY);
     }
-    DeleteDC(source);
     if (FocusCueShown()) {
         RECT cue = client;
         InflateRect(&cue, -1, -1);

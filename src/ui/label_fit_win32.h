@@ -2,7 +2,7 @@
 // fitted size is kept in the label's font as a 96-DPI height, so a later DPI change keeps it.
 #pragma once
 
-#include "ui/std_controls.h"
+#include "ui/std_controls_win32.h"
 
 namespace tarnell {
 

@@ -1,4 +1,4 @@
-#include "ui/markup_label.h"
+#include "ui/markup_label_win32.h"
 
 #include "theme/markup_label_win32.h"
 

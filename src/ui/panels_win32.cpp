@@ -1,5 +1,6 @@
-#include "ui/panels.h"
+#include "ui/panels_win32.h"
 
+#include "base/offscreen_win32.h"
 #include "base/wide.h"
 #include "theme/gdi_win32.h"
 #include "theme/system_colors_win32.h"
@@ -72,18 +73,10 @@ void PrintWindowTree(HWND hwnd, HDC target, int x, int y, const RECT& clip) {
     const RECT placed{x, y, x + client.right, y + client.bottom};
     RECT visible;
     if (!IntersectRect(&visible, &placed, &clip)) return;
-    HDC own = CreateCompatibleDC(target);
-    if (!own) return;
-    {
-        ScopedGdiObject bitmap(CreateCompatibleBitmap(target, client.right, client.bottom));
-        if (bitmap) {
-            ScopedSelect select(own, bitmap.get());
-            SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(own), PRF_CLIENT | PRF_ERASEBKGND);
-            BitBlt(target, visible.left, visible.top, visible.right - visible.left,
-                   visible.bottom - visible.top, own, visible.left - x, visible.top - y, SRCCOPY);
-        }
+    if (OffscreenBuffer own(target, placed); own) {
+        SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(own.Dc()), PRF_CLIENT | PRF_ERASEBKGND);
+        own.Present(visible);
     }
-    DeleteDC(own);
     HWND top = GetWindow(hwnd, GW_CHILD);
     HWND child = top ? GetWindow(top, GW_HWNDLAST) : nullptr;
     for (; child; child = GetWindow(child, GW_HWNDPREV)) {
@@ -116,21 +109,15 @@ void TCardPanel::SetActiveCardIndex(int index) {
 
     RECT client;
     GetClientRect(Hwnd(), &client);
-    HDC screen = GetDCEx(Hwnd(), nullptr, DCX_CACHE | DCX_CLIPSIBLINGS);  // over the children as well
     bool composed = false;
-    if (screen && client.right > 0 && client.bottom > 0) {
-        HDC memory = CreateCompatibleDC(screen);
-        ScopedGdiObject bitmap(CreateCompatibleBitmap(screen, client.right, client.bottom));
-        if (memory && bitmap) {
-            {
-                ScopedSelect select(memory, bitmap.get());
-                PrintWindowTree(Hwnd(), memory, 0, 0, client);
-                composed = BitBlt(screen, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY) != FALSE;
-            }
+    {
+        // Over the children as well.
+        ScopedWindowDc screen(Hwnd(), GetDCEx(Hwnd(), nullptr, DCX_CACHE | DCX_CLIPSIBLINGS));
+        if (OffscreenBuffer memory(screen.get(), client); memory) {
+            PrintWindowTree(Hwnd(), memory.Dc(), 0, 0, client);
+            composed = memory.Present();
         }
-        if (memory) DeleteDC(memory);
     }
-    if (screen) ReleaseDC(Hwnd(), screen);
     // What the copy put there needs no second paint; without a copy every window paints itself.
     RedrawWindow(Hwnd(), nullptr, nullptr,
                  composed ? (RDW_VALIDATE | RDW_NOERASE | RDW_ALLCHILDREN)

@@ -1,4 +1,4 @@
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 
 #include <windows.h>
 
@@ -19,9 +19,6 @@ struct UiTask {
 
     explicit UiTask(const std::function<void()>& task)
         : fn(task), done(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~UiTask() {
-        if (done) CloseHandle(done);
-    }
     UiTask(const UiTask&) = delete;
     UiTask& operator=(const UiTask&) = delete;
 
@@ -29,7 +26,7 @@ struct UiTask {
     std::mutex lock;
     State state = State::Pending;
     bool ran = false;  // the function returned normally
-    HANDLE done;
+    ScopedHandle done;
 };
 
 constexpr UINT kRunTask = WM_APP + 0x100;  // lParam: std::shared_ptr<UiTask>* owned by the message
@@ -98,7 +95,7 @@ void RunTask(UiTask& task) {
         // A task posted just before shut-down began is dropped here, on the UI thread, too.
         if (g_terminating) {
             task.state = UiTask::State::Dropped;
-            SetEvent(task.done);
+            SetEvent(task.done.get());
             return;
         }
         task.state = UiTask::State::Running;
@@ -114,7 +111,7 @@ void RunTask(UiTask& task) {
     std::lock_guard<std::mutex> guard(task.lock);
     task.ran = ran;
     task.state = UiTask::State::Done;
-    SetEvent(task.done);
+    SetEvent(task.done.get());
 }
 
 LRESULT CALLBACK TaskWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -131,7 +128,7 @@ LRESULT CALLBACK TaskWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 bool AwaitTask(UiTask& task, HANDLE uiThread) {
     bool terminatingSeen = false;
     for (;;) {
-        HANDLE handles[3] = {task.done, uiThread, TerminatingEvent()};
+        HANDLE handles[3] = {task.done.get(), uiThread, TerminatingEvent()};
         const DWORD count = terminatingSeen ? 2 : 3;
         const DWORD r = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
         std::lock_guard<std::mutex> guard(task.lock);
@@ -160,7 +157,7 @@ void InitUiTasks() {
     TerminatingEvent();
     const DWORD self = GetCurrentThreadId();
     HANDLE handle = OpenThread(SYNCHRONIZE, FALSE, self);
-    if (HANDLE old = g_uiThreadHandle.exchange(handle)) CloseHandle(old);
+    const ScopedHandle previous(g_uiThreadHandle.exchange(handle));  // an earlier UI thread's
     g_uiThread = self;
     WNDCLASSEXW wc{sizeof wc};
     wc.lpfnWndProc = TaskWindowProc;
