@@ -9,7 +9,7 @@
 #include "base/shell_open_win32.h"
 #include "base/single_instance_win32.h"
 #include "base/text.h"
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 #include "crash/crash_internal_win32.h"
 #include "crash/crash_report.h"
 #include "crash/crash_win32.h"

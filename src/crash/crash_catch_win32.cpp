@@ -17,7 +17,7 @@
 
 #include "base/error_boundary_win32.h"
 #include "base/text.h"
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 #include "crash/crash_internal_win32.h"
 #include "crash/crash_report.h"
 #include "crash/crash_win32.h"

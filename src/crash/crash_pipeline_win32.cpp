@@ -24,7 +24,7 @@
 #include "base/http_win32.h"
 #include "base/shell_link.h"
 #include "base/text.h"
-#include "base/ui_task.h"
+#include "base/ui_task_win32.h"
 #include "base/wide.h"
 #include "crash/crash_internal_win32.h"
 #include "crash/crash_report.h"
