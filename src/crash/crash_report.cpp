@@ -212,7 +212,9 @@ std::string CappedReport(const std::string& report, size_t cap) {
     if (cap <= cut.size()) return std::string();
     size_t end = report.rfind('\n', cap - cut.size() - 1);
     end = end == std::string::npos ? 0 : end + 1;
-    return report.substr(0, end) + cut;
+    std::string kept = report.substr(0, end);
+    kept += cut;
+    return kept;
 }
 
 bool RemoveFiledReport(std::string& contents, const std::string& filed) {
