@@ -17,15 +17,22 @@ name=$(basename "$program")
 "$WINE" "$program" </dev/null >/dev/null 2>&1 &
 started=$!
 xdotool search --sync --onlyvisible --pid "$started" >/dev/null 2>&1 || true
+linux=
 for _ in $(seq 1 100); do
   linux=$(grep -lsa "$name" /proc/[0-9]*/cmdline | cut -d/ -f3 | while read -r p; do
             echo "$(awk '/RssAnon/ {print $2}' "/proc/$p/status" 2>/dev/null || echo 0) $p"; done |
-          sort -n | tail -n1 | cut -d' ' -f2)
+          sort -n | tail -n1 | cut -d' ' -f2) || true
   [ -n "$linux" ] && break
   sleep 0.1
 done
 sleep 1.5  # the bench reads memory 0.5 s after the window is idle; the search above may be early
-windows=$("$WINE" "$build/bench/memory_regions.exe" --name "$name" </dev/null 2>/dev/null | head -n1 | tr -d '\r')
+windows=
+for _ in $(seq 1 20); do
+  windows=$("$WINE" "$build/bench/memory_regions.exe" --name "$name" </dev/null 2>/dev/null | head -n1 | tr -d '\r') || true
+  [ -n "$windows" ] && break
+  sleep 0.2
+done
+[ -n "$linux" ] && [ -n "$windows" ] || { echo "$name not found running (Linux pid '$linux', Windows pid '$windows')" >&2; exit 1; }
 "$WINE" "$build/bench/memory_regions.exe" "$windows" </dev/null 2>/dev/null | tr -d '\r' >"$build/bench/regions.txt"
 python3 bench/private_bytes.py "$linux" "$build/bench/regions.txt"
 kill "$started" 2>/dev/null || true

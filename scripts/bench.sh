@@ -43,8 +43,11 @@ x86_64-w64-mingw32-strip -o "$phases/tarnell-phases.exe" "$phases/tarnell.exe"
 cmake/wine-run.sh "$build/bench/startup_bench.exe" phases "$runs" "$(winpath "$phases/tarnell-phases.exe")"
 
 port=${TARNELL_BENCH_PORT:-18471}
+# Every endpoint on the same port: the preset's own would reach the other tree's fixture.
 cmake --preset e2e -DTARNELL_PROBE_URL=http://127.0.0.1:$port/generate_204 \
-  -DTARNELL_SERVICE_URL=http://127.0.0.1:$port/api.init.php -DTARNELL_HOME_URL=http://127.0.0.1:$port/tarnell >/dev/null
+  -DTARNELL_SERVICE_URL=http://127.0.0.1:$port/api.init.php -DTARNELL_HOME_URL=http://127.0.0.1:$port/tarnell \
+  -DTARNELL_REPORT_URL=http://127.0.0.1:$port/except.php -DTARNELL_ERROR_PAGE_URL=http://127.0.0.1:$port/error \
+  >/dev/null
 cmake --build build/e2e --target tarnell run_switch_bench -j2 >/dev/null
 e2e_started=1
 cmake/wine-env.sh start "$e2e"

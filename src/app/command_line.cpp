@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -56,6 +57,17 @@ TCommand SwitchCommand(const std::u16string& name) {
 }
 
 }  // namespace
+
+bool CommandLineHasArguments(std::u16string_view commandLine) {
+    size_t rest = 0;
+    if (!commandLine.empty() && commandLine[0] == u'"') {
+        const size_t closing = commandLine.find(u'"', 1);
+        rest = closing == std::u16string_view::npos ? commandLine.size() : closing + 1;
+    } else {
+        rest = std::min(commandLine.find_first_of(u" \t"), commandLine.size());
+    }
+    return commandLine.find_first_not_of(u" \t", rest) != std::u16string_view::npos;
+}
 
 TCommand ParseCommandLine(const std::vector<std::u16string>& arguments) {
     TCommand command = TCommand::Window;

@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/run_control.h"
@@ -35,6 +36,11 @@ enum TExitCode : int {
     kExitNoConnectivity = 4,   // the values were written, but the internet did not answer in time
     kExitAnotherInstance = 5,  // another instance (the window or a command) is running; nothing changed
 };
+
+// Whether the process's command line holds anything after the program's name, read as the system's
+// splitting reads the name: up to the closing quote when it begins with one, else up to the first space or
+// tab. Only then is the line split into arguments, which loads the shell; a plain start does without it.
+bool CommandLineHasArguments(std::u16string_view commandLine);
 
 // The arguments after the program's name. No switch: the window. Exactly one known switch: that command.
 // An unknown switch, or two switches: Invalid. Arguments that are not switches never count.

@@ -26,8 +26,10 @@ constexpr std::chrono::milliseconds kCommandWaitLimit{TARNELL_COMMAND_WAIT_MS};
 
 std::vector<std::u16string> ProcessArguments() {
     std::vector<std::u16string> arguments;
+    const LPCWSTR line = GetCommandLineW();
+    if (!line || !CommandLineHasArguments(FromWide(line))) return arguments;
     int count = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    LPWSTR* argv = CommandLineToArgvW(line, &count);
     if (!argv) return arguments;
     for (int i = 1; i < count; ++i) arguments.push_back(FromWide(argv[i]));
     LocalFree(argv);

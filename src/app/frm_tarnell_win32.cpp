@@ -208,6 +208,10 @@ LRESULT TFrmTarnell::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_ENDSESSION:
             if (wParam && Hwnd()) DestroyWindow(Hwnd());
             return 0;
+        case WM_TIMER:
+            if (wParam != kServiceCheckTimer) return TForm::HandleMessage(msg, wParam, lParam);
+            StartServiceCheck();
+            return 0;
         default:
             return TForm::HandleMessage(msg, wParam, lParam);
     }
@@ -354,13 +358,21 @@ void TFrmTarnell::FormCreate() {
     StampBenchPhase(BenchPhase::Discovery);
     if (!options_.serviceUrl.empty()) {
         SetUpdateMainWindow(Hwnd());
-        CheckUpdate(
-            options_.serviceUrl,
-            [this](bool updateAccepted) {
-                if (updateAccepted) Close();
-            },
-            kUpdateOffset);
+        // The check starts once the first frame is on the screen: a timer message comes only when no
+        // window of this thread has anything left to paint. Its thread and its loads then no longer delay
+        // the window, and nothing it shows could come sooner anyway.
+        SetTimer(Hwnd(), kServiceCheckTimer, USER_TIMER_MINIMUM, nullptr);
     }
+}
+
+void TFrmTarnell::StartServiceCheck() {
+    KillTimer(Hwnd(), kServiceCheckTimer);
+    CheckUpdate(
+        options_.serviceUrl,
+        [this](bool updateAccepted) {
+            if (updateAccepted) Close();
+        },
+        kUpdateOffset);
 }
 
 void TFrmTarnell::BtnHomeClick(TComponent* sender) {

@@ -105,6 +105,9 @@ class TFrmTarnell final : public TForm, public RunView {
     void AttachAccessibility();
     TCheckBox* OptionSwitch(TRunOption option) const;
     void OptionClick(TRunOption option, TComponent* sender);
+    // The last step of the start-up sequence, once the window has been painted (see FormCreate).
+    void StartServiceCheck();
+    static constexpr UINT_PTR kServiceCheckTimer = 1;
 
     TFrmTarnellOptions options_;
     std::unique_ptr<TSystemRunControl> run_;

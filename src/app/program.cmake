@@ -64,7 +64,9 @@ if(NOT MSVC)
     target_link_options(tarnell PRIVATE -Wl,--build-id)
   endif()
 endif()
-# DLLs outside the KnownDLLs, loaded only after the entry point has limited the search to System32.
+# DLLs outside the KnownDLLs, loaded only after the entry point has limited the search to System32; and
+# shell32 and ws2_32, which a plain start does not need before its window (the shell only for a command
+# line, a link or a crash report's folder; Winsock only for the IP Helper's addresses).
 include(DelayImports)
-tarnell_delay_load(tarnell winhttp iphlpapi gdiplus comctl32 oleacc)
+tarnell_delay_load(tarnell winhttp iphlpapi gdiplus comctl32 oleacc shell32 ws2_32)
 set_target_properties(tarnell PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

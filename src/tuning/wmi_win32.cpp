@@ -1,25 +1,30 @@
 #include "tuning/wmi_win32.h"
 
-#include <initializer_list>
-
 #include "base/wide.h"
 
 namespace tarnell {
 
 namespace {
 
-// Calls a member by name. `args` in their natural order (IDispatch takes them reversed).
-HRESULT InvokeByName(IDispatch* object, const wchar_t* name, WORD flags, std::initializer_list<VARIANT*> args,
-                     VARIANT* result) {
-    DISPID id = 0;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(hr)) return hr;
-    VARIANT reversed[8];
-    UINT count = 0;
-    for (auto it = args.end(); it != args.begin() && count < 8;) reversed[count++] = **--it;
-    DISPPARAMS params{count ? reversed : nullptr, nullptr, count, 0};
-    return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr, nullptr);
+// A BSTR for one call.
+class ScopedBstr {
+  public:
+    explicit ScopedBstr(const wchar_t* text) : text_(SysAllocString(text)) {}
+    ~ScopedBstr() { SysFreeString(text_); }
+    ScopedBstr(const ScopedBstr&) = delete;
+    ScopedBstr& operator=(const ScopedBstr&) = delete;
+    BSTR get() const { return text_; }
+
+  private:
+    BSTR text_;
+};
+
+// WMI's objects outside this process (the service on Windows) act for the program only when asked to:
+// without impersonation its providers may refuse or answer nothing. An object inside this process has no
+// proxy to set, and says so; that is not a failure.
+void AllowImpersonation(IUnknown* proxy) {
+    (void)CoSetProxyBlanket(proxy, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+                            RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
 }
 
 bool IsNull(const VARIANT& v) {
@@ -42,12 +47,12 @@ bool VariantText(const VARIANT& v, std::u16string& text) {
     return VariantText(*converted, text);
 }
 
-bool ReadText(IDispatch* object, const wchar_t* name, std::u16string& text) {
+bool ReadText(IWbemClassObject* object, const wchar_t* name, std::u16string& text) {
     ScopedVariant value;
     return GetWmiProperty(object, name, value.get()) && VariantText(*value, text);
 }
 
-bool ReadTrue(IDispatch* object, const wchar_t* name) {
+bool ReadTrue(IWbemClassObject* object, const wchar_t* name) {
     ScopedVariant value;
     if (!GetWmiProperty(object, name, value.get())) return false;
     if ((*value).vt == VT_BOOL) return (*value).boolVal != VARIANT_FALSE;
@@ -58,7 +63,7 @@ bool ReadTrue(IDispatch* object, const wchar_t* name) {
 
 // The IPAddress list, element by element from its lower to its upper bound. nullopt when it is null,
 // not an array, or an element cannot be read.
-std::optional<std::vector<std::u16string>> ReadTextArray(IDispatch* object, const wchar_t* name) {
+std::optional<std::vector<std::u16string>> ReadTextArray(IWbemClassObject* object, const wchar_t* name) {
     ScopedVariant value;
     if (!GetWmiProperty(object, name, value.get())) return std::nullopt;
     const VARIANT& v = *value;
@@ -91,65 +96,55 @@ std::optional<std::vector<std::u16string>> ReadTextArray(IDispatch* object, cons
 
 }  // namespace
 
-bool GetWmiProperty(IDispatch* object, const wchar_t* name, VARIANT* value) {
+bool GetWmiProperty(IWbemClassObject* object, const wchar_t* name, VARIANT* value) {
     VariantClear(value);
-    // Read the way scripting clients read a property; WMI scripting objects answer this form.
-    return SUCCEEDED(InvokeByName(object, name, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, value));
+    return SUCCEEDED(object->Get(name, 0, value, nullptr, nullptr));
 }
 
 bool WmiSession::Connect() {
     services_.reset();
-    CLSID clsid{};
-    if (FAILED(CLSIDFromProgID(L"WbemScripting.SWbemLocator", &clsid))) return false;
-    ComRef<IDispatch> locator;
-    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IDispatch,
-                                locator.put_void())))
+    ComRef<IWbemLocator> locator;
+    if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                                locator.put_void())) ||
+        !locator)
         return false;
-    ScopedVariant server(L"."), space(L"root\\CIMV2"), user(L""), password(L"");
-    ScopedVariant result;
-    if (FAILED(InvokeByName(locator.get(), L"ConnectServer", DISPATCH_METHOD,
-                            {server.get(), space.get(), user.get(), password.get()}, result.get())))
+    ScopedBstr space(L"root\\CIMV2");
+    ComRef<IWbemServices> services;
+    if (FAILED(locator->ConnectServer(space.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                      services.put())) ||
+        !services)
         return false;
-    if ((*result).vt != VT_DISPATCH || !(*result).pdispVal) return false;
-    (*result).pdispVal->AddRef();
-    services_ = ComRef<IDispatch>((*result).pdispVal);
+    AllowImpersonation(services.get());
+    services_ = std::move(services);
     return true;
 }
 
-bool WmiSession::Walk(const std::u16string& wql, const std::function<bool(IDispatch*)>& visit) {
+bool WmiSession::Walk(const std::u16string& wql, const std::function<bool(IWbemClassObject*)>& visit) {
     if (!services_) return false;
-    ScopedVariant text(W(wql)), set;
-    if (FAILED(InvokeByName(services_.get(), L"ExecQuery", DISPATCH_METHOD, {text.get()}, set.get())))
+    ScopedBstr language(L"WQL"), text(W(wql));
+    // Forward only: each object is read once, as it comes, and not kept by the enumerator.
+    ComRef<IEnumWbemClassObject> items;
+    if (FAILED(services_->ExecQuery(language.get(), text.get(),
+                                    WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+                                    items.put())) ||
+        !items)
         return false;
-    if ((*set).vt != VT_DISPATCH || !(*set).pdispVal) return false;
-
-    // The collection is walked through its _NewEnum enumerator, one item at a time.
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    ScopedVariant enumVariant;
-    if (FAILED((*set).pdispVal->Invoke(DISPID_NEWENUM, IID_NULL, LOCALE_USER_DEFAULT,
-                                       DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, enumVariant.get(),
-                                       nullptr, nullptr)))
-        return false;
-    const VARIANT& ev = *enumVariant;
-    IUnknown* unknown = ev.vt == VT_UNKNOWN ? ev.punkVal : ev.vt == VT_DISPATCH ? ev.pdispVal : nullptr;
-    if (!unknown) return false;
-    ComRef<IEnumVARIANT> items;
-    if (FAILED(unknown->QueryInterface(IID_IEnumVARIANT, items.put_void()))) return false;
+    AllowImpersonation(items.get());
 
     // A query WMI refuses (an unknown class or property) may only fail at its first step.
     for (bool first = true;; first = false) {
-        ScopedVariant item;
-        ULONG fetched = 0;
-        const HRESULT hr = items->Next(1, item.get(), &fetched);
-        if (hr != S_OK) return hr == S_FALSE || !first;
-        if ((*item).vt != VT_DISPATCH || !(*item).pdispVal) continue;
-        if (!visit((*item).pdispVal)) return true;
+        ComRef<IWbemClassObject> item;
+        ULONG returned = 0;
+        const HRESULT hr = items->Next(WBEM_INFINITE, 1, item.put(), &returned);
+        if (hr != WBEM_S_NO_ERROR || returned != 1) return SUCCEEDED(hr) || !first;
+        if (!item) continue;
+        if (!visit(item.get())) return true;
     }
 }
 
-std::optional<std::vector<ComRef<IDispatch>>> WmiSession::Query(const std::u16string& wql) {
-    std::vector<ComRef<IDispatch>> objects;
-    const bool walked = Walk(wql, [&objects](IDispatch* object) {
+std::optional<std::vector<ComRef<IWbemClassObject>>> WmiSession::Query(const std::u16string& wql) {
+    std::vector<ComRef<IWbemClassObject>> objects;
+    const bool walked = Walk(wql, [&objects](IWbemClassObject* object) {
         object->AddRef();
         objects.emplace_back(object);
         return true;
@@ -160,7 +155,7 @@ std::optional<std::vector<ComRef<IDispatch>>> WmiSession::Query(const std::u16st
 
 bool WmiSession::WalkAdapters(const std::function<bool(const AdapterRecord&)>& visit) {
     return Walk(u"SELECT * FROM Win32_NetworkAdapter WHERE PhysicalAdapter = True AND NetEnabled = True",
-                [&visit](IDispatch* object) {
+                [&visit](IWbemClassObject* object) {
                     AdapterRecord adapter;
                     ScopedVariant index;
                     if (!GetWmiProperty(object, L"Index", index.get())) {
@@ -184,7 +179,7 @@ std::optional<std::vector<AdapterConfiguration>> WmiSession::QueryConfigurations
     auto objects = Query(u"SELECT * FROM Win32_NetworkAdapterConfiguration WHERE Index = " + index);
     if (!objects) return std::nullopt;
     std::vector<AdapterConfiguration> configurations;
-    for (const ComRef<IDispatch>& object : *objects) {
+    for (const ComRef<IWbemClassObject>& object : *objects) {
         AdapterConfiguration configuration;
         configuration.ipEnabled = ReadTrue(object.get(), L"IPEnabled");
         if (configuration.ipEnabled) configuration.addresses = ReadTextArray(object.get(), L"IPAddress");

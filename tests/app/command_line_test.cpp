@@ -4,6 +4,13 @@
 
 #include <doctest/doctest.h>
 
+#if defined(_WIN32)
+// clang-format off
+#include <windows.h>
+#include <shellapi.h>
+// clang-format on
+#endif
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -92,6 +99,40 @@ TEST_CASE("ParseCommandLine: one switch in any letter case, after -, -- or /; ot
         for (const auto& a : row.args) shown += "[" + U8(a) + "]";
         CAPTURE(shown);
         CHECK(ParseCommandLine(row.args) == row.expected);
+    }
+}
+
+TEST_CASE(
+    "CommandLineHasArguments: anything after the program's name, the name read as the system splits it") {
+    struct Row {
+        const char16_t* line;
+        bool expected;
+    };
+    const Row rows[] = {
+        {u"", false},
+        {u"tarnell.exe", false},
+        {u"C:\\Apps\\tarnell.exe   \t ", false},
+        {u"\"C:\\Program Files\\Tarnell\\tarnell.exe\"", false},
+        {u"\"C:\\Program Files\\Tarnell\\tarnell.exe\" \t", false},
+        {u"\"C:\\Program Files\\Tar nell.exe", false},  // no closing quote: the whole line is the name
+        {u"tarnell.exe --apply", true},
+        {u"tarnell.exe\t/?", true},
+        {u"\"C:\\Program Files\\Tarnell\\tarnell.exe\" --status", true},
+        {u"\"C:\\Program Files\\Tarnell\\tarnell.exe\"--status", true},
+        {u"\"C:\\Program Files\\Tarnell\\tarnell.exe\" \"\"", true},  // an empty argument
+        {u"C:\\Program Files\\Tarnell\\tarnell.exe", true},  // unquoted: "Files\..." follows the name
+    };
+    for (const Row& row : rows) {
+        CAPTURE(U8(row.line));
+        CHECK(CommandLineHasArguments(row.line) == row.expected);
+#if defined(_WIN32)
+        // And the system's own splitting agrees (the program's name always counts as one).
+        int count = 0;
+        if (LPWSTR* argv = CommandLineToArgvW(reinterpret_cast<const wchar_t*>(row.line), &count)) {
+            LocalFree(argv);
+            CHECK((count > 1) == row.expected);
+        }
+#endif
     }
 }
 

@@ -1,5 +1,9 @@
 # The command line's rules, in both builds.
 tarnell_add_test(app_command_line_test SOURCES command_line_test.cpp LIBS tarnell_command_line)
+if(WIN32)
+  # Checked against the system's own splitting too.
+  target_link_libraries(app_command_line_test PRIVATE shell32)
+endif()
 
 # The real tarnell.exe run with arguments, in the end-to-end build (probe on the loopback fixture).
 if(WIN32 AND TARGET app_program_win32_test)

@@ -25,9 +25,7 @@ struct Outcome {
     std::u16string opened;
 };
 
-// Opens the window with the scenario's service address, answers the prompt with `answer` and pumps
-// until the window is gone or the deadline passes.
-Outcome RunScenario(WPARAM answer, std::unique_ptr<TFrmTarnell>& form) {
+void SetUpOnce() {
     static bool setUp = false;
     if (!setUp) {
         setUp = true;
@@ -35,6 +33,25 @@ Outcome RunScenario(WPARAM answer, std::unique_ptr<TFrmTarnell>& form) {
         RegisterVorbeckButtonStyles();
         InitUiTasks();
     }
+}
+
+BOOL CALLBACK CountUnpainted(HWND hwnd, LPARAM count) {
+    if (IsWindowVisible(hwnd) && GetUpdateRect(hwnd, nullptr, FALSE)) ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+// Visible windows of the form (itself included) that still have something to paint.
+int UnpaintedWindows(HWND form) {
+    int count = 0;
+    CountUnpainted(form, reinterpret_cast<LPARAM>(&count));
+    EnumChildWindows(form, CountUnpainted, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+// Opens the window with the scenario's service address, answers the prompt with `answer` and pumps
+// until the window is gone or the deadline passes.
+Outcome RunScenario(WPARAM answer, std::unique_ptr<TFrmTarnell>& form) {
+    SetUpOnce();
     SetCurrentLanguage(u"en");
     Outcome outcome;
     SetShellOpenHook([&](const std::u16string& target) { outcome.opened = target; });
@@ -85,4 +102,40 @@ TEST_CASE("an update the user declines leaves the window open with the notice li
     // (Below the 2-pixel accent line, the 50-pixel header and its stored top in the home card.)
     CHECK(before.top == MulDiv(2, form->CurrentDpi(), 96) + MulDiv(50, form->CurrentDpi(), 96) +
                             MulDiv(264, form->CurrentDpi(), 96));
+}
+
+TEST_CASE("the service check starts once the window's first frame is painted, not before") {
+    SetUpOnce();
+    SetCurrentLanguage(u"en");
+    const int workersBefore = RunningWorkers();
+    auto form = std::make_unique<TFrmTarnell>(
+        nullptr,
+        TFrmTarnellOptions{test::FixtureUrl("/api/missing"), u"https://link.tarnell.example/tarnell"});
+    form->Create();
+    form->Show();
+    CHECK(RunningWorkers() == workersBefore);
+    // Show paints the window and its controls at once; what is invalid when the message loop begins (here:
+    // everything again, as when the window is uncovered) is painted before the check starts.
+    RedrawWindow(form->Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    const int unpaintedAtShow = UnpaintedWindows(form->Hwnd());
+    REQUIRE(unpaintedAtShow > 1);
+
+    // One message at a time, until the check's worker is running: by then nothing is left to paint.
+    int unpaintedAtStart = -1;
+    int messages = 0;
+    const DWORD end = GetTickCount() + 20000;
+    MSG msg;
+    while (unpaintedAtStart < 0 && GetTickCount() < end) {
+        if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+            continue;
+        }
+        ++messages;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+        if (RunningWorkers() > workersBefore) unpaintedAtStart = UnpaintedWindows(form->Hwnd());
+    }
+    MESSAGE("windows to paint: " << unpaintedAtShow << ", messages until the check started: " << messages);
+    CHECK(unpaintedAtStart == 0);
+    form.reset();
 }

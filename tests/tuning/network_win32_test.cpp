@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "base/text.h"
 #include "tuning/network.h"
@@ -73,17 +74,24 @@ TEST_CASE("WMI configuration query reads IPEnabled and the IPAddress list of the
     {
         WmiSession wmi;
         REQUIRE(wmi.Connect());
-        auto all = wmi.Query(u"SELECT * FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled = True");
-        REQUIRE(all);
+        // The indexes first: Wine's objects of a class read stale values once another query of that class
+        // has run.
+        std::vector<std::u16string> indexes;
+        {
+            auto all = wmi.Query(u"SELECT * FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled = True");
+            REQUIRE(all);
+            for (const ComRef<IWbemClassObject>& object : *all) {
+                VARIANT index;
+                VariantInit(&index);
+                REQUIRE(GetWmiProperty(object.get(), L"Index", &index));
+                REQUIRE(SUCCEEDED(VariantChangeType(&index, &index, 0, VT_I4)));
+                indexes.push_back(FromAscii(std::to_string(index.lVal)));
+                VariantClear(&index);
+            }
+        }
         bool seen = false;
-        for (const ComRef<IDispatch>& object : *all) {
-            VARIANT index;
-            VariantInit(&index);
-            REQUIRE(GetWmiProperty(object.get(), L"Index", &index));
-            REQUIRE(SUCCEEDED(VariantChangeType(&index, &index, 0, VT_I4)));
-            const std::u16string indexText = FromAscii(std::to_string(index.lVal));
-            VariantClear(&index);
-
+        for (const std::u16string& indexText : indexes) {
+            INFO("Index = " << Utf16ToUtf8(indexText));
             auto configurations = wmi.QueryConfigurations(indexText);
             REQUIRE(configurations);
             REQUIRE(configurations->size() == 1);

@@ -1,248 +1,78 @@
-// The WMI adapter query's walk, driven through stand-ins for the services object, its query results,
-// their enumerators and the adapter and configuration objects, answering as Windows does. (Wine's WMI
-// has no usable adapter class.)
+// The WMI adapter query's walk, driven through stand-ins for the services object, its query enumerators
+// and the adapter and configuration objects, answering as Windows' WMI does (see fake_wbem_win32.h).
 #include "tuning/wmi_win32.h"
 
 #include <doctest/doctest.h>
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "base/text.h"
+#include "fake_wbem_win32.h"
 #include "tuning/network.h"
 #include "tuning/network_win32.h"
 
 using namespace tarnell;
+using test::FakeWbemEnumerator;
+using test::FakeWbemObject;
+using test::FakeWbemServices;
+using test::WbemStep;
 
 namespace {
 
-// An automation object answering a fixed set of names; references are counted, never freed (the test
-// owns every object).
-class FakeObject : public IDispatch {
-  public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IDispatch) {
-            *out = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        if (count != 1) return E_INVALIDARG;
-        const std::vector<std::wstring> known = Names();
-        for (size_t i = 0; i < known.size(); ++i) {
-            if (_wcsicmp(known[i].c_str(), names[0]) == 0) {
-                ids[0] = static_cast<DISPID>(i + 1);
-                return S_OK;
-            }
-        }
-        ids[0] = DISPID_UNKNOWN;
-        return DISP_E_UNKNOWNNAME;
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
-                                     EXCEPINFO*, UINT*) override {
-        if (id == DISPID_NEWENUM) return Call(L"_NewEnum", params, result);
-        const std::vector<std::wstring> known = Names();
-        if (id < 1 || static_cast<size_t>(id) > known.size()) return DISP_E_MEMBERNOTFOUND;
-        return Call(known[id - 1], params, result);
-    }
-    ULONG refs() const { return refs_; }
-
-  protected:
-    virtual std::vector<std::wstring> Names() const = 0;
-    virtual HRESULT Call(const std::wstring& name, DISPPARAMS* params, VARIANT* result) = 0;
-
-  private:
-    ULONG refs_ = 1;
-};
-
-void SetText(VARIANT* v, const std::wstring& text) {
-    v->vt = VT_BSTR;
-    v->bstrVal = SysAllocString(text.c_str());
-}
-
-// A Win32_NetworkAdapter object.
-struct AdapterObject final : FakeObject {
-    std::optional<int> index;
-    std::wstring connection, name, guid;
-
-    std::vector<std::wstring> Names() const override {
-        return {L"Index", L"NetConnectionID", L"Name", L"GUID"};
-    }
-    HRESULT Call(const std::wstring& property, DISPPARAMS*, VARIANT* result) override {
-        if (property == L"Index") {
-            if (index) {
-                result->vt = VT_I4;
-                result->lVal = *index;
-            } else {
-                result->vt = VT_NULL;
-            }
-        } else {
-            SetText(result, property == L"NetConnectionID" ? connection : property == L"Name" ? name : guid);
-        }
-        return S_OK;
-    }
-};
-
-// A Win32_NetworkAdapterConfiguration object.
-struct ConfigurationObject final : FakeObject {
-    bool ipEnabled = true;
-    std::vector<std::wstring> addresses;
-
-    std::vector<std::wstring> Names() const override { return {L"IPEnabled", L"IPAddress"}; }
-    HRESULT Call(const std::wstring& property, DISPPARAMS*, VARIANT* result) override {
-        if (property == L"IPEnabled") {
-            result->vt = VT_BOOL;
-            result->boolVal = ipEnabled ? VARIANT_TRUE : VARIANT_FALSE;
-            return S_OK;
-        }
-        SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(addresses.size()));
-        for (LONG i = 0; i < static_cast<LONG>(addresses.size()); ++i) {
-            BSTR text = SysAllocString(addresses[i].c_str());
-            SafeArrayPutElement(array, &i, text);
-            SysFreeString(text);
-        }
-        result->vt = VT_ARRAY | VT_BSTR;
-        result->parray = array;
-        return S_OK;
-    }
-};
-
-// One answer of IEnumVARIANT.Next: an object (S_OK), the end (S_FALSE) or an error.
-struct Step {
-    HRESULT answer;
-    IDispatch* item = nullptr;
-};
-
-class Enumerator final : public IEnumVARIANT {
-  public:
-    explicit Enumerator(std::vector<Step> steps) : steps_(std::move(steps)) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IEnumVARIANT) {
-            *out = static_cast<IEnumVARIANT*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* items, ULONG* fetched) override {
-        ++nextCalls;
-        REQUIRE(count == 1);
-        if (fetched) *fetched = 0;
-        // Past the script the enumeration has ended.
-        const Step step = position_ < steps_.size() ? steps_[position_++] : Step{S_FALSE};
-        if (step.answer != S_OK) return step.answer;
-        step.item->AddRef();
-        items[0].vt = VT_DISPATCH;
-        items[0].pdispVal = step.item;
-        if (fetched) *fetched = 1;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT**) override { return E_NOTIMPL; }
-
-    int nextCalls = 0;
-
-  private:
-    std::vector<Step> steps_;
-    size_t position_ = 0;
-    ULONG refs_ = 1;
-};
-
-// An SWbemObjectSet: only its enumerator is used.
-struct Collection final : FakeObject {
-    Enumerator* enumerator = nullptr;
-    std::vector<std::wstring> Names() const override { return {}; }
-    HRESULT Call(const std::wstring& name, DISPPARAMS*, VARIANT* result) override {
-        if (name != L"_NewEnum") return DISP_E_MEMBERNOTFOUND;
-        enumerator->AddRef();
-        result->vt = VT_UNKNOWN;
-        result->punkVal = enumerator;
-        return S_OK;
-    }
-};
-
-// An SWbemServices: ExecQuery answers the adapter query and one configuration query per adapter index.
-struct Services final : FakeObject {
-    HRESULT execAnswer = S_OK;  // for the adapter query
-    Collection* adapters = nullptr;
-    std::map<std::wstring, Collection*> configurationsByIndex;
-    std::vector<std::wstring> queries;
-
-    std::vector<std::wstring> Names() const override { return {L"ExecQuery"}; }
-    HRESULT Call(const std::wstring&, DISPPARAMS* params, VARIANT* result) override {
-        REQUIRE(params->cArgs == 1);
-        REQUIRE(params->rgvarg[0].vt == VT_BSTR);
-        const std::wstring query = params->rgvarg[0].bstrVal;
-        queries.push_back(query);
-        Collection* collection = nullptr;
-        const std::wstring configurationPrefix =
-            L"SELECT * FROM Win32_NetworkAdapterConfiguration WHERE Index = ";
-        if (query.rfind(configurationPrefix, 0) == 0) {
-            auto it = configurationsByIndex.find(query.substr(configurationPrefix.size()));
-            if (it == configurationsByIndex.end()) return E_FAIL;
-            collection = it->second;
-        } else {
-            if (execAnswer != S_OK) return execAnswer;
-            collection = adapters;
-        }
-        collection->AddRef();
-        result->vt = VT_DISPATCH;
-        result->pdispVal = collection;
-        return S_OK;
-    }
-};
-
 const wchar_t kAdapterQuery[] =
     L"SELECT * FROM Win32_NetworkAdapter WHERE PhysicalAdapter = True AND NetEnabled = True";
-constexpr HRESULT kInvalidQuery = static_cast<HRESULT>(0x80041017);  // WBEM_E_INVALID_QUERY
-constexpr HRESULT kCallFailed = static_cast<HRESULT>(0x80041001);    // WBEM_E_FAILED
+const wchar_t kConfigurationQuery[] = L"SELECT * FROM Win32_NetworkAdapterConfiguration WHERE Index = ";
+constexpr HRESULT kInvalidQuery = WBEM_E_INVALID_QUERY;  // 0x80041017
+constexpr HRESULT kCallFailed = WBEM_E_FAILED;           // 0x80041001
+
+void Adapter(FakeWbemObject& object, int index, const wchar_t* connection, const wchar_t* name,
+             const wchar_t* guid) {
+    object.Set(L"Index", index).Set(L"Name", name).Set(L"GUID", guid);
+    // An adapter without a connection reports no name for it: null, not an empty text.
+    if (connection)
+        object.Set(L"NetConnectionID", connection);
+    else
+        object.SetNull(L"NetConnectionID");
+}
 
 }  // namespace
 
 TEST_CASE("the WMI adapter walk: each adapter checked as it comes, the stand-in only when WMI fails") {
     REQUIRE(SUCCEEDED(CoInitialize(nullptr)));
     {
-        AdapterObject virtualNic, nullIndex, nicOne, nicTwo;
-        virtualNic.index = 1;
-        virtualNic.connection = L"vEthernet (Default Switch)";
-        virtualNic.name = L"Hyper-V Virtual Ethernet Adapter";
-        virtualNic.guid = L"{11111111-2222-3333-4444-555555555555}";
-        nullIndex.connection = L"Ethernet 5";
-        nullIndex.name = L"Removed NIC";
-        nullIndex.guid = L"{55555555-2222-3333-4444-555555555555}";
-        nicOne.index = 7;
-        nicOne.connection = L"Ethernet";
-        nicOne.name = L"NIC One";
-        nicOne.guid = L"{4d36e972-e325-11ce-bfc1-08002be10318}";
-        nicTwo.index = 9;
-        nicTwo.connection = L"";
-        nicTwo.name = L"NIC Two";
-        nicTwo.guid = L"{AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE}";
+        FakeWbemObject virtualNic, nullIndex, nicOne, nicTwo, unplugged, notIp, noGuid, brokenConfig;
+        Adapter(virtualNic, 1, L"vEthernet (Default Switch)", L"Hyper-V Virtual Ethernet Adapter",
+                L"{11111111-2222-3333-4444-555555555555}");
+        nullIndex.SetNull(L"Index")
+            .Set(L"NetConnectionID", L"Ethernet 5")
+            .Set(L"Name", L"Removed NIC")
+            .Set(L"GUID", L"{55555555-2222-3333-4444-555555555555}");
+        Adapter(nicOne, 7, L"Ethernet", L"NIC One", L"{4d36e972-e325-11ce-bfc1-08002be10318}");
+        Adapter(nicTwo, 9, nullptr, L"NIC Two", L"{AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE}");
+        Adapter(unplugged, 11, L"Ethernet 2", L"NIC Three", L"{33333333-2222-3333-4444-555555555555}");
+        Adapter(notIp, 12, L"Ethernet 3", L"NIC Four", L"{44444444-2222-3333-4444-555555555555}");
+        // An object that lacks one of the four identity properties.
+        noGuid.Set(L"Index", 13).Set(L"NetConnectionID", L"Ethernet 6").Set(L"Name", L"NIC Six");
+        Adapter(brokenConfig, 14, L"Ethernet 4", L"NIC Five", L"{66666666-2222-3333-4444-555555555555}");
 
-        ConfigurationObject configOne, configTwo;
-        configOne.addresses = {L"fe80::7", L"192.168.1.7"};
-        configTwo.addresses = {L"10.0.0.9"};
+        FakeWbemObject configOne, configTwo, configUnplugged, configNotIp;
+        configOne.SetBool(L"IPEnabled", true).Set(L"IPAddress", {L"fe80::7", L"192.168.1.7"});
+        configTwo.SetBool(L"IPEnabled", true).Set(L"IPAddress", std::vector<std::wstring>{L"10.0.0.9"});
+        configUnplugged.SetBool(L"IPEnabled", true).SetNull(L"IPAddress");  // no address: null list
+        // Windows lists no address for a configuration that is not IP-enabled; this one has a list all the
+        // same, so that only the flag can pass it over.
+        configNotIp.SetBool(L"IPEnabled", false).Set(L"IPAddress", std::vector<std::wstring>{L"10.0.0.12"});
+        const std::map<std::wstring, FakeWbemObject*> configurationOf = {
+            {L"7", &configOne}, {L"9", &configTwo}, {L"11", &configUnplugged}, {L"12", &configNotIp}};
 
         struct Case {
             const char* what;
-            HRESULT execAnswer;
-            std::vector<Step> steps;
+            HRESULT execAnswer;  // of the adapter query
+            std::vector<WbemStep> steps;
             AdapterSource source;
             std::optional<std::u16string> found;  // display name, for the WMI source
             std::optional<std::u16string> ip;
@@ -268,23 +98,39 @@ TEST_CASE("the WMI adapter walk: each adapter checked as it comes, the stand-in 
              {}},
             {"two qualifying adapters: the first, and the walk stops there",
              S_OK,
-             {{S_OK, &virtualNic}, {S_OK, &nicOne}, {S_OK, &nicTwo}, {S_FALSE}},
+             {{S_OK, &virtualNic}, {S_OK, &nicOne}, {S_OK, &nicTwo}, {WBEM_S_FALSE}},
              AdapterSource::Wmi,
              u"Ethernet (NIC One)",
              u"192.168.1.7",
              2,
              {L"7"}},
-            {"an adapter without an index is passed over",
+            {"an adapter without an index is passed over; a null connection name gives the adapter's name",
              S_OK,
-             {{S_OK, &nullIndex}, {S_OK, &nicTwo}, {S_FALSE}},
+             {{S_OK, &nullIndex}, {S_OK, &nicTwo}, {WBEM_S_FALSE}},
              AdapterSource::Wmi,
              u"NIC Two",
              u"10.0.0.9",
              2,
              {L"9"}},
+            {"an adapter without an address, one not IP-enabled and one lacking its GUID are passed over",
+             S_OK,
+             {{S_OK, &unplugged}, {S_OK, &notIp}, {S_OK, &noGuid}, {S_OK, &nicTwo}, {WBEM_S_FALSE}},
+             AdapterSource::Wmi,
+             u"NIC Two",
+             u"10.0.0.9",
+             4,
+             {L"11", L"12", L"9"}},
+            {"a configuration query that fails: the next adapter",
+             S_OK,
+             {{S_OK, &brokenConfig}, {S_OK, &nicOne}, {WBEM_S_FALSE}},
+             AdapterSource::Wmi,
+             u"Ethernet (NIC One)",
+             u"192.168.1.7",
+             2,
+             {L"14", L"7"}},
             {"no adapters: WMI answered, no stand-in",
              S_OK,
-             {{S_FALSE}},
+             {{WBEM_S_FALSE}},
              AdapterSource::Wmi,
              std::nullopt,
              std::nullopt,
@@ -309,21 +155,24 @@ TEST_CASE("the WMI adapter walk: each adapter checked as it comes, the stand-in 
         };
         for (const Case& c : cases) {
             INFO(std::string(c.what));
-            Enumerator adapterWalk(c.steps), configWalkOne({{S_OK, &configOne}, {S_FALSE}}),
-                configWalkTwo({{S_OK, &configTwo}, {S_FALSE}});
-            Collection adapterSet, configSetOne, configSetTwo;
-            adapterSet.enumerator = &adapterWalk;
-            configSetOne.enumerator = &configWalkOne;
-            configSetTwo.enumerator = &configWalkTwo;
-            Services services;
-            services.execAnswer = c.execAnswer;
-            services.adapters = &adapterSet;
-            services.configurationsByIndex = {{L"7", &configSetOne}, {L"9", &configSetTwo}};
+            FakeWbemEnumerator adapterWalk(c.steps);
+            std::map<std::wstring, std::unique_ptr<FakeWbemEnumerator>> configurationWalks;
+            for (const auto& [index, configuration] : configurationOf)
+                configurationWalks[index] = std::make_unique<FakeWbemEnumerator>(
+                    std::vector<WbemStep>{{S_OK, configuration}, {WBEM_S_FALSE}});
+            FakeWbemServices services;
+            services.answer = [&](const std::wstring& query) -> FakeWbemServices::Answer {
+                if (query == kAdapterQuery) return {c.execAnswer, &adapterWalk};
+                REQUIRE(query.rfind(kConfigurationQuery, 0) == 0);
+                auto it = configurationWalks.find(query.substr(std::wcslen(kConfigurationQuery)));
+                if (it == configurationWalks.end()) return {kCallFailed, nullptr};
+                return {S_OK, it->second.get()};
+            };
             services.AddRef();  // the session's own reference
 
             Discovery discovery;
             {
-                WmiSession wmi{ComRef<IDispatch>(&services)};
+                WmiSession wmi{ComRef<IWbemServices>(&services)};
                 SystemAdapters system(wmi, true);
                 discovery = DiscoverActiveAdapter(system);
             }
@@ -332,11 +181,8 @@ TEST_CASE("the WMI adapter walk: each adapter checked as it comes, the stand-in 
             REQUIRE_FALSE(services.queries.empty());
             CHECK(services.queries[0] == kAdapterQuery);
             std::vector<std::wstring> configurationQueries;
-            for (size_t i = 1; i < services.queries.size(); ++i) {
-                const std::wstring prefix = L"SELECT * FROM Win32_NetworkAdapterConfiguration WHERE Index = ";
-                REQUIRE(services.queries[i].rfind(prefix, 0) == 0);
-                configurationQueries.push_back(services.queries[i].substr(prefix.size()));
-            }
+            for (size_t i = 1; i < services.queries.size(); ++i)
+                configurationQueries.push_back(services.queries[i].substr(std::wcslen(kConfigurationQuery)));
             CHECK(configurationQueries == c.configurationQueries);
             if (c.source == AdapterSource::Wmi) {
                 REQUIRE(discovery.adapter.has_value() == c.found.has_value());
@@ -347,9 +193,10 @@ TEST_CASE("the WMI adapter walk: each adapter checked as it comes, the stand-in 
             }
             // Every reference the walk took was given back.
             CHECK(services.refs() == 1);
-            CHECK(adapterSet.refs() == 1);
-            CHECK(nicOne.refs() == 1);
-            CHECK(virtualNic.refs() == 1);
+            CHECK(adapterWalk.refs() == 1);
+            for (const auto& [index, walk] : configurationWalks) CHECK(walk->refs() == 1);
+            for (FakeWbemObject* object : {&virtualNic, &nicOne, &nicTwo, &unplugged, &noGuid, &configOne})
+                CHECK(object->refs() == 1);
         }
     }
     CoUninitialize();
