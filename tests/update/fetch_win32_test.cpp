@@ -198,6 +198,14 @@ TEST_CASE("Requests follow the user's manual proxy where the system has no autom
     std::u16string data = u"kept";
     const bool answered =
         FetchText(FromAscii("http://tarnell-proxy.invalid/api/notify-only?" + RunTag("t=proxy")), {}, data);
+    // A crash report is posted through the same client, so through the proxy too.
+    HttpRequest post;
+    post.url = FromAscii("http://tarnell-proxy.invalid/except.php?" + RunTag("t=proxy-post"));
+    post.method = L"POST";
+    post.body = "=== Tarnell crash report ===\r\n";
+    post.timeoutMs = 4000;
+    HttpResponse posted;
+    const bool postAnswered = SendHttpRequest(post, posted);
     SetAutomaticProxyUnavailableForTests(false);
     RegDeleteValueW(key, L"ProxyEnable");
     RegDeleteValueW(key, L"ProxyServer");
@@ -210,4 +218,13 @@ TEST_CASE("Requests follow the user's manual proxy where the system has no autom
     const auto received = ReceivedRequests("t=proxy");
     REQUIRE(received.size() == 1);
     CHECK(received[0].target.find("/api/notify-only?") != std::string::npos);
+    CHECK(postAnswered);
+    CHECK(posted.status == 200);
+    const auto reports = ReceivedRequests("t=proxy-post");
+    REQUIRE(reports.size() == 1);
+    CHECK(reports[0].method == "POST");
+    // The proxy is asked for the absolute URL (Wine names the port in it).
+    CHECK_MESSAGE(reports[0].target.rfind("http://tarnell-proxy.invalid", 0) == 0, reports[0].target);
+    CHECK(reports[0].target.find("/except.php?") != std::string::npos);
+    CHECK(*reports[0].Header("Body-Length") == "30");
 }

@@ -55,6 +55,7 @@ inline std::u16string ClosedPortUrl(const std::string& pathAndQuery) {
 
 struct ReceivedRequest {
     std::string target;  // path and query
+    std::string method = "GET";
     std::vector<std::pair<std::string, std::string>> headers;
 
     std::vector<std::string> HeaderNames() const {
@@ -81,7 +82,10 @@ inline std::vector<ReceivedRequest> ReceivedRequests(const std::string& tag) {
     while (std::getline(lines, line)) {
         if (!inBlock) {
             if (line.rfind("GET ", 0) == 0) {
-                current = {line.substr(4), {}};
+                current = {line.substr(4), "GET", {}};
+                inBlock = true;
+            } else if (line.rfind("POST ", 0) == 0) {
+                current = {line.substr(5), "POST", {}};
                 inBlock = true;
             }
         } else if (line.empty()) {

@@ -103,6 +103,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
         return self.answer(404, "text/html", "<html><body>no such scenario</body></html>")
 
 
+    def do_POST(self):
+        # A posted report: recorded like a GET, with the method and the body's length, and taken.
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length) if length > 0 else b""
+        block = "POST %s\n" % self.path + "".join("%s: %s\n" % (k, v) for k, v in self.headers.items())
+        block += "Body-Length: %d\n\n" % len(body)
+        with Handler.lock:
+            Handler.record.append(block)
+        return self.answer(200, "text/plain", "OK")
+
+
 def serve(build):
     closed = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     closed.bind(("127.0.0.1", 0))  # bound, never listening: connections are refused
