@@ -368,7 +368,8 @@ void OnHandOverError(std::exception_ptr error) {
 namespace crash {
 
 const CrashSettings& Settings() {
-    return *g_settings;
+    static const CrashSettings none;  // before installation: no endpoint, no page, the system's box
+    return g_settings ? *g_settings : none;
 }
 
 bool Headless() {

@@ -25,7 +25,7 @@ struct Request {
     unsigned thrownAtCount = 0;
 };
 
-// The settings given at installation; never null once installed.
+// The settings given at installation (empty ones before).
 const CrashSettings& Settings();
 bool Headless();
 
