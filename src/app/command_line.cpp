@@ -16,14 +16,6 @@ bool ReadBooleanOr(RunSettingsStore& store, const std::u16string& name, bool def
     }
 }
 
-int32_t ReadIntegerOr(RunSettingsStore& store, const std::u16string& name, int32_t def) {
-    try {
-        return store.ReadInteger(name, def);
-    } catch (...) {
-        return def;
-    }
-}
-
 void RecordStatus(RunSettings& settings, TStatus status) {
     std::unique_ptr<RunSettingsStore> store = settings.Open(kSettingsPath);
     store->WriteInteger(kStatusKey, status);
@@ -52,6 +44,7 @@ TCommand SwitchCommand(const std::u16string& name) {
     if (name == u"apply") return TCommand::Apply;
     if (name == u"status") return TCommand::Status;
     if (name == u"uninstall") return TCommand::Uninstall;
+    if (name == u"takeover") return TCommand::TakeOver;
     if (name == u"help" || name == u"?" || name == u"h") return TCommand::Help;
     return TCommand::Invalid;
 }
@@ -90,6 +83,9 @@ std::u16string CommandLineHelp() {
            u"  tarnell.exe --status     tell whether it is on (exit code 1) or off (0)\r\n"
            u"  tarnell.exe --uninstall  the installer's removal step: give back, without cycling the "
            u"adapter\r\n"
+           u"  tarnell.exe --takeover   the installer's upgrade step: take over what a version without the "
+           u"record\r\n"
+           u"                           turned on, so that it can be given back\r\n"
            u"  tarnell.exe --help       this text (also /?)\r\n"
            u"\r\n"
            u"Switches may be written --apply, -apply or /apply, in any letter case. Other arguments are\r\n"
@@ -102,21 +98,46 @@ std::u16string CommandLineHelp() {
            u"  2  an unknown switch, or more than one; nothing was changed\r\n"
            u"  3  --apply: no active network adapter; nothing was changed\r\n"
            u"  4  the tweak set was changed, but the internet did not answer again in time\r\n"
-           u"  5  Tarnell is already running (its window or another command); nothing was changed\r\n";
+           u"  5  Tarnell is already running (its window or another command), or another Tarnell kept\r\n"
+           u"     the machine's record busy for 10 seconds; nothing was changed\r\n"
+           u"  6  an internal error ended the command; its error report was sent or kept\r\n"
+           u"  7  a newer version of Tarnell changed this machine; this version changed nothing\r\n"
+           u"     (--status: the tweak set is on, as that version recorded it)\r\n";
 }
 
 bool CommandNeedsGuard(TCommand command) {
     return command == TCommand::Revert || command == TCommand::Apply;
 }
 
+// The exit code of a record operation that changed nothing, or 0 to go on.
+int Refusal(RecordResult result) {
+    switch (result) {
+        case RecordResult::Busy:
+            return kExitAnotherInstance;
+        case RecordResult::Foreign:
+            return kExitForeignRecord;
+        default:
+            return kExitDone;
+    }
+}
+
 int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAdapterServices& services,
                ConnectivityWaitEnvironment& wait, std::chrono::milliseconds waitLimit) {
     switch (command) {
         case TCommand::Status:
-            return tweaks.Applied() ? kExitStatusRunning : kExitDone;
-        case TCommand::Uninstall:
-            tweaks.GiveBack();
+            switch (tweaks.State()) {
+                case RecordState::On:
+                    return kExitStatusRunning;
+                case RecordState::Foreign:
+                    return kExitForeignRecord;
+                case RecordState::Off:
+                    break;
+            }
             return kExitDone;
+        case TCommand::Uninstall:
+            return Refusal(tweaks.GiveBack());
+        case TCommand::TakeOver:
+            return Refusal(tweaks.TakeOver());
         case TCommand::Help:
             return kExitDone;
         case TCommand::Revert:
@@ -128,20 +149,13 @@ int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAd
 
     std::u16string name, guid, ip;
     if (command == TCommand::Revert) {
-        // A caller whose own record says running on a machine without one ran a version that kept none:
-        // what it applied on the active adapter is taken over so that it is given back.
-        bool adopt = false;
-        if (!tweaks.Applied()) {
-            std::unique_ptr<RunSettingsStore> store = settings.Open(kSettingsPath);
-            adopt = (static_cast<uint32_t>(ReadIntegerOr(*store, kStatusKey, stIdle)) & 0xFFu) == stRunning;
-        }
-        const bool haveAdapter =
-            (tweaks.Applied() || adopt) && services.GetActiveAdapter(name, guid, ip) && !guid.empty();
-        if (!haveAdapter) guid.clear();
-        if (adopt) tweaks.Adopt(guid);
-        const bool changed = tweaks.GiveBack();
+        const RecordResult result = tweaks.GiveBack();
+        if (const int refused = Refusal(result)) return refused;
         RecordStatus(settings, stIdle);
-        if (!changed || !haveAdapter) return kExitDone;
+        // Nothing given back: nothing to cycle. No adapter: given back all the same, taking effect at the
+        // next reconnect.
+        if (result != RecordResult::Done || !services.GetActiveAdapter(name, guid, ip) || guid.empty())
+            return kExitDone;
     } else {
         if (!services.GetActiveAdapter(name, guid, ip) || guid.empty()) return kExitNoAdapter;
         std::array<bool, kRunOptionCount> enabled{};
@@ -150,7 +164,7 @@ int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAd
             for (size_t i = 0; i < kRunOptionCount; ++i)
                 enabled[i] = ReadBooleanOr(*store, OptionSettingsKey(kRunOptions[i]), true);
         }
-        tweaks.Apply(enabled, guid);
+        if (const int refused = Refusal(tweaks.Apply(enabled, guid))) return refused;
         RecordStatus(settings, stRunning);
     }
 

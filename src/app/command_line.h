@@ -8,6 +8,8 @@
 //   tarnell.exe --status     exit 0 when the machine's record says the tweak set is off, 1 when on
 //   tarnell.exe --uninstall  the installer's removal step: give back what the record holds, and nothing
 //                            else (no adapter, no cycling, no wait, no per-user record)
+//   tarnell.exe --takeover   the installer's upgrade step over a version that kept no record: write down,
+//                            machine-wide, what that version applied, so that it can be given back
 //   tarnell.exe --help       the commands and exit codes (also /?, -?, -h)
 //
 // A switch begins with "-", "--" or "/" and its name is read in any letter case, as Windows programs'
@@ -24,17 +26,19 @@
 
 namespace tarnell {
 
-enum class TCommand { Window, Revert, Apply, Status, Uninstall, Help, Invalid };
+enum class TCommand { Window, Revert, Apply, Status, Uninstall, TakeOver, Help, Invalid };
 
 // Exit codes. The program runs in the GUI subsystem: apart from --help nothing is printed, the code is
-// the only answer.
+// the only answer. 6 is the crash handler's: an internal error ended the command.
 enum TExitCode : int {
     kExitDone = 0,             // done; for --status: the tweak set is off; --help
     kExitStatusRunning = 1,    // --status only: the tweak set is on
     kExitBadArguments = 2,     // an unknown switch, or more than one; nothing was changed
     kExitNoAdapter = 3,        // --apply: no active adapter; nothing was changed
     kExitNoConnectivity = 4,   // the values were written, but the internet did not answer in time
-    kExitAnotherInstance = 5,  // another instance (the window or a command) is running; nothing changed
+    kExitAnotherInstance = 5,  // another instance (the window or a command) is running, or another
+                               // writer held the machine's record past the bound; nothing changed
+    kExitForeignRecord = 7,    // a newer version's record is on the machine; nothing changed
 };
 
 // Whether the process's command line holds anything after the program's name, read as the system's
@@ -57,7 +61,8 @@ bool CommandNeedsGuard(TCommand command);
 // caller's, where CommandNeedsGuard asks for it. The caller's status is recorded right after the tweak
 // values are written, before the connection is cycled and the wait begins, as the window does.
 // --revert with nothing to give back changes nothing and cycles nothing; without an adapter it gives back
-// and cycles nothing. A settings value that cannot be read (wrong type) counts as missing here: a
+// and cycles nothing. No command takes over anything because of the caller's own recorded status; only
+// --takeover does, machine-wide. A settings value that cannot be read (wrong type) counts as missing here: a
 // command has no one to show an error to, and must never stop an uninstaller.
 // `waitLimit`: how long the wait after the cycle lasts at most (a build setting, shorter than the window's).
 int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAdapterServices& services,

@@ -65,7 +65,6 @@ void TRunControl::LoadState() {
     FView.SetAdapterCaption(NetworkName);
     FView.SetIPAddressCaption(u"IP: " + NetworkIP);
 
-    int32_t recorded = 0;
     {
         std::unique_ptr<RunSettingsStore> store = FSettings.Open(kSettingsPath);
         // Restored in this order; each switch that turns on writes true back through its click handler.
@@ -74,16 +73,14 @@ void TRunControl::LoadState() {
               TRunOption::NetworkThrottlingIndex, TRunOption::SystemResponsiveness}) {
             FView.SetOptionChecked(option, store->ReadBoolean(OptionSettingsKey(option), true));
         }
-        recorded = store->ReadInteger(kStatusKey, 0);
+        // This user's recorded status is read as ever (a value of the wrong type fails here as any other
+        // settings value does), but it decides nothing: the machine's record does.
+        store->ReadInteger(kStatusKey, 0);
     }
 
-    // The tweak set is machine-wide: the machine's record says whether it is on, whatever this user's
-    // record says, and SetStatus writes that back here. A user whose record says running on a machine
-    // without one ran a version that kept none: what it applied is taken over first, so it can be
-    // given back. Only 0 and 1 are ever recorded; the low byte is what counts.
-    const auto low = static_cast<uint8_t>(static_cast<uint32_t>(recorded) & 0xFFu);
-    if (low == stRunning && !FTweaks.Applied()) FTweaks.Adopt(NetworkGUID);
-    SetStatus(FTweaks.Applied() ? stRunning : stIdle);
+    // The tweak set is machine-wide: the machine's record says whether it is on, and SetStatus writes that
+    // back for this user. A newer version's record means the machine is tweaked: shown on, left alone.
+    SetStatus(FTweaks.State() == RecordState::Off ? stIdle : stRunning);
 }
 
 void TRunControl::SetStatus(TStatus status, const std::u16string& message) {
@@ -150,11 +147,23 @@ void TRunControl::BtnStartClick() {
     }
 }
 
+bool TRunControl::Refused(RecordResult result, TStatus previous) {
+    if (result == RecordResult::Busy) {
+        SetStatus(previous, FTexts.Refusal(RecordMessage::Busy));
+        return true;
+    }
+    if (result == RecordResult::Foreign) {
+        SetStatus(previous, FTexts.Refusal(RecordMessage::Foreign));
+        return true;
+    }
+    return false;
+}
+
 void TRunControl::Start() {
     SetStatus(stBusy);
     std::array<bool, kRunOptionCount> enabled{};
     for (size_t i = 0; i < kRunOptionCount; ++i) enabled[i] = FView.OptionChecked(kRunOptions[i]);
-    FTweaks.Apply(enabled, NetworkGUID);
+    if (Refused(FTweaks.Apply(enabled, NetworkGUID), stIdle)) return;
     // The values are in the registry now: record the status that matches them before the connection is
     // cycled and the wait begins, so a program that ends during the wait (killed, or closed for an
     // update) comes back in agreement with the machine. The look still settles only after the wait.
@@ -164,11 +173,12 @@ void TRunControl::Start() {
 
 void TRunControl::Stop() {
     SetStatus(stBusy);
-    const bool changed = FTweaks.GiveBack();
+    const RecordResult result = FTweaks.GiveBack();
+    if (Refused(result, stRunning)) return;
     SaveConfigInteger(kStatusKey, stIdle);  // as in Start: the record follows the registry at once
     // Nothing given back (another session or account did it already), or no adapter found at start-up:
     // there is no connection to cycle and nothing to wait for.
-    if (!changed || NetworkGUID.empty()) {
+    if (result != RecordResult::Done || NetworkGUID.empty()) {
         SetStatus(stIdle);
         return;
     }

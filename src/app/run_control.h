@@ -15,6 +15,8 @@
 #include <memory>
 #include <string>
 
+#include "app/record_texts.h"
+#include "tuning/tweak_record.h"
 #include "tuning/tweaks.h"
 
 namespace tarnell {
@@ -91,20 +93,19 @@ class RunSettings {
     virtual std::unique_ptr<RunSettingsStore> Open(const std::u16string& path) = 0;
 };
 
-// The tweak set, through the machine's own record of what it changed. `enabled` is in TRunOption
-// (catalogue) order.
+// The tweak set, through the machine's own record of what it changed (tuning/tweak_record.h tells what
+// each state and result means). `enabled` is in TRunOption (catalogue) order.
 class RunTweaks {
   public:
     virtual ~RunTweaks() = default;
-    // The machine's record says the tweak set is on, whoever applied it.
-    virtual bool Applied() = 0;
-    virtual void Apply(const std::array<bool, kRunOptionCount>& enabled,
-                       const std::u16string& networkGuid) = 0;
-    // Gives back what the record holds, for whichever adapter it was applied; false when there was no
-    // record (nothing was changed).
-    virtual bool GiveBack() = 0;
-    // Takes over a tweak set that a version without the record applied on this adapter.
-    virtual void Adopt(const std::u16string& networkGuid) = 0;
+    // What the machine's record says, whoever applied it.
+    virtual RecordState State() = 0;
+    virtual RecordResult Apply(const std::array<bool, kRunOptionCount>& enabled,
+                               const std::u16string& networkGuid) = 0;
+    // Gives back what the record holds, for whichever adapter it was applied.
+    virtual RecordResult GiveBack() = 0;
+    // The installer's upgrade step: takes over what a version without the record applied, machine-wide.
+    virtual RecordResult TakeOver() = 0;
 };
 
 // Adapter discovery and connection cycling run on the UI thread; CheckConnectivity runs on the worker
@@ -122,6 +123,8 @@ class RunTexts {
   public:
     virtual ~RunTexts() = default;
     virtual std::u16string Translate(const std::u16string& source) = 0;
+    // The one line that says why the machine's record refused a change, in the current UI language.
+    virtual std::u16string Refusal(RecordMessage message) = 0;
 };
 
 // Starts the connectivity wait off the UI thread. When the wait ends, `settle` has to run on the UI
@@ -185,7 +188,8 @@ class TRunControl {
     TStatus Status() const { return FStatus; }
 
     // Once, while the window is being created: adapter, option switches, and the status the machine's
-    // record gives (recorded for this user too).
+    // record gives (recorded for this user too). This user's own recorded status never changes the
+    // machine: a version without the record is taken over by the installer, once.
     void LoadState();
     // Shows `status` on the window (and records idle / running); a non-empty message is shown in the
     // error box first.
@@ -195,7 +199,9 @@ class TRunControl {
 
     // The run switch's click handler. Start and Stop record the status that matches the registry as
     // soon as the tweak values are written, before the wait; the look settles when the wait ends. A Stop
-    // that found nothing to give back, or has no adapter to cycle, settles at once.
+    // that found nothing to give back, or has no adapter to cycle, settles at once. When the record is
+    // held by another writer past its bound, or is a newer version's, nothing changes: one line says
+    // why and the switch returns to the look it had.
     void BtnStartClick();
     void Start();
     void Stop();
@@ -206,6 +212,10 @@ class TRunControl {
     void OptionClick(TRunOption option, bool checked);
 
   private:
+    // A record held past the lock's bound, or a newer version's: the error box says which, and the look
+    // goes back to `previous`. False for every other result.
+    bool Refused(RecordResult result, TStatus previous);
+
     RunView& FView;
     RunSettings& FSettings;
     RunTweaks& FTweaks;

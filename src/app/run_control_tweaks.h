@@ -10,10 +10,11 @@ class TRecordRunTweaks final : public RunTweaks {
   public:
     TRecordRunTweaks(MachineRegistry& registry, RecordLock& lock) : FRecord(registry, lock) {}
 
-    bool Applied() override { return FRecord.Present(); }
-    void Apply(const std::array<bool, kRunOptionCount>& enabled, const std::u16string& networkGuid) override;
-    bool GiveBack() override { return FRecord.GiveBack(); }
-    void Adopt(const std::u16string& networkGuid) override { FRecord.Adopt(networkGuid); }
+    RecordState State() override { return FRecord.State(); }
+    RecordResult Apply(const std::array<bool, kRunOptionCount>& enabled,
+                       const std::u16string& networkGuid) override;
+    RecordResult GiveBack() override { return FRecord.GiveBack(); }
+    RecordResult TakeOver() override { return FRecord.TakeOver(); }
 
   private:
     TTweakRecord FRecord;

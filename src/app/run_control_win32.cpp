@@ -106,6 +106,10 @@ std::u16string TTranslatedRunTexts::Translate(const std::u16string& source) {
     return TranslateText(source);
 }
 
+std::u16string TTranslatedRunTexts::Refusal(RecordMessage message) {
+    return RecordMessageIn(message, CurrentLanguage());
+}
+
 TSystemRunControl::TSystemRunControl(RunView& view)
     : FControl(view, FSettings, FTweaks, FServices, FWorker, FTexts) {}
 

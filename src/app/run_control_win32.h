@@ -73,6 +73,7 @@ class TSystemAdapterServices final : public RunAdapterServices {
 class TTranslatedRunTexts final : public RunTexts {
   public:
     std::u16string Translate(const std::u16string& source) override;
+    std::u16string Refusal(RecordMessage message) override;
 };
 
 // Everything the main window needs for its run control, owned in one place. The window implements

@@ -17,8 +17,8 @@ class TMachineLock {
     TMachineLock(const TMachineLock&) = delete;
     TMachineLock& operator=(const TMachineLock&) = delete;
 
-    // False when the mutex could not be made or opened, or the wait timed out: the caller then goes on
-    // unguarded rather than never.
+    // False when the mutex could not be made or opened, or the wait timed out: the caller then changes
+    // nothing (a lock that gives up must never turn into no lock).
     bool Held() const { return held_; }
 
   private:

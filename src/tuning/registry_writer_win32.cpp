@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <iterator>
+
 #include "base/machine_lock_win32.h"
 #include "base/registry_win32.h"
 #include "base/scoped_win.h"
@@ -124,6 +126,28 @@ std::vector<std::u16string> SystemMachineRegistry::ValueNames(const std::u16stri
     return names;
 }
 
+std::vector<std::u16string> SystemMachineRegistry::SubkeyNames(const std::u16string& path) {
+    std::vector<std::u16string> names;
+    LONG error = 0;
+    ScopedHKey key = OpenExisting(path, KEY_ENUMERATE_SUB_KEYS, error);
+    if (!key) return names;
+    // A key name is at most 255 characters.
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = static_cast<DWORD>(std::size(name));
+        if (RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.push_back(FromWide(std::wstring_view(name, length)));
+    }
+    return names;
+}
+
+void SystemMachineRegistry::Flush(const std::u16string& path) {
+    LONG error = 0;
+    ScopedHKey key = OpenExisting(path, KEY_QUERY_VALUE, error);
+    if (key) RegFlushKey(key.get());
+}
+
 void SystemMachineRegistry::DeleteKeyIfEmpty(const std::u16string& path) {
     LONG error = 0;
     DWORD subkeys = 1, values = 1;
@@ -139,14 +163,18 @@ void SystemMachineRegistry::DeleteKeyIfEmpty(const std::u16string& path) {
 }
 
 struct SystemRecordLock::Held {
-    TMachineLock lock{L"TarnellRecord"};
+    explicit Held(DWORD timeoutMs) : lock(L"TarnellRecord", timeoutMs) {}
+    TMachineLock lock;
 };
 
-SystemRecordLock::SystemRecordLock() = default;
+SystemRecordLock::SystemRecordLock(uint32_t timeoutMs) : FTimeoutMs(timeoutMs) {}
 SystemRecordLock::~SystemRecordLock() = default;
 
-void SystemRecordLock::Enter() {
-    FHeld = std::make_unique<Held>();
+bool SystemRecordLock::Enter() {
+    FHeld = std::make_unique<Held>(FTimeoutMs);
+    if (FHeld->lock.Held()) return true;
+    FHeld.reset();  // another writer kept it past the bound (or it could not be made): change nothing
+    return false;
 }
 
 void SystemRecordLock::Leave() {

@@ -25,19 +25,25 @@ class SystemMachineRegistry final : public MachineRegistry {
                     const RawRegistryValue& value) override;
     bool DeleteValue(const std::u16string& path, const std::u16string& name) override;
     std::vector<std::u16string> ValueNames(const std::u16string& path) override;
+    std::vector<std::u16string> SubkeyNames(const std::u16string& path) override;
     void DeleteKeyIfEmpty(const std::u16string& path) override;
+    void Flush(const std::u16string& path) override;
 };
 
-// The machine-wide lock of the record, "Global\TarnellRecord".
+// How long a command waits for another writer of the record before it gives up and changes nothing.
+inline constexpr uint32_t kCommandRecordLockMs = 10000;
+
+// The machine-wide lock of the record, "Global\TarnellRecord", waited for at most `timeoutMs`.
 class SystemRecordLock final : public RecordLock {
   public:
-    SystemRecordLock();
+    explicit SystemRecordLock(uint32_t timeoutMs = kCommandRecordLockMs);
     ~SystemRecordLock() override;
-    void Enter() override;
+    bool Enter() override;
     void Leave() override;
 
   private:
     struct Held;
+    uint32_t FTimeoutMs;
     std::unique_ptr<Held> FHeld;
 };
 

@@ -86,67 +86,84 @@ std::u16string ParentKey(const std::u16string& path) {
     return cut == std::u16string::npos ? std::u16string() : path.substr(0, cut);
 }
 
-// The tweak writer that writes each value's entry down first.
-class RecordingWriter final : public RegistryWriter {
-  public:
-    RecordingWriter(MachineRegistry& registry, std::vector<TRecordEntry> existing)
-        : registry_(registry), existing_(std::move(existing)) {
-        for (const TRecordEntry& entry : existing_) next_ = std::max(next_, entry.sequence + 1);
-    }
+// Short enough for a value someone set by hand (a number typed as text, a few bytes), far below what
+// would let a planted entry write a block of data into a network setting.
+constexpr size_t kMaxRecordedText = 512;
+constexpr size_t kMaxRecordedBytes = 16;
 
-    void WriteInteger(const std::u16string& path, const std::u16string& name, int32_t value) override {
-        const RawRegistryValue written = DwordValue(static_cast<uint32_t>(value));
-        if (!Recorded(path, name) && !Record(path, name, written)) return;
-        registry_.WriteValue(path, name, written);
-    }
-
-  private:
-    bool Recorded(const std::u16string& path, const std::u16string& name) const {
-        const std::u16string entryName = RecordEntryName(path, name);
-        return std::any_of(existing_.begin(), existing_.end(), [&](const TRecordEntry& e) {
-            return EqualsAsciiNoCase(RecordEntryName(e.keyPath, e.valueName), entryName);
-        });
-    }
-
-    bool Record(const std::u16string& path, const std::u16string& name, const RawRegistryValue& written) {
-        TRecordEntry entry;
-        entry.keyPath = path;
-        entry.valueName = name;
-        entry.sequence = next_;
-        entry.written = written;
-        switch (registry_.ReadValue(path, name, entry.before)) {
-            case MachineRegistry::Read::Present:
-                entry.existed = true;
-                break;
-            case MachineRegistry::Read::Absent:
-                entry.before = RawRegistryValue();
-                entry.createdKey = FirstMissingKey(registry_, path);
-                break;
-            case MachineRegistry::Read::Failed:
-                return false;  // what is there cannot be written down, so it is not changed
-        }
-        if (!registry_.WriteValue(kRecordKeyPath, RecordEntryName(path, name),
-                                  {kRegBinary, EncodeRecordEntry(entry)}))
+// A braced GUID, as Windows names an adapter's interface key: {8-4-4-4-12} hexadecimal digits.
+bool IsBracedGuid(std::u16string_view text) {
+    if (text.size() != 38 || text.front() != u'{' || text.back() != u'}') return false;
+    for (size_t i = 1; i < 37; ++i) {
+        const char16_t c = text[i];
+        if (i == 9 || i == 14 || i == 19 || i == 24) {
+            if (c != u'-') return false;
+        } else if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'))) {
             return false;
-        existing_.push_back(entry);
-        ++next_;
-        return true;
+        }
     }
+    return true;
+}
 
-    MachineRegistry& registry_;
-    std::vector<TRecordEntry> existing_;
-    uint32_t next_ = 1;
-};
+// The catalogue row whose value the entry names, in that row's own key; null for anything else.
+const Tweak* CatalogueRow(const std::u16string& keyPath, const std::u16string& valueName) {
+    const std::u16string_view interfaces = kInterfacesKeyPath;
+    const bool adapterKey =
+        keyPath.size() > interfaces.size() &&
+        EqualsAsciiNoCase(std::u16string_view(keyPath).substr(0, interfaces.size()), interfaces) &&
+        IsBracedGuid(std::u16string_view(keyPath).substr(interfaces.size()));
+    for (const Tweak& tweak : TweakCatalogue()) {
+        const bool inKey = tweak.perAdapter ? adapterKey : EqualsAsciiNoCase(keyPath, tweak.path);
+        if (inKey && EqualsAsciiNoCase(valueName, tweak.valueName)) return &tweak;
+    }
+    return nullptr;
+}
+
+// The highest level the tweak set may have created for a value of this row: an adapter's key only (its
+// parent is the system's), for the other rows the value's key or its parent (MSMQ, Multimedia).
+bool CreatedKeyAllowed(const Tweak& tweak, const std::u16string& keyPath, const std::u16string& created) {
+    if (created.empty()) return true;
+    if (!IsAtOrBelow(keyPath, created)) return false;
+    if (EqualsAsciiNoCase(created, keyPath)) return true;
+    return !tweak.perAdapter && EqualsAsciiNoCase(created, ParentKey(keyPath));
+}
+
+RawRegistryValue ApplyValue(const Tweak& tweak) {
+    return DwordValue(static_cast<uint32_t>(tweak.applyValue));
+}
+
+bool SameEntryName(const TRecordEntry& entry, const std::u16string& path, const std::u16string& name) {
+    return EqualsAsciiNoCase(RecordEntryName(entry.keyPath, entry.valueName), RecordEntryName(path, name));
+}
 
 class Locked {
   public:
-    explicit Locked(RecordLock& lock) : lock_(lock) { lock_.Enter(); }
-    ~Locked() { lock_.Leave(); }
+    explicit Locked(RecordLock& lock) : lock_(lock), held_(lock.Enter()) {}
+    ~Locked() {
+        if (held_) lock_.Leave();
+    }
     Locked(const Locked&) = delete;
     Locked& operator=(const Locked&) = delete;
+    explicit operator bool() const { return held_; }
 
   private:
     RecordLock& lock_;
+    bool held_;
+};
+
+// Collects what the enabled tweaks would write, so that every entry can be written down (and flushed)
+// before the first value changes.
+class PlannedWrites final : public RegistryWriter {
+  public:
+    struct Write {
+        std::u16string path;
+        std::u16string name;
+        RawRegistryValue value;
+    };
+    void WriteInteger(const std::u16string& path, const std::u16string& name, int32_t value) override {
+        writes.push_back({path, name, DwordValue(static_cast<uint32_t>(value))});
+    }
+    std::vector<Write> writes;
 };
 
 }  // namespace
@@ -187,6 +204,31 @@ std::optional<TRecordEntry> DecodeRecordEntry(std::span<const uint8_t> bytes) {
     return entry;
 }
 
+bool RecordableValue(const RawRegistryValue& value) {
+    switch (value.type) {
+        case kRegDword:
+        case kRegDwordBigEndian:
+            return value.data.size() == 4;
+        case kRegQword:
+            return value.data.size() == 8;
+        case kRegSz:
+        case kRegExpandSz:
+        case kRegMultiSz:
+            return value.data.size() % 2 == 0 && value.data.size() <= kMaxRecordedText;
+        case kRegBinary:
+            return value.data.size() <= kMaxRecordedBytes;
+        default:
+            return false;
+    }
+}
+
+bool EntryInCatalogue(const TRecordEntry& entry) {
+    const Tweak* tweak = CatalogueRow(entry.keyPath, entry.valueName);
+    if (!tweak || entry.written != ApplyValue(*tweak)) return false;
+    if (entry.existed ? !RecordableValue(entry.before) : !(entry.before == RawRegistryValue())) return false;
+    return CreatedKeyAllowed(*tweak, entry.keyPath, entry.createdKey);
+}
+
 std::u16string FirstMissingKey(MachineRegistry& registry, const std::u16string& path) {
     // The root (before the first backslash) always exists; walk the subkey levels below it.
     size_t cut = path.find(u'\\');
@@ -198,8 +240,29 @@ std::u16string FirstMissingKey(MachineRegistry& registry, const std::u16string& 
     return std::u16string();
 }
 
-bool TTweakRecord::Present() {
-    return FRegistry.KeyExists(kRecordKeyPath);
+TTweakRecord::Format TTweakRecord::ReadFormat() {
+    RawRegistryValue format;
+    switch (FRegistry.ReadValue(kRecordKeyPath, kRecordFormatName, format)) {
+        case MachineRegistry::Read::Absent:
+            return Format::Absent;
+        case MachineRegistry::Read::Present:
+            return format == DwordValue(kRecordFormat) ? Format::Known : Format::Other;
+        case MachineRegistry::Read::Failed:
+            break;
+    }
+    return Format::Other;  // what cannot be read is not ours to change
+}
+
+RecordState TTweakRecord::State() {
+    switch (ReadFormat()) {
+        case Format::Known:
+            return Entries().empty() ? RecordState::Off : RecordState::On;
+        case Format::Other:
+            return RecordState::Foreign;
+        case Format::Absent:
+            break;
+    }
+    return RecordState::Off;
 }
 
 std::vector<TRecordEntry> TTweakRecord::Entries() {
@@ -210,8 +273,10 @@ std::vector<TRecordEntry> TTweakRecord::Entries() {
         if (FRegistry.ReadValue(kRecordKeyPath, name, stored) != MachineRegistry::Read::Present) continue;
         if (stored.type != kRegBinary) continue;
         std::optional<TRecordEntry> entry = DecodeRecordEntry(stored.data);
-        // An entry is only trusted under its own name: a value copied or renamed by hand names nothing.
-        if (entry && EqualsAsciiNoCase(RecordEntryName(entry->keyPath, entry->valueName), name))
+        // An entry is only trusted under its own name (a value copied or renamed by hand names nothing),
+        // and only for what the tweak set itself writes.
+        if (entry && EqualsAsciiNoCase(RecordEntryName(entry->keyPath, entry->valueName), name) &&
+            EntryInCatalogue(*entry))
             entries.push_back(std::move(*entry));
     }
     std::stable_sort(entries.begin(), entries.end(),
@@ -219,63 +284,11 @@ std::vector<TRecordEntry> TTweakRecord::Entries() {
     return entries;
 }
 
-bool TTweakRecord::StartRecord() {
-    if (Present()) return true;
-    return FRegistry.WriteValue(kRecordKeyPath, kRecordFormatName, DwordValue(kRecordFormat));
-}
-
-bool TTweakRecord::Apply(const std::array<bool, kTweakCount>& enabled, const std::u16string& networkGuid) {
-    Locked locked(FLock);
-    if (!StartRecord()) return false;
-    RecordingWriter writer(FRegistry, Entries());
-    ApplyTweaks(enabled, networkGuid, writer);
-    return true;
-}
-
-bool TTweakRecord::GiveBack() {
-    Locked locked(FLock);
-    if (!Present()) return false;
-
-    std::vector<TRecordEntry> entries = Entries();
-    std::vector<std::u16string> kept;  // entries whose value could not be given back: tried again next time
-    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-        const TRecordEntry& entry = *it;
-        RawRegistryValue now;
-        const MachineRegistry::Read read = FRegistry.ReadValue(entry.keyPath, entry.valueName, now);
-        bool done = true;
-        if (read == MachineRegistry::Read::Failed) {
-            done = false;
-        } else if (read == MachineRegistry::Read::Present && now == entry.written) {
-            done = entry.existed ? FRegistry.WriteValue(entry.keyPath, entry.valueName, entry.before)
-                                 : FRegistry.DeleteValue(entry.keyPath, entry.valueName);
-        }
-        // Otherwise someone changed or removed the value since: theirs stays.
-        if (!done) {
-            kept.push_back(RecordEntryName(entry.keyPath, entry.valueName));
-            continue;
-        }
-        if (!entry.createdKey.empty()) {
-            for (std::u16string key = entry.keyPath; IsAtOrBelow(key, entry.createdKey);
-                 key = ParentKey(key)) {
-                FRegistry.DeleteKeyIfEmpty(key);
-            }
-        }
-        FRegistry.DeleteValue(kRecordKeyPath, RecordEntryName(entry.keyPath, entry.valueName));
-    }
-
-    // Whatever is left in the record and is not an entry being kept (damaged or foreign values) cannot be
-    // given back and would keep the tweak set "on" for good: it goes.
+void TTweakRecord::ClearRecord() {
     for (const std::u16string& name : FRegistry.ValueNames(kRecordKeyPath)) {
-        if (EqualsAsciiNoCase(name, kRecordFormatName)) continue;
-        const bool keep = std::any_of(kept.begin(), kept.end(),
-                                      [&](const std::u16string& k) { return EqualsAsciiNoCase(k, name); });
-        if (!keep) FRegistry.DeleteValue(kRecordKeyPath, name);
+        if (!EqualsAsciiNoCase(name, kRecordFormatName)) FRegistry.DeleteValue(kRecordKeyPath, name);
     }
-    if (kept.empty()) DropRecordIfEmpty();
-    return true;
-}
-
-void TTweakRecord::DropRecordIfEmpty() {
+    // "Format" last: until then, what is left is still marked as a record of this format.
     FRegistry.DeleteValue(kRecordKeyPath, kRecordFormatName);
     // The record's key, then the program's and the maker's keys when nothing else (the installer's
     // version, another product) keeps them.
@@ -285,31 +298,208 @@ void TTweakRecord::DropRecordIfEmpty() {
     }
 }
 
-void TTweakRecord::Adopt(const std::u16string& networkGuid) {
+RecordResult TTweakRecord::Apply(const std::array<bool, kTweakCount>& enabled,
+                                 const std::u16string& networkGuid) {
     Locked locked(FLock);
-    if (Present()) return;
+    if (!locked) return RecordResult::Busy;
+    const Format format = ReadFormat();
+    if (format == Format::Other) return RecordResult::Foreign;
+    // What a take-over that never finished left.
+    if (format == Format::Absent && FRegistry.KeyExists(kRecordKeyPath)) ClearRecord();
+
+    PlannedWrites planned;
+    ApplyTweaks(enabled, networkGuid, planned);
+    std::vector<TRecordEntry> existing = format == Format::Known ? Entries() : std::vector<TRecordEntry>();
+    uint32_t next = 1;
+    for (const TRecordEntry& entry : existing) next = std::max(next, entry.sequence + 1);
+
+    // Each value to write, with the entry to write down first when it needs a new one.
+    struct Step {
+        const PlannedWrites::Write* write;
+        std::optional<TRecordEntry> entry;
+    };
+    std::vector<Step> steps;
+    for (const PlannedWrites::Write& write : planned.writes) {
+        auto known = std::find_if(existing.begin(), existing.end(), [&](const TRecordEntry& e) {
+            return SameEntryName(e, write.path, write.name);
+        });
+        RawRegistryValue now;
+        const MachineRegistry::Read read = FRegistry.ReadValue(write.path, write.name, now);
+        if (read == MachineRegistry::Read::Failed) continue;  // what is there cannot be written down
+        const bool present = read == MachineRegistry::Read::Present;
+        if (known != existing.end() && present && now == known->written) continue;  // still as written
+
+        TRecordEntry entry;
+        entry.keyPath = write.path;
+        entry.valueName = write.name;
+        entry.written = write.value;
+        entry.existed = present;
+        if (present) {
+            if (!RecordableValue(now)) continue;  // could not be given back: left as it is
+            entry.before = now;
+        }
+        if (known != existing.end()) {
+            // Changed by hand since it was written: the hand-set state is what giving back returns to. The
+            // keys created for the first write stay the ones to remove again.
+            entry.sequence = known->sequence;
+            entry.createdKey = known->createdKey;
+        } else {
+            entry.sequence = next++;
+            if (!present) {
+                const Tweak* tweak = CatalogueRow(write.path, write.name);
+                entry.createdKey = FirstMissingKey(FRegistry, write.path);
+                // Levels above what the tweak may create are left to stay; the allowed ones are removed.
+                if (tweak && !CreatedKeyAllowed(*tweak, write.path, entry.createdKey))
+                    entry.createdKey = tweak->perAdapter ? write.path : ParentKey(write.path);
+            }
+        }
+        if (!EntryInCatalogue(entry)) continue;
+        steps.push_back({&write, std::move(entry)});
+    }
+
+    if (steps.empty()) return existing.empty() ? RecordResult::Nothing : RecordResult::Done;
+
+    // Write-ahead: the record and every entry, durable, before the first value changes.
+    if (format != Format::Known &&
+        !FRegistry.WriteValue(kRecordKeyPath, kRecordFormatName, DwordValue(kRecordFormat)))
+        return existing.empty() ? RecordResult::Nothing : RecordResult::Done;
+    std::vector<const Step*> recorded;
+    for (const Step& step : steps) {
+        if (FRegistry.WriteValue(kRecordKeyPath, RecordEntryName(step.entry->keyPath, step.entry->valueName),
+                                 {kRegBinary, EncodeRecordEntry(*step.entry)}))
+            recorded.push_back(&step);
+    }
+    FRegistry.Flush(kRecordKeyPath);
+    for (const Step* step : recorded)
+        FRegistry.WriteValue(step->write->path, step->write->name, step->write->value);
+
+    if (recorded.empty() && existing.empty()) {
+        ClearRecord();  // the record could not be written: nothing changed, nothing is left behind
+        return RecordResult::Nothing;
+    }
+    return RecordResult::Done;
+}
+
+RecordResult TTweakRecord::GiveBack() {
+    Locked locked(FLock);
+    if (!locked) return RecordResult::Busy;
+    const Format format = ReadFormat();
+    if (format == Format::Other) return RecordResult::Foreign;
+
+    std::vector<TRecordEntry> entries = format == Format::Known ? Entries() : std::vector<TRecordEntry>();
+    if (entries.empty()) {
+        // Off: an empty record (every switch was off, or a kill right after it was started) or a take-over
+        // that never finished. Nothing to give back; what is left goes.
+        if (FRegistry.KeyExists(kRecordKeyPath)) ClearRecord();
+        return RecordResult::Nothing;
+    }
+
+    std::vector<std::u16string> kept;       // entries whose value could not be given back: tried again
+    std::vector<const TRecordEntry*> done;  // given back (or the value someone else changed), newest first
+    std::vector<std::u16string> touched;    // keys whose values were written
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+        const TRecordEntry& entry = *it;
+        const std::u16string entryName = RecordEntryName(entry.keyPath, entry.valueName);
+        RawRegistryValue now;
+        const MachineRegistry::Read read = FRegistry.ReadValue(entry.keyPath, entry.valueName, now);
+        bool ok = true;
+        if (read == MachineRegistry::Read::Failed) {
+            ok = false;
+        } else if (read == MachineRegistry::Read::Present && now == entry.written) {
+            ok = entry.existed ? FRegistry.WriteValue(entry.keyPath, entry.valueName, entry.before)
+                               : FRegistry.DeleteValue(entry.keyPath, entry.valueName);
+            if (ok) touched.push_back(entry.keyPath);
+        }
+        // Otherwise someone changed or removed the value since: theirs stays.
+        if (!ok) {
+            kept.push_back(entryName);
+            continue;
+        }
+        done.push_back(&entry);
+    }
+
+    // The values given back are on disk before the entries that name them go.
+    std::sort(touched.begin(), touched.end());
+    touched.erase(
+        std::unique(touched.begin(), touched.end(),
+                    [](const std::u16string& a, const std::u16string& b) { return EqualsAsciiNoCase(a, b); }),
+        touched.end());
+    for (const std::u16string& key : touched) FRegistry.Flush(key);
+
+    // Keys created for a value go when empty again (a key left by a cut is removed by the next give-back,
+    // which finds the value gone and the entry still there).
+    for (const TRecordEntry* entry : done) {
+        if (entry->createdKey.empty()) continue;
+        for (std::u16string key = entry->keyPath; IsAtOrBelow(key, entry->createdKey); key = ParentKey(key))
+            FRegistry.DeleteKeyIfEmpty(key);
+    }
+
+    // Entries given back go; so does whatever in the record is not a kept entry (damaged or foreign values:
+    // dropped without acting on them, or they would keep the tweak set "on" for good).
+    for (const std::u16string& name : FRegistry.ValueNames(kRecordKeyPath)) {
+        if (EqualsAsciiNoCase(name, kRecordFormatName)) continue;
+        const bool keep = std::any_of(kept.begin(), kept.end(),
+                                      [&](const std::u16string& k) { return EqualsAsciiNoCase(k, name); });
+        if (!keep) FRegistry.DeleteValue(kRecordKeyPath, name);
+    }
+    if (kept.empty()) ClearRecord();
+    FRegistry.Flush(kRecordKeyPath);
+    return RecordResult::Done;
+}
+
+RecordResult TTweakRecord::TakeOver() {
+    Locked locked(FLock);
+    if (!locked) return RecordResult::Busy;
+    const Format format = ReadFormat();
+    if (format == Format::Other) return RecordResult::Foreign;
+    if (format == Format::Known && !Entries().empty()) return RecordResult::Nothing;  // kept already
+
+    // Every adapter's interface key, not only today's active one: that version applied on whichever
+    // adapter was active then.
+    std::vector<std::u16string> adapterKeys;
+    std::u16string interfaces = kInterfacesKeyPath;
+    interfaces.pop_back();  // the prefix ends with a backslash
+    for (const std::u16string& name : FRegistry.SubkeyNames(interfaces)) {
+        if (IsBracedGuid(name)) adapterKeys.push_back(kInterfacesKeyPath + name);
+    }
+
     std::vector<TRecordEntry> entries;
     uint32_t sequence = 0;
-    for (const Tweak& tweak : TweakCatalogue()) {
-        if (tweak.perAdapter && networkGuid.empty()) continue;
+    auto consider = [&](const Tweak& tweak, const std::u16string& keyPath) {
         TRecordEntry entry;
-        entry.keyPath = TweakPath(tweak, networkGuid);
+        entry.keyPath = keyPath;
         entry.valueName = tweak.valueName;
-        entry.written = DwordValue(static_cast<uint32_t>(tweak.applyValue));
+        entry.written = ApplyValue(tweak);
         RawRegistryValue now;
-        if (FRegistry.ReadValue(entry.keyPath, entry.valueName, now) != MachineRegistry::Read::Present ||
+        if (FRegistry.ReadValue(keyPath, entry.valueName, now) != MachineRegistry::Read::Present ||
             now != entry.written)
-            continue;
+            return;
         entry.existed = !tweak.revertRemoves;
         if (entry.existed) entry.before = DwordValue(static_cast<uint32_t>(tweak.revertValue));
         entry.sequence = ++sequence;
         entries.push_back(std::move(entry));
+    };
+    for (const Tweak& tweak : TweakCatalogue()) {
+        if (!tweak.perAdapter) {
+            consider(tweak, tweak.path);
+            continue;
+        }
+        for (const std::u16string& key : adapterKeys) consider(tweak, key);
     }
-    if (entries.empty() || !StartRecord()) return;
+
+    // An empty record, or a take-over that never finished, makes way.
+    if (FRegistry.KeyExists(kRecordKeyPath)) ClearRecord();
+    if (entries.empty()) return RecordResult::Nothing;
     for (const TRecordEntry& entry : entries) {
         FRegistry.WriteValue(kRecordKeyPath, RecordEntryName(entry.keyPath, entry.valueName),
                              {kRegBinary, EncodeRecordEntry(entry)});
     }
+    // The entries on disk first, then "Format", which makes them a record: a take-over cut short before it
+    // leaves none, one cut after leaves a whole one.
+    FRegistry.Flush(kRecordKeyPath);
+    FRegistry.WriteValue(kRecordKeyPath, kRecordFormatName, DwordValue(kRecordFormat));
+    FRegistry.Flush(kRecordKeyPath);
+    return RecordResult::Done;
 }
 
 }  // namespace tarnell

@@ -58,6 +58,8 @@ TEST_CASE("ParseCommandLine: one switch in any letter case, after -, -- or /; ot
         {{u"--apply"}, TCommand::Apply},
         {{u"--status"}, TCommand::Status},
         {{u"--uninstall"}, TCommand::Uninstall},
+        {{u"--takeover"}, TCommand::TakeOver},
+        {{u"/TakeOver"}, TCommand::TakeOver},
         // What Windows users type.
         {{u"/apply"}, TCommand::Apply},
         {{u"--APPLY"}, TCommand::Apply},
@@ -142,19 +144,20 @@ TEST_CASE("CommandLineHelp: names every command, every exit code and the elevati
         CAPTURE(expected);
         CHECK(help.find(expected) != std::string::npos);
     }
-    for (const char* code : {"  0  ", "  1  ", "  2  ", "  3  ", "  4  ", "  5  "}) {
+    for (const char* code : {"  0  ", "  1  ", "  2  ", "  3  ", "  4  ", "  5  ", "  6  ", "  7  "}) {
         CAPTURE(code);
         CHECK(help.find(code) != std::string::npos);
     }
 }
 
 TEST_CASE("RunCommand: effects in order and the exit code, for each command and situation") {
+    enum class Machine { Off, On, Busy, Foreign, OldVersionOn };
     struct Row {
         const char* name;
         TCommand command;
-        bool applied;          // the machine's record exists
+        Machine machine;       // the record; Busy: another writer holds it past the bound; OldVersionOn: no
+                               // record, values a version without one applied
         int32_t callerStatus;  // the caller's own record; -1: none
-        bool adoptFinds;       // values a version without the record applied
         bool adapterFound;
         int answerAt;  // the wait's probe that answers; 0: none does
         int expectedCode;
@@ -172,124 +175,171 @@ TEST_CASE("RunCommand: effects in order and the exit code, for each command and 
                                                  "read networkthrottleindex",
                                                  "read systemresponsiveness",
                                                  "close"};
-    const std::vector<std::string> statusRead = {"open Tarnell", "read status", "close"};
     const std::vector<std::string> idleWritten = {"open Tarnell", "write status=0", "close"};
+    const std::vector<std::string> applied = {"tweaks.apply 11111 {G}", "open Tarnell", "write status=1",
+                                              "close"};
     const Row rows[] = {
         {.name = "revert",
          .command = TCommand::Revert,
-         .applied = true,
+         .machine = Machine::On,
          .callerStatus = -1,
-         .adoptFinds = false,
          .adapterFound = true,
          .answerAt = 1,
          .expectedCode = 0,
-         .expectedLog = join(join({"services.discover", "tweaks.giveback"}, idleWritten), cycle)},
+         .expectedLog = join(join(join({"tweaks.giveback"}, idleWritten), {"services.discover"}), cycle)},
         {.name = "revert, internet does not come back",
          .command = TCommand::Revert,
-         .applied = true,
+         .machine = Machine::On,
          .callerStatus = 1,
-         .adoptFinds = false,
          .adapterFound = true,
          .answerAt = 0,
          .expectedCode = 4,
-         .expectedLog = join(join({"services.discover", "tweaks.giveback"}, idleWritten), cycle)},
+         .expectedLog = join(join(join({"tweaks.giveback"}, idleWritten), {"services.discover"}), cycle)},
         // Given back from the record all the same; nothing to cycle; takes effect at the next reconnect.
         {.name = "revert without adapter",
          .command = TCommand::Revert,
-         .applied = true,
+         .machine = Machine::On,
          .callerStatus = -1,
-         .adoptFinds = false,
          .adapterFound = false,
          .answerAt = 1,
          .expectedCode = 0,
-         .expectedLog = join({"services.discover", "tweaks.giveback"}, idleWritten)},
-        // Nothing was applied: no discovery, no cycle, no wait, no value written.
+         .expectedLog = join(join({"tweaks.giveback"}, idleWritten), {"services.discover"})},
+        // Nothing was applied: no discovery, no cycle, no wait.
         {.name = "revert with nothing applied",
          .command = TCommand::Revert,
-         .applied = false,
+         .machine = Machine::Off,
          .callerStatus = -1,
-         .adoptFinds = false,
          .adapterFound = true,
          .answerAt = 0,
          .expectedCode = 0,
-         .expectedLog = join(join(statusRead, {"tweaks.giveback"}), idleWritten)},
-        {.name = "revert, the caller's stale running and nothing applied",
+         .expectedLog = join({"tweaks.giveback"}, idleWritten)},
+        // The caller's own "running" is stale (another account gave it back, or it was removed): it never
+        // makes values that look applied the tweak set's.
+        {.name = "revert, the caller's stale running, values that look applied",
          .command = TCommand::Revert,
-         .applied = false,
+         .machine = Machine::OldVersionOn,
          .callerStatus = 1,
-         .adoptFinds = false,
          .adapterFound = true,
          .answerAt = 0,
          .expectedCode = 0,
-         .expectedLog = join(join(statusRead, {"services.discover", "tweaks.adopt {G}", "tweaks.giveback"}),
-                             idleWritten)},
-        {.name = "revert of what a version without the record applied",
+         .expectedLog = join({"tweaks.giveback"}, idleWritten)},
+        {.name = "revert, record busy past the bound",
          .command = TCommand::Revert,
-         .applied = false,
+         .machine = Machine::Busy,
          .callerStatus = 1,
-         .adoptFinds = true,
          .adapterFound = true,
          .answerAt = 1,
-         .expectedCode = 0,
-         .expectedLog =
-             join(join(join(statusRead, {"services.discover", "tweaks.adopt {G}", "tweaks.giveback"}),
-                       idleWritten),
-                  cycle)},
+         .expectedCode = 5,
+         .expectedLog = {"tweaks.giveback"}},
+        {.name = "revert, a newer version's record",
+         .command = TCommand::Revert,
+         .machine = Machine::Foreign,
+         .callerStatus = 1,
+         .adapterFound = true,
+         .answerAt = 1,
+         .expectedCode = 7,
+         .expectedLog = {"tweaks.giveback"}},
         {.name = "apply",
          .command = TCommand::Apply,
-         .applied = false,
+         .machine = Machine::Off,
          .callerStatus = -1,
-         .adoptFinds = false,
          .adapterFound = true,
          .answerAt = 3,
          .expectedCode = 0,
-         .expectedLog = join(join(join({"services.discover"}, applyReads),
-                                  {"tweaks.apply 11111 {G}", "open Tarnell", "write status=1", "close"}),
-                             cycle)},
+         .expectedLog = join(join(join({"services.discover"}, applyReads), applied), cycle)},
         {.name = "apply, internet does not come back",
          .command = TCommand::Apply,
-         .applied = true,
+         .machine = Machine::On,
          .callerStatus = -1,
-         .adoptFinds = false,
          .adapterFound = true,
          .answerAt = 0,
          .expectedCode = 4,
-         .expectedLog = join(join(join({"services.discover"}, applyReads),
-                                  {"tweaks.apply 11111 {G}", "open Tarnell", "write status=1", "close"}),
-                             cycle)},
+         .expectedLog = join(join(join({"services.discover"}, applyReads), applied), cycle)},
         {.name = "apply without adapter",
          .command = TCommand::Apply,
-         .applied = false,
+         .machine = Machine::Off,
          .callerStatus = -1,
-         .adoptFinds = false,
          .adapterFound = false,
          .answerAt = 1,
          .expectedCode = 3,
          .expectedLog = {"services.discover"}},
-        // The installer's step: the record only; no adapter, no cycle, no wait, no per-user record.
+        {.name = "apply, record busy past the bound",
+         .command = TCommand::Apply,
+         .machine = Machine::Busy,
+         .callerStatus = -1,
+         .adapterFound = true,
+         .answerAt = 1,
+         .expectedCode = 5,
+         .expectedLog = join(join({"services.discover"}, applyReads), {"tweaks.apply 11111 {G}"})},
+        {.name = "apply, a newer version's record",
+         .command = TCommand::Apply,
+         .machine = Machine::Foreign,
+         .callerStatus = -1,
+         .adapterFound = true,
+         .answerAt = 1,
+         .expectedCode = 7,
+         .expectedLog = join(join({"services.discover"}, applyReads), {"tweaks.apply 11111 {G}"})},
+        // The installer's steps: the record only; no adapter, no cycle, no wait, no per-user record.
         {.name = "uninstall",
          .command = TCommand::Uninstall,
-         .applied = true,
+         .machine = Machine::On,
          .callerStatus = 1,
-         .adoptFinds = false,
          .adapterFound = true,
          .answerAt = 0,
          .expectedCode = 0,
          .expectedLog = {"tweaks.giveback"}},
         {.name = "uninstall with nothing applied",
          .command = TCommand::Uninstall,
-         .applied = false,
+         .machine = Machine::Off,
          .callerStatus = -1,
-         .adoptFinds = false,
          .adapterFound = false,
          .answerAt = 0,
          .expectedCode = 0,
          .expectedLog = {"tweaks.giveback"}},
+        {.name = "uninstall, record busy past the bound",
+         .command = TCommand::Uninstall,
+         .machine = Machine::Busy,
+         .callerStatus = -1,
+         .adapterFound = true,
+         .answerAt = 0,
+         .expectedCode = 5,
+         .expectedLog = {"tweaks.giveback"}},
+        {.name = "uninstall, a newer version's record",
+         .command = TCommand::Uninstall,
+         .machine = Machine::Foreign,
+         .callerStatus = -1,
+         .adapterFound = true,
+         .answerAt = 0,
+         .expectedCode = 7,
+         .expectedLog = {"tweaks.giveback"}},
+        {.name = "takeover of what a version without the record applied",
+         .command = TCommand::TakeOver,
+         .machine = Machine::OldVersionOn,
+         .callerStatus = -1,
+         .adapterFound = false,
+         .answerAt = 0,
+         .expectedCode = 0,
+         .expectedLog = {"tweaks.takeover"}},
+        {.name = "takeover, a newer version's record",
+         .command = TCommand::TakeOver,
+         .machine = Machine::Foreign,
+         .callerStatus = -1,
+         .adapterFound = true,
+         .answerAt = 0,
+         .expectedCode = 7,
+         .expectedLog = {"tweaks.takeover"}},
+        {.name = "takeover, record busy past the bound",
+         .command = TCommand::TakeOver,
+         .machine = Machine::Busy,
+         .callerStatus = -1,
+         .adapterFound = true,
+         .answerAt = 0,
+         .expectedCode = 5,
+         .expectedLog = {"tweaks.takeover"}},
         {.name = "invalid",
          .command = TCommand::Invalid,
-         .applied = true,
+         .machine = Machine::On,
          .callerStatus = -1,
-         .adoptFinds = false,
          .adapterFound = true,
          .answerAt = 1,
          .expectedCode = 2,
@@ -297,9 +347,8 @@ TEST_CASE("RunCommand: effects in order and the exit code, for each command and 
         // --help reads, writes and cycles nothing, whatever the machine's state.
         {.name = "help",
          .command = TCommand::Help,
-         .applied = true,
+         .machine = Machine::On,
          .callerStatus = 1,
-         .adoptFinds = false,
          .adapterFound = true,
          .answerAt = 1,
          .expectedCode = 0,
@@ -311,8 +360,10 @@ TEST_CASE("RunCommand: effects in order and the exit code, for each command and 
         FakeSettings settings(log);
         if (row.callerStatus >= 0) settings.integers[u"status"] = row.callerStatus;
         FakeTweaks tweaks(log);
-        tweaks.applied = row.applied;
-        tweaks.adoptFinds = row.adoptFinds;
+        tweaks.applied = row.machine == Machine::On;
+        tweaks.busy = row.machine == Machine::Busy;
+        tweaks.foreign = row.machine == Machine::Foreign;
+        tweaks.takeOverFinds = row.machine == Machine::OldVersionOn;
         FakeServices services(log);
         services.found = row.adapterFound;
         FakeWait wait;
@@ -359,6 +410,7 @@ TEST_CASE("RunCommand --status answers from the machine's record, whatever the c
         FakeSettings settings(log);
         FakeTweaks tweaks(log);
         tweaks.applied = row.applied;
+        tweaks.takeOverFinds = true;  // values that look applied never count without a record
         FakeServices services(log);
         FakeWait wait;
         if (row.callerStatus >= 0) settings.integers[u"status"] = row.callerStatus;
@@ -367,6 +419,14 @@ TEST_CASE("RunCommand --status answers from the machine's record, whatever the c
         CHECK(log.empty());  // nothing read or written but the record
         CHECK(wait.events.empty());
     }
+    // A newer version's record: on, but not this version's to describe.
+    Log log;
+    FakeSettings settings(log);
+    FakeTweaks tweaks(log);
+    tweaks.foreign = true;
+    FakeServices services(log);
+    FakeWait wait;
+    CHECK(RunCommand(TCommand::Status, settings, tweaks, services, wait, milliseconds(2500)) == 7);
 }
 
 TEST_CASE("Only the commands that change the tweak set through the adapter take the single-instance guard") {
@@ -374,6 +434,7 @@ TEST_CASE("Only the commands that change the tweak set through the adapter take 
     CHECK(CommandNeedsGuard(TCommand::Revert));
     CHECK_FALSE(CommandNeedsGuard(TCommand::Status));
     CHECK_FALSE(CommandNeedsGuard(TCommand::Uninstall));
+    CHECK_FALSE(CommandNeedsGuard(TCommand::TakeOver));
 }
 
 TEST_CASE("ConnectivityWait on a command's limit: probes a second apart until an answer or the deadline") {

@@ -47,7 +47,7 @@ void ApplyElsewhere(const std::u16string& guid) {
     SystemMachineRegistry registry;
     SystemRecordLock lock;
     TTweakRecord record(registry, lock);
-    REQUIRE(record.Apply({true, true, true, true, true}, guid));
+    REQUIRE(record.Apply({true, true, true, true, true}, guid) == RecordResult::Done);
 }
 
 struct Location {

@@ -252,12 +252,11 @@ TEST_CASE("header navigation, the logo and the option switches") {
 TEST_CASE("the machine's record starts the window in the running look, whatever this user recorded") {
     ForgetSettings();
     TConfig(u"Tarnell").WriteInteger(u"status", 0);  // another account's Start: this user's record says idle
-    {
-        SystemMachineRegistry registry;
-        SystemRecordLock lock;
-        TTweakRecord record(registry, lock);
-        REQUIRE(record.Apply({}, u""));  // on, with no value changed: nothing else on the machine moves
-    }
+    SystemMachineRegistry registry;
+    SystemRecordLock lock;
+    TTweakRecord record(registry, lock);
+    // On with one machine-wide value, given back at the end.
+    REQUIRE(record.Apply({false, false, true, false, false}, u"") == RecordResult::Done);
     auto form = OpenWindow(u"en");
     CHECK(U8(form->BtnStart->Caption()) == "Running");
     CHECK(form->BtnStart->Down());
@@ -267,6 +266,7 @@ TEST_CASE("the machine's record starts the window in the running look, whatever 
     CHECK(IsWindowVisible(form->Indicator->Hwnd()) == FALSE);
     CHECK(TConfig(u"Tarnell").ReadInteger(u"status", -1) == 1);  // this user's record follows the machine
     form.reset();
+    CHECK(record.GiveBack() == RecordResult::Done);
     ForgetSettings();
 }
 

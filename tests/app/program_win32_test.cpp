@@ -306,7 +306,7 @@ TEST_CASE("program: record: the window follows the machine and gives back the ad
             SystemMachineRegistry registry;
             SystemRecordLock lock;
             TTweakRecord record(registry, lock);
-            REQUIRE(record.Apply({true, true, false, true, false}, wired));
+            REQUIRE(record.Apply({true, true, false, true, false}, wired) == RecordResult::Done);
         }
         REQUIRE(MachineKeyExists(wiredKey));
         Program program;  // this user never started the program: no settings at all

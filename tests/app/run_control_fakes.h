@@ -157,30 +157,49 @@ class FakeSettings final : public RunSettings {
     Log& log_;
 };
 
-// The machine's record as a flag: on after Apply, off after GiveBack.
+// The machine's record as a state: on after Apply, off after GiveBack; a test may make the record busy
+// (another writer past the lock's bound) or a newer version's.
 class FakeTweaks final : public RunTweaks {
   public:
     explicit FakeTweaks(Log& log) : log_(log) {}
-    bool applied = false;     // the machine's record exists
-    bool adoptFinds = false;  // Adopt finds values a version without the record applied
+    bool applied = false;        // the machine's record is on
+    bool busy = false;           // every change answers Busy and changes nothing
+    bool foreign = false;        // a newer version's record: every change answers Foreign
+    bool takeOverFinds = false;  // TakeOver finds values a version without the record applied
 
-    bool Applied() override { return applied; }
-    void Apply(const std::array<bool, kRunOptionCount>& enabled, const std::u16string& guid) override {
+    RecordState State() override {
+        if (foreign) return RecordState::Foreign;
+        return applied ? RecordState::On : RecordState::Off;
+    }
+    RecordResult Apply(const std::array<bool, kRunOptionCount>& enabled,
+                       const std::u16string& guid) override {
         std::string flags;
         for (bool e : enabled) flags += e ? '1' : '0';
         log_.push_back("tweaks.apply " + flags + " " + U8(guid));
+        if (const auto refused = Refused()) return *refused;
+        if (flags == "00000" && !applied) return RecordResult::Nothing;
         applied = true;
+        return RecordResult::Done;
     }
-    bool GiveBack() override {
+    RecordResult GiveBack() override {
         log_.push_back("tweaks.giveback");
-        return std::exchange(applied, false);
+        if (const auto refused = Refused()) return *refused;
+        return std::exchange(applied, false) ? RecordResult::Done : RecordResult::Nothing;
     }
-    void Adopt(const std::u16string& guid) override {
-        log_.push_back("tweaks.adopt " + U8(guid));
-        if (adoptFinds) applied = true;
+    RecordResult TakeOver() override {
+        log_.push_back("tweaks.takeover");
+        if (const auto refused = Refused()) return *refused;
+        if (applied || !takeOverFinds) return RecordResult::Nothing;
+        applied = true;
+        return RecordResult::Done;
     }
 
   private:
+    std::optional<RecordResult> Refused() const {
+        if (busy) return RecordResult::Busy;
+        if (foreign) return RecordResult::Foreign;
+        return std::nullopt;
+    }
     Log& log_;
 };
 
@@ -240,6 +259,9 @@ class FakeWorker final : public RunWorker {
 
 class FakeTexts final : public RunTexts {
   public:
+    std::u16string Refusal(RecordMessage message) override {
+        return message == RecordMessage::Busy ? u"[busy]" : u"[foreign]";
+    }
     std::u16string Translate(const std::u16string& source) override {
         static const std::map<std::u16string, std::u16string> english = {
             {kTextRun, u"Run"},

@@ -120,38 +120,32 @@ TEST_CASE("LoadState leaves a switch recorded off untouched and writes nothing f
 }
 
 TEST_CASE("LoadState shows what the machine's record says and writes it back as this user's status") {
-    // The user's own record only decides whether a tweak set applied by a version without the machine
-    // record is taken over (its low byte being 1); the look always follows the machine.
+    // The user's own recorded status decides nothing: a stale "running" (another account gave the tweak
+    // set back, or it was removed) never takes over values, and a newer version's record shows on.
     struct Case {
         int32_t recorded;
-        bool machineApplied;
-        bool adoptFinds;
+        RecordState machine;
         TStatus shown;
-        bool adopts;
     };
     const Case cases[] = {
-        {.recorded = 0, .machineApplied = false, .adoptFinds = false, .shown = stIdle, .adopts = false},
-        {.recorded = 0, .machineApplied = true, .adoptFinds = false, .shown = stRunning, .adopts = false},
-        {.recorded = 1, .machineApplied = true, .adoptFinds = false, .shown = stRunning, .adopts = false},
-        // Another account or session gave it back: this user's stale "running" heals.
-        {.recorded = 1, .machineApplied = false, .adoptFinds = false, .shown = stIdle, .adopts = true},
-        // Applied by a version without the record: taken over, so Stop can give it back.
-        {.recorded = 1, .machineApplied = false, .adoptFinds = true, .shown = stRunning, .adopts = true},
-        {.recorded = 257, .machineApplied = false, .adoptFinds = true, .shown = stRunning, .adopts = true},
-        {.recorded = -255, .machineApplied = false, .adoptFinds = true, .shown = stRunning, .adopts = true},
-        {.recorded = 256, .machineApplied = false, .adoptFinds = true, .shown = stIdle, .adopts = false},
-        {.recorded = 2, .machineApplied = false, .adoptFinds = true, .shown = stIdle, .adopts = false},
-        {.recorded = 2, .machineApplied = true, .adoptFinds = false, .shown = stRunning, .adopts = false},
-        {.recorded = -1, .machineApplied = false, .adoptFinds = true, .shown = stIdle, .adopts = false},
+        {.recorded = 0, .machine = RecordState::Off, .shown = stIdle},
+        {.recorded = 0, .machine = RecordState::On, .shown = stRunning},
+        {.recorded = 1, .machine = RecordState::On, .shown = stRunning},
+        {.recorded = 1, .machine = RecordState::Off, .shown = stIdle},
+        {.recorded = 257, .machine = RecordState::Off, .shown = stIdle},
+        {.recorded = 2, .machine = RecordState::Off, .shown = stIdle},
+        {.recorded = 2, .machine = RecordState::On, .shown = stRunning},
+        {.recorded = -1, .machine = RecordState::Off, .shown = stIdle},
+        {.recorded = 0, .machine = RecordState::Foreign, .shown = stRunning},
     };
     for (const Case& c : cases) {
         CAPTURE(c.recorded);
-        CAPTURE(c.machineApplied);
-        CAPTURE(c.adoptFinds);
+        CAPTURE(int(c.machine));
         RunRig rig;
         rig.settings.integers[u"status"] = c.recorded;
-        rig.tweaks.applied = c.machineApplied;
-        rig.tweaks.adoptFinds = c.adoptFinds;
+        rig.tweaks.applied = c.machine == RecordState::On;
+        rig.tweaks.foreign = c.machine == RecordState::Foreign;
+        rig.tweaks.takeOverFinds = true;  // values that look applied are there: still nothing is taken over
         rig.rc().LoadState();
 
         CHECK(rig.rc().Status() == c.shown);
@@ -164,10 +158,46 @@ TEST_CASE("LoadState shows what the machine's record says and writes it back as 
         for (bool enabled : rig.view.optionEnabled) CHECK(enabled == !running);
         CHECK(rig.settings.integers[u"status"] == int32_t(c.shown));
         // Showing the status never changes a tweak value, cycles or probes.
-        CHECK(rig.Entries("tweaks") == (c.adopts ? Log{"tweaks.adopt {G}"} : Log{}));
+        CHECK(rig.Entries("tweaks").empty());
         CHECK(rig.Entries("services.enable").empty());
         CHECK(rig.Entries("services.probe").empty());
         CHECK(rig.worker.pending.empty());
+    }
+}
+
+TEST_CASE("A record held past the lock's bound, or a newer version's, changes nothing: one line, old look") {
+    struct Case {
+        const char* name;
+        bool running;  // the look before the click: Stop when running, else Start
+        bool busy;     // else a newer version's record
+        const char16_t* line;
+    };
+    const Case cases[] = {
+        {.name = "Start, busy", .running = false, .busy = true, .line = u"[busy]"},
+        {.name = "Stop, busy", .running = true, .busy = true, .line = u"[busy]"},
+        {.name = "Start, newer version", .running = false, .busy = false, .line = u"[foreign]"},
+        {.name = "Stop, newer version", .running = true, .busy = false, .line = u"[foreign]"},
+    };
+    for (const Case& c : cases) {
+        INFO(c.name);
+        RunRig rig;
+        rig.tweaks.applied = c.running;
+        rig.rc().LoadState();
+        rig.settings.integers[u"status"] = 9;  // whatever is recorded stays: nothing changed
+        rig.tweaks.busy = c.busy;
+        rig.tweaks.foreign = !c.busy;
+        rig.log.clear();
+
+        rig.rc().BtnStartClick();
+        CHECK(rig.view.errorBoxes == std::vector<std::u16string>{c.line});
+        CHECK(rig.rc().Status() == (c.running ? stRunning : stIdle));
+        CHECK(rig.view.runCaption == (c.running ? u"Running" : u"Run"));
+        CHECK(rig.view.runEnabled);
+        CHECK_FALSE(rig.view.indicatorVisible);
+        CHECK(rig.Entries("services.enable").empty());
+        CHECK(rig.worker.pending.empty());
+        // The look's own write of the status it returns to, and nothing else.
+        CHECK(rig.settings.integers[u"status"] == (c.running ? 1 : 0));
     }
 }
 

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "base/text.h"
 #include "tuning/tweak_record.h"
@@ -43,6 +44,9 @@ class FakeMachineRegistry final : public MachineRegistry {
     int changesOutsideLock = 0;
     // Values whose reading fails (lower-cased "path\name").
     std::u16string unreadable;
+    // Every change and flush in order: "write <path>\<name>", "delete <path>\<name>", "flush <path>"
+    // (paths and names lower-cased).
+    std::vector<std::u16string> journal;
 
     // A machine as Windows ships it: two adapters' interface keys, the multimedia profile with its
     // defaults, SOFTWARE\Microsoft without MSMQ.
@@ -134,12 +138,14 @@ class FakeMachineRegistry final : public MachineRegistry {
     bool WriteValue(const std::u16string& path, const std::u16string& name,
                     const RawRegistryValue& value) override {
         Change(path, name);
+        journal.push_back(u"write " + AsciiLowerCase(path + u"\\" + name));
         Set(path, name, value);
         if (afterChange) afterChange(path, name);
         return true;
     }
     bool DeleteValue(const std::u16string& path, const std::u16string& name) override {
         Change(path, name);
+        if (Get(path, name)) journal.push_back(u"delete " + AsciiLowerCase(path + u"\\" + name));
         Remove(path, name);
         if (afterChange) afterChange(path, name);
         return true;
@@ -150,6 +156,18 @@ class FakeMachineRegistry final : public MachineRegistry {
         if (key != keys.end())
             for (const auto& [name, value] : key->second) names.push_back(name);
         return names;
+    }
+    std::vector<std::u16string> SubkeyNames(const std::u16string& path) override {
+        std::vector<std::u16string> names;
+        const std::u16string prefix = AsciiLowerCase(path) + u"\\";
+        for (const auto& [key, values] : keys) {
+            if (key.rfind(prefix, 0) == 0 && key.find(u'\\', prefix.size()) == std::u16string::npos)
+                names.push_back(key.substr(prefix.size()));
+        }
+        return names;
+    }
+    void Flush(const std::u16string& path) override {
+        if (HasKey(path)) journal.push_back(u"flush " + AsciiLowerCase(path));
     }
     void DeleteKeyIfEmpty(const std::u16string& path) override {
         const std::u16string lower = AsciiLowerCase(path);
@@ -173,10 +191,13 @@ class FakeRecordLock final : public RecordLock {
   public:
     bool held = false;
     int entered = 0;
-    void Enter() override {
+    bool busy = false;  // another writer holds it past the bound
+    bool Enter() override {
         if (held) throw std::logic_error("record lock entered twice");
+        if (busy) return false;
         held = true;
         ++entered;
+        return true;
     }
     void Leave() override { held = false; }
 };

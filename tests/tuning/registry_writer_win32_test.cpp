@@ -147,7 +147,7 @@ void SetRaw(const std::wstring& subkey, const wchar_t* name, DWORD type, const v
 
 class NoLock final : public RecordLock {
   public:
-    void Enter() override {}
+    bool Enter() override { return true; }
     void Leave() override {}
 };
 
@@ -172,7 +172,7 @@ TEST_CASE("the user's own values come back byte for byte after apply and give ba
     SystemMachineRegistry registry;
     NoLock lock;
     TTweakRecord record(registry, lock);
-    REQUIRE(record.Apply(kAll, FromWide(kGuid)));
+    REQUIRE(record.Apply(kAll, FromWide(kGuid)) == RecordResult::Done);
     CheckDword(kAdapterKey, L"TcpAckFrequency", 1);
     CheckDword(kAdapterKey, L"TcpDelAckTicks", 0);
     CheckDword(kMsmq, L"TCPNoDelay", 1);
@@ -181,7 +181,7 @@ TEST_CASE("the user's own values come back byte for byte after apply and give ba
     CHECK(KeyExists(HKEY_LOCAL_MACHINE, kRecord));
     CHECK(record.Entries().size() == 5);
 
-    REQUIRE(record.GiveBack());
+    REQUIRE(record.GiveBack() == RecordResult::Done);
     CHECK(Raw(kAdapterKey, L"TcpAckFrequency") == ack);
     CHECK_FALSE(Raw(kAdapterKey, L"TcpDelAckTicks").has_value());
     CHECK(Raw(kProfile, L"SystemResponsiveness") == responsiveness);
@@ -258,9 +258,9 @@ TEST_CASE("an empty adapter GUID changes no adapter's key, applied or given back
     SystemMachineRegistry registry;
     NoLock lock;
     TTweakRecord record(registry, lock);
-    REQUIRE(record.Apply(kAll, u""));
+    REQUIRE(record.Apply(kAll, u"") == RecordResult::Done);
     CHECK(InterfaceValues() == before);
-    REQUIRE(record.GiveBack());
+    REQUIRE(record.GiveBack() == RecordResult::Done);
     CHECK(InterfaceValues() == before);
 
     DeleteTree(kAdapterKey);
