@@ -524,6 +524,72 @@ check "removal exit code" 0 "$code"
 check "custom folder gone" no "$([ -e "$custom_unix" ] && echo yes || echo no)"
 check "Add/Remove Programs entry gone" "" "$(arp_entries)"
 
+# --- a version that kept no record -----------------------------------------------------------------
+# Its installer layout (tests/package/record_less.wxs) carries today's exe: what that version's --apply
+# left is written here by hand, exactly as it wrote it (the five values for the adapter it ran on, the
+# user's "status" 1), since only the registry it left matters to the upgrade.
+echo "== upgrade from a version without the record, with the tweak set on, then removal"
+old_stage=$work/record-less
+rm -rf "$old_stage" && mkdir -p "$old_stage"
+cp tests/package/record_less.wxs "$work/unzipped-v2/tarnell.exe" "$old_stage/"
+cp "$work/build/generated/resources/tarnell.ico" "$old_stage/"
+(cd "$old_stage" && wixl -a x64 -D Version=0.9.0 -D Exe=tarnell.exe -D Icon=tarnell.ico -o old.msi \
+  record_less.wxs >wixl.log 2>&1) || { cat "$old_stage/wixl.log"; fail "wixl: the record-less package"; }
+old_msi=$old_stage/old.msi
+interfaces='HKLM\SYSTEM\CurrentControlSet\Services\Tcpip\Parameters\Interfaces'
+old_version_applied() {  # what that version's --apply left, on the first adapter's key
+  local adapter profile='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Multimedia\SystemProfile'
+  adapter=$(wine_ reg.exe query "$interfaces" /reg:64 | tr -d '\r' | grep -iF 'Interfaces\{' | head -n1)
+  wine_ reg.exe add "$adapter" /v TcpAckFrequency /t REG_DWORD /d 1 /f /reg:64 >/dev/null
+  wine_ reg.exe add "$adapter" /v TcpDelAckTicks /t REG_DWORD /d 0 /f /reg:64 >/dev/null
+  wine_ reg.exe add 'HKLM\SOFTWARE\Microsoft\MSMQ\Parameters' /v TCPNoDelay /t REG_DWORD /d 1 /f /reg:64 >/dev/null
+  wine_ reg.exe add "$profile" /v NetworkThrottlingIndex /t REG_DWORD /d 0xffffffff /f /reg:64 >/dev/null
+  wine_ reg.exe add "$profile" /v SystemResponsiveness /t REG_DWORD /d 0 /f /reg:64 >/dev/null
+  wine_ reg.exe add 'HKCU\Software\Tarnell' /v status /t REG_DWORD /d 1 /f >/dev/null
+}
+status_code() { wine_ "$installed" --status; echo $?; }
+# That version's Stop: the three values removed, the two profile values 10 and 20.
+old_stop="TcpAckFrequency=- TcpDelAckTicks=- TCPNoDelay=- NetworkThrottlingIndex=0xa SystemResponsiveness=0x14"
+check "no Tarnell installed before" "" "$(arp_entries)"
+user_values
+msiexec /i "Z:${old_msi//\//\\}" /qn; code=$?
+check "the record-less version installs" 0 "$code"
+old_version_applied
+check "setup: that version's tweak set on, no record" "$applied absent" "$(tweaks) $(record)"
+log=$work/takeover.log
+rm -f "$log"
+msiexec /i "Z:${msi2//\//\\}" /qn /l*v "Z:${log//\//\\}"; code=$?
+check "upgrade exit code" 0 "$code"
+keep_upgrade_registration "$product2"
+check "one entry, the new version" "$product2|1.0.1|Vorbeck|0x1|icon" "$(arp_entries)"
+check "the upgrade's take-over ran" yes "$(grep -aq 'Action start [0-9:]*: TakeOverTweakSet' "$log" && echo yes || echo no)"
+check "tweak values untouched by the take-over" "$applied" "$(tweaks)"
+check "the machine's record written" present "$(record)"
+check "--status right after the upgrade" 1 "$(status_code)"
+msiexec /x "Z:${msi2//\//\\}" /qn; code=$?
+check "removal exit code" 0 "$code"
+check "removal gave back as that version's Stop" "$old_stop" "$(tweaks)"
+check "the machine's record gone" absent "$(record)"
+
+echo "== an upgrade over a version that kept the record takes nothing over"
+user_values
+msiexec /i "Z:${msi1//\//\\}" /qn || fail "install 1.0.0"
+old_version_applied  # values that look applied, set by hand, and a stale "status" 1
+hand=$(tweaks)
+rm -f "$log"
+msiexec /i "Z:${msi2//\//\\}" /qn /l*v "Z:${log//\//\\}"; code=$?
+check "upgrade exit code" 0 "$code"
+keep_upgrade_registration "$product2"
+check "no take-over ran" no "$(grep -aq 'Action start [0-9:]*: TakeOverTweakSet' "$log" && echo yes || echo no)"
+check "no record" absent "$(record)"
+check "--status answers off" 0 "$(status_code)"
+wine_ "$installed" --revert; code=$?
+check "--revert with a stale status" 0 "$code"
+check "the hand-set values stay" "$hand" "$(tweaks)"
+msiexec /x "Z:${msi2//\//\\}" /qn || fail "removal"
+check "the hand-set values stay after removal" "$hand" "$(tweaks)"
+user_values
+
 echo
 if [ "$failures" -ne 0 ]; then echo "package tests: $failures failed"; exit 1; fi
 echo "package tests: all passed"

@@ -299,3 +299,71 @@ TEST_CASE("the machine lock: one holder at a time; a holder that ended without r
     TMachineLock after(name, 0);
     CHECK(after.Held());
 }
+
+TEST_CASE(
+    "the upgrade's take-over over the system registry: every adapter's key, given back as that version's "
+    "Stop") {
+    const std::wstring otherAdapter = kInterfaces + L"\\{11111111-2222-3333-4444-555555555555}";
+    DeleteTree(kAdapterKey);
+    DeleteTree(otherAdapter);
+    DeleteTree(L"SOFTWARE\\Microsoft\\MSMQ");
+    DeleteTree(kVorbeck);
+    // What a version without the record left on: its values on the adapter of then and on another one.
+    const DWORD one = 1, zero = 0, minusOne = 0xFFFFFFFFu;
+    SetRaw(kAdapterKey, L"TcpAckFrequency", REG_DWORD, &one, sizeof one);
+    SetRaw(kAdapterKey, L"TcpDelAckTicks", REG_DWORD, &zero, sizeof zero);
+    SetRaw(otherAdapter, L"TcpAckFrequency", REG_DWORD, &one, sizeof one);
+    SetRaw(kMsmq, L"TCPNoDelay", REG_DWORD, &one, sizeof one);
+    SetRaw(kProfile, L"NetworkThrottlingIndex", REG_DWORD, &minusOne, sizeof minusOne);
+    SetRaw(kProfile, L"SystemResponsiveness", REG_DWORD, &zero, sizeof zero);
+
+    SystemMachineRegistry registry;
+    NoLock lock;
+    TTweakRecord record(registry, lock);
+    REQUIRE(record.TakeOver() == RecordResult::Done);
+    CHECK(record.State() == RecordState::On);
+    CHECK(record.Entries().size() == 6);
+    CheckDword(kAdapterKey, L"TcpAckFrequency", 1);  // the take-over changes no value
+
+    REQUIRE(record.GiveBack() == RecordResult::Done);
+    CHECK_FALSE(Read(kAdapterKey, L"TcpAckFrequency").has_value());
+    CHECK_FALSE(Read(kAdapterKey, L"TcpDelAckTicks").has_value());
+    CHECK_FALSE(Read(otherAdapter, L"TcpAckFrequency").has_value());
+    CHECK_FALSE(Read(kMsmq, L"TCPNoDelay").has_value());
+    CheckDword(kProfile, L"NetworkThrottlingIndex", 10);
+    CheckDword(kProfile, L"SystemResponsiveness", 20);
+    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kVorbeck));
+
+    DeleteTree(kAdapterKey);
+    DeleteTree(otherAdapter);
+    DeleteTree(L"SOFTWARE\\Microsoft\\MSMQ");
+}
+
+TEST_CASE(
+    "the record's lock held by another past the bound: nothing is written, the lock never becomes no lock") {
+    DeleteTree(kVorbeck);
+    DeleteTree(L"SOFTWARE\\Microsoft\\MSMQ");
+    ScopedHandle held(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ScopedHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread holder([&] {
+        TMachineLock lock(L"TarnellRecord");
+        SetEvent(held.get());
+        WaitForSingleObject(release.get(), 30000);
+    });
+    REQUIRE(WaitForSingleObject(held.get(), 30000) == WAIT_OBJECT_0);
+    SystemMachineRegistry registry;
+    SystemRecordLock lock(200);
+    TTweakRecord record(registry, lock);
+    const DWORD started = GetTickCount();
+    CHECK(record.Apply({false, false, true, false, false}, u"") == RecordResult::Busy);
+    const DWORD waited = GetTickCount() - started;
+    MESSAGE("waited " << waited << " ms for a 200 ms bound");
+    CHECK(waited >= 150);
+    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kVorbeck));
+    CHECK_FALSE(Read(kMsmq, L"TCPNoDelay").has_value());
+    SetEvent(release.get());
+    holder.join();
+    CHECK(record.Apply({false, false, true, false, false}, u"") == RecordResult::Done);
+    CHECK(record.GiveBack() == RecordResult::Done);
+    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kVorbeck));
+}
