@@ -16,11 +16,6 @@ bool ReadBooleanOr(RunSettingsStore& store, const std::u16string& name, bool def
     }
 }
 
-void RecordStatus(RunSettings& settings, TStatus status) {
-    std::unique_ptr<RunSettingsStore> store = settings.Open(kSettingsPath);
-    store->WriteInteger(kStatusKey, status);
-}
-
 }  // namespace
 
 namespace {
@@ -102,12 +97,16 @@ std::u16string CommandLineHelp() {
            u"     the machine's record busy for 10 seconds; nothing was changed\r\n"
            u"  6  an internal error ended the command; its error report was sent or kept\r\n"
            u"  7  a newer version of Tarnell changed this machine; this version changed nothing\r\n"
-           u"     (--status: the tweak set is on, as that version recorded it)\r\n";
+           u"     (--status: the tweak set is on, as that version recorded it)\r\n"
+           u"  8  the tweak set was changed, but the network adapter could not be restarted; the\r\n"
+           u"     values take effect at its next reconnect\r\n";
 }
 
 bool CommandNeedsGuard(TCommand command) {
     return command == TCommand::Revert || command == TCommand::Apply;
 }
+
+namespace {
 
 // The exit code of a record operation that changed nothing, or 0 to go on.
 int Refusal(RecordResult result) {
@@ -120,6 +119,8 @@ int Refusal(RecordResult result) {
             return kExitDone;
     }
 }
+
+}  // namespace
 
 int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAdapterServices& services,
                ConnectivityWaitEnvironment& wait, std::chrono::milliseconds waitLimit) {
@@ -148,29 +149,25 @@ int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAd
     }
 
     std::u16string name, guid, ip;
-    if (command == TCommand::Revert) {
-        const RecordResult result = tweaks.GiveBack();
-        if (const int refused = Refusal(result)) return refused;
-        RecordStatus(settings, stIdle);
-        // Nothing given back: nothing to cycle. No adapter: given back all the same, taking effect at the
-        // next reconnect.
-        if (result != RecordResult::Done || !services.GetActiveAdapter(name, guid, ip) || guid.empty())
-            return kExitDone;
-    } else {
+    std::array<bool, kRunOptionCount> enabled{};
+    if (command == TCommand::Apply) {
         if (!services.GetActiveAdapter(name, guid, ip) || guid.empty()) return kExitNoAdapter;
-        std::array<bool, kRunOptionCount> enabled{};
-        {
-            std::unique_ptr<RunSettingsStore> store = settings.Open(kSettingsPath);
-            for (size_t i = 0; i < kRunOptionCount; ++i)
-                enabled[i] = ReadBooleanOr(*store, OptionSettingsKey(kRunOptions[i]), true);
-        }
-        if (const int refused = Refusal(tweaks.Apply(enabled, guid))) return refused;
-        RecordStatus(settings, stRunning);
+        std::unique_ptr<RunSettingsStore> store = settings.Open(kSettingsPath);
+        for (size_t i = 0; i < kRunOptionCount; ++i)
+            enabled[i] = ReadBooleanOr(*store, OptionSettingsKey(kRunOptions[i]), true);
     }
-
-    services.EnableConnection(guid, false);
-    services.EnableConnection(guid, true);
-    return ConnectivityWait(wait, waitLimit).answered ? kExitDone : kExitNoConnectivity;
+    // --revert looks for the adapter only once something was given back: nothing else needs it.
+    const auto adapter = [&]() -> std::u16string {
+        if (command == TCommand::Revert && !services.GetActiveAdapter(name, guid, ip)) guid.clear();
+        return guid;
+    };
+    const TRunOutcome outcome =
+        RunSequence(command == TCommand::Apply ? TRunAction::Apply : TRunAction::GiveBack, enabled, adapter,
+                    tweaks, settings, services, wait, waitLimit);
+    if (const int refused = Refusal(outcome.record)) return refused;
+    if (!outcome.cycled) return kExitDone;
+    if (outcome.cycleFailed) return kExitCycleFailed;
+    return outcome.wait.answered ? kExitDone : kExitNoConnectivity;
 }
 
 }  // namespace tarnell

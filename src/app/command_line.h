@@ -39,6 +39,8 @@ enum TExitCode : int {
     kExitAnotherInstance = 5,  // another instance (the window or a command) is running, or another
                                // writer held the machine's record past the bound; nothing changed
     kExitForeignRecord = 7,    // a newer version's record is on the machine; nothing changed
+    kExitCycleFailed = 8,      // the values were written, but the adapter's connection could not be
+                               // disabled and enabled again: they take effect at its next reconnect
 };
 
 // Whether the process's command line holds anything after the program's name, read as the system's
@@ -58,8 +60,9 @@ std::u16string CommandLineHelp();
 bool CommandNeedsGuard(TCommand command);
 
 // Runs a command other than Window and answers its exit code. The single-instance guard is the
-// caller's, where CommandNeedsGuard asks for it. The caller's status is recorded right after the tweak
-// values are written, before the connection is cycled and the wait begins, as the window does.
+// caller's, where CommandNeedsGuard asks for it. --apply and --revert run the window's own sequence
+// (RunSequence): the caller's status is recorded right after the tweak values are written, before the
+// connection is cycled and the wait begins.
 // --revert with nothing to give back changes nothing and cycles nothing; without an adapter it gives back
 // and cycles nothing. No command takes over anything because of the caller's own recorded status; only
 // --takeover does, machine-wide. A settings value that cannot be read (wrong type) counts as missing here: a

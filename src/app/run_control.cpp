@@ -36,12 +36,52 @@ TWaitResult ConnectivityWait(ConnectivityWaitEnvironment& env, std::chrono::mill
     }
 }
 
-bool WaitAndHandOver(ConnectivityWaitEnvironment& env,
-                     const std::function<bool(const std::function<void()>&)>& handOver,
-                     const std::function<void()>& settle) {
+void Refresh(RunAdapterServices& services, const std::u16string& guid, ConnectivityWaitEnvironment& wait,
+             std::chrono::milliseconds limit, TRunOutcome& outcome) {
+    // Both halves are always asked for: an adapter left disabled because the first answer was a failure
+    // would be worse than one cycled in vain.
+    const bool disabled = services.EnableConnection(guid, false);
+    const bool enabled = services.EnableConnection(guid, true);
+    outcome.cycled = true;
+    outcome.cycleFailed = !disabled || !enabled;
+    outcome.wait = ConnectivityWait(wait, limit);
+}
+
+namespace {
+
+void RecordStatus(RunSettings& settings, TStatus status) {
+    std::unique_ptr<RunSettingsStore> store = settings.Open(kSettingsPath);
+    store->WriteInteger(kStatusKey, status);
+}
+
+}  // namespace
+
+TRunOutcome RunSequence(TRunAction action, const std::array<bool, kRunOptionCount>& enabled,
+                        const std::function<std::u16string()>& adapter, RunTweaks& tweaks,
+                        RunSettings& settings, RunAdapterServices& services,
+                        ConnectivityWaitEnvironment& wait, std::chrono::milliseconds limit) {
+    TRunOutcome outcome;
+    outcome.record = action == TRunAction::Apply ? tweaks.Apply(enabled, adapter()) : tweaks.GiveBack();
+    if (outcome.record == RecordResult::Busy || outcome.record == RecordResult::Foreign) return outcome;
+    // The values are in the registry now: the caller's status follows at once, before the connection is
+    // cycled and the wait begins, so a program that ends during the wait (killed, or closed for an update)
+    // comes back in agreement with the machine.
+    RecordStatus(settings, action == TRunAction::Apply ? stRunning : stIdle);
+    // A Stop that gave nothing back (another session or account did it already) has nothing to cycle.
+    if (action == TRunAction::GiveBack && outcome.record != RecordResult::Done) return outcome;
+    const std::u16string guid = adapter();
+    if (guid.empty()) return outcome;  // no adapter: the values take effect at the next reconnect
+    Refresh(services, guid, wait, limit, outcome);
+    return outcome;
+}
+
+bool RunAndHandOver(ConnectivityWaitEnvironment& env, const RunWorker::Job& job,
+                    const std::function<bool(const std::function<void()>&)>& handOver,
+                    const RunWorker::Settle& settle) {
+    const TRunOutcome outcome = job(env);
     // The hand-over itself refuses once closing has begun: no second check here.
-    if (ConnectivityWait(env).terminated) return false;
-    return handOver(settle);
+    if (outcome.wait.terminated) return false;
+    return handOver([&] { settle(outcome); });
 }
 
 TRunControl::TRunControl(RunView& view, RunSettings& settings, RunTweaks& tweaks,
@@ -147,54 +187,52 @@ void TRunControl::BtnStartClick() {
     }
 }
 
-bool TRunControl::Refused(RecordResult result, TStatus previous) {
-    if (result == RecordResult::Busy) {
-        SetStatus(previous, FTexts.Refusal(RecordMessage::Busy));
-        return true;
-    }
-    if (result == RecordResult::Foreign) {
-        SetStatus(previous, FTexts.Refusal(RecordMessage::Foreign));
-        return true;
-    }
-    return false;
-}
-
 void TRunControl::Start() {
     SetStatus(stBusy);
     std::array<bool, kRunOptionCount> enabled{};
     for (size_t i = 0; i < kRunOptionCount; ++i) enabled[i] = FView.OptionChecked(kRunOptions[i]);
-    if (Refused(FTweaks.Apply(enabled, NetworkGUID), stIdle)) return;
-    // The values are in the registry now: record the status that matches them before the connection is
-    // cycled and the wait begins, so a program that ends during the wait (killed, or closed for an
-    // update) comes back in agreement with the machine. The look still settles only after the wait.
-    SaveConfigInteger(kStatusKey, stRunning);
-    Refresh(stRunning);
+    Launch(TRunAction::Apply, enabled, stIdle, stRunning);
 }
 
 void TRunControl::Stop() {
     SetStatus(stBusy);
-    const RecordResult result = FTweaks.GiveBack();
-    if (Refused(result, stRunning)) return;
-    SaveConfigInteger(kStatusKey, stIdle);  // as in Start: the record follows the registry at once
-    // Nothing given back (another session or account did it already), or no adapter found at start-up:
-    // there is no connection to cycle and nothing to wait for.
-    if (result != RecordResult::Done || NetworkGUID.empty()) {
-        SetStatus(stIdle);
-        return;
-    }
-    Refresh(stIdle);
+    Launch(TRunAction::GiveBack, {}, stRunning, stIdle);
 }
 
-void TRunControl::Refresh(TStatus status) {
-    FServices.EnableConnection(NetworkGUID, false);
-    FServices.EnableConnection(NetworkGUID, true);
-
-    // The hand-over runs on the UI thread, where this object is also destroyed: if the window went
-    // first, the weak reference is expired and the late status is dropped.
+void TRunControl::Launch(TRunAction action, const std::array<bool, kRunOptionCount>& enabled,
+                         TStatus previous, TStatus target) {
+    // The job reaches only the system seams (kept alive by the worker), never the window. Its outcome
+    // comes back on the UI thread, where this object is also destroyed: if the window went first, the
+    // weak reference is expired and the late outcome is dropped.
+    RunTweaks& tweaks = FTweaks;
+    RunSettings& settings = FSettings;
+    RunAdapterServices& services = FServices;
+    const std::u16string guid = NetworkGUID;
     std::weak_ptr<TRunControl*> self = FSelf;
-    FWorker.StartWait([self, status] {
-        if (std::shared_ptr<TRunControl*> alive = self.lock()) (*alive)->SetStatus(status);
-    });
+    FWorker.Start(
+        [&tweaks, &settings, &services, action, enabled, guid](ConnectivityWaitEnvironment& wait) {
+            return RunSequence(
+                action, enabled, [&guid] { return guid; }, tweaks, settings, services, wait, kWaitLimit);
+        },
+        [self, previous, target](const TRunOutcome& outcome) {
+            if (std::shared_ptr<TRunControl*> alive = self.lock())
+                (*alive)->Settle(outcome, previous, target);
+        });
+}
+
+void TRunControl::Settle(const TRunOutcome& outcome, TStatus previous, TStatus target) {
+    switch (outcome.record) {
+        case RecordResult::Busy:
+            SetStatus(previous, FTexts.Message(RunMessage::RecordBusy));
+            return;
+        case RecordResult::Foreign:
+            SetStatus(previous, FTexts.Message(RunMessage::RecordForeign));
+            return;
+        default:
+            break;
+    }
+    // The values are written and recorded either way; a cycle that failed only delays them.
+    SetStatus(target, outcome.cycleFailed ? FTexts.Message(RunMessage::CycleFailed) : std::u16string());
 }
 
 void TRunControl::OptionClick(TRunOption option, bool checked) {

@@ -3,8 +3,9 @@
 //
 // Portable rules over small interfaces; the window implements RunView, run_control_win32.h wires
 // the rest to the registry, the network services, the translation table and a worker thread.
-// Everything here runs on the UI thread except ConnectivityWait / WaitAndHandOver, which run on the
-// worker that RunWorker starts (and, for the command line, on its own thread).
+// Everything here runs on the UI thread except RunSequence (the record, the status record, the adapter's
+// cycle and the connectivity wait), which runs on the worker that RunWorker starts, and, for the command
+// line, on its own thread.
 #pragma once
 
 #include <array>
@@ -15,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "app/record_texts.h"
+#include "app/run_messages.h"
 #include "tuning/tweak_record.h"
 #include "tuning/tweaks.h"
 
@@ -108,8 +109,8 @@ class RunTweaks {
     virtual RecordResult TakeOver() = 0;
 };
 
-// Adapter discovery and connection cycling run on the UI thread; CheckConnectivity runs on the worker
-// and must be safe to call from there.
+// Adapter discovery runs on the UI thread at start-up (and on a command's thread); connection cycling
+// and CheckConnectivity run on the worker and must be safe to call from there.
 class RunAdapterServices {
   public:
     virtual ~RunAdapterServices() = default;
@@ -123,17 +124,8 @@ class RunTexts {
   public:
     virtual ~RunTexts() = default;
     virtual std::u16string Translate(const std::u16string& source) = 0;
-    // The one line that says why the machine's record refused a change, in the current UI language.
-    virtual std::u16string Refusal(RecordMessage message) = 0;
-};
-
-// Starts the connectivity wait off the UI thread. When the wait ends, `settle` has to run on the UI
-// thread, with the worker blocked until it has run (the synchronous hand-over). When the application
-// is terminating, `settle` must not run at all.
-class RunWorker {
-  public:
-    virtual ~RunWorker() = default;
-    virtual void StartWait(std::function<void()> settle) = 0;
+    // The one line that says why a Start or Stop could not do all of its job, in the current UI language.
+    virtual std::u16string Message(RunMessage message) = 0;
 };
 
 // The connectivity wait lasts this long at most: the window's 300 probes a second apart.
@@ -165,12 +157,50 @@ struct TWaitResult {
 // application is terminating.
 TWaitResult ConnectivityWait(ConnectivityWaitEnvironment& env, std::chrono::milliseconds limit = kWaitLimit);
 
-// The worker's whole job: the wait, then the hand-over of `settle` unless the application is
+// What one Start or Stop did on the machine.
+struct TRunOutcome {
+    RecordResult record = RecordResult::Nothing;
+    bool cycled = false;       // the adapter's connection was disabled and enabled again
+    bool cycleFailed = false;  // ... and one of the two was refused or failed
+    TWaitResult wait;          // the wait after the cycle
+};
+
+enum class TRunAction { Apply, GiveBack };
+
+// Disables and enables the adapter's connection (both always asked for), then waits for the internet:
+// the step that makes the new values take effect. Fills the outcome's cycle and wait.
+void Refresh(RunAdapterServices& services, const std::u16string& guid, ConnectivityWaitEnvironment& wait,
+             std::chrono::milliseconds limit, TRunOutcome& outcome);
+
+// The system half of a Start (Apply, the `enabled` tweaks) or a Stop (GiveBack), in this order: the record
+// (it takes its lock, then writes down and writes, or gives back), the status that now matches the
+// registry recorded in the caller's settings, then Refresh on the adapter `adapter` answers (asked only
+// once the record is done). A refused record (Busy, Foreign) ends it there with nothing changed; a Stop
+// that gave nothing back, or an empty GUID, cycles and waits for nothing. Runs off the UI thread: the
+// window's worker, or a command's own thread.
+TRunOutcome RunSequence(TRunAction action, const std::array<bool, kRunOptionCount>& enabled,
+                        const std::function<std::u16string()>& adapter, RunTweaks& tweaks,
+                        RunSettings& settings, RunAdapterServices& services,
+                        ConnectivityWaitEnvironment& wait, std::chrono::milliseconds limit);
+
+// Runs a Start's or Stop's system half off the UI thread.
+class RunWorker {
+  public:
+    virtual ~RunWorker() = default;
+    using Job = std::function<TRunOutcome(ConnectivityWaitEnvironment&)>;
+    using Settle = std::function<void(const TRunOutcome&)>;
+    // `job` runs on a worker with the wait's environment; its outcome reaches `settle` on the UI thread
+    // through the synchronous hand-over (the worker blocked until it has run). Once the application is
+    // terminating, `settle` never runs. What `job` uses must outlive it: the implementation keeps it alive.
+    virtual void Start(Job job, Settle settle) = 0;
+};
+
+// The worker's whole task: the job, then the hand-over of its outcome unless the application is
 // terminating. `handOver` runs a function on the UI thread synchronously and answers whether it ran.
 // Returns whether `settle` was handed over and ran.
-bool WaitAndHandOver(ConnectivityWaitEnvironment& env,
-                     const std::function<bool(const std::function<void()>&)>& handOver,
-                     const std::function<void()>& settle);
+bool RunAndHandOver(ConnectivityWaitEnvironment& env, const RunWorker::Job& job,
+                    const std::function<bool(const std::function<void()>&)>& handOver,
+                    const RunWorker::Settle& settle);
 
 class TRunControl {
   public:
@@ -197,24 +227,25 @@ class TRunControl {
     void SaveConfigBoolean(const std::u16string& name, bool value);
     void SaveConfigInteger(const std::u16string& name, int32_t value);
 
-    // The run switch's click handler. Start and Stop record the status that matches the registry as
-    // soon as the tweak values are written, before the wait; the look settles when the wait ends. A Stop
-    // that found nothing to give back, or has no adapter to cycle, settles at once. When the record is
-    // held by another writer past its bound, or is a newer version's, nothing changes: one line says
-    // why and the switch returns to the look it had.
+    // The run switch's click handler. Start and Stop show the busy look at once and hand their whole
+    // system half (RunSequence) to the worker; the window keeps answering throughout. The status that
+    // matches the registry is recorded as soon as the values are written, before the wait; the look
+    // settles when the wait ends (at once for a Stop that found nothing to give back or has no adapter
+    // to cycle). When the record is held by another writer past its bound, or is a newer version's,
+    // nothing changes: one line says why and the switch returns to the look it had. A cycle that failed
+    // settles in the new look with one line saying the values take effect at the next reconnect.
     void BtnStartClick();
     void Start();
     void Stop();
-    // Cycles the connection and starts the worker that settles in `status` once the internet answers.
-    void Refresh(TStatus status);
 
     // The click handler of an option switch: records its new state under its key.
     void OptionClick(TRunOption option, bool checked);
 
   private:
-    // A record held past the lock's bound, or a newer version's: the error box says which, and the look
-    // goes back to `previous`. False for every other result.
-    bool Refused(RecordResult result, TStatus previous);
+    // Hands the system half to the worker; its outcome settles the look on the UI thread.
+    void Launch(TRunAction action, const std::array<bool, kRunOptionCount>& enabled, TStatus previous,
+                TStatus target);
+    void Settle(const TRunOutcome& outcome, TStatus previous, TStatus target);
 
     RunView& FView;
     RunSettings& FSettings;

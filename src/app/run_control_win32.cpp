@@ -4,6 +4,7 @@
 #include <system_error>
 #include <thread>
 
+#include "base/com_win32.h"
 #include "base/error_boundary_win32.h"
 #include "base/ui_task_win32.h"
 #include "config/config_win32.h"
@@ -70,19 +71,38 @@ void PauseUnlessTerminating(std::chrono::milliseconds duration) {
 
 TThreadRunWorker::TThreadRunWorker() : FProbe([] { return ::tarnell::CheckConnectivity(); }) {}
 
-TThreadRunWorker::TThreadRunWorker(Probe probe) : FProbe(std::move(probe)) {}
+TThreadRunWorker::TThreadRunWorker(Probe probe, std::shared_ptr<void> keepAlive)
+    : FProbe(std::move(probe)), FKeepAlive(std::move(keepAlive)) {}
 
-void TThreadRunWorker::StartWait(std::function<void()> settle) {
-    // Left to end with the process at exit: the hand-over refuses once closing has begun, and a probe in
-    // flight holds nothing worth waiting for.
+namespace {
+
+// For a job that has no thread to run on: one probe's worth of nothing. The values are written and the
+// connection cycled; the look settles without waiting rather than the window staying busy for good.
+class NoWait final : public ConnectivityWaitEnvironment {
+  public:
+    bool CheckConnectivity() override { return false; }
+    std::chrono::milliseconds Elapsed() override { return kWaitLimit; }
+    void Pause(std::chrono::milliseconds) override {}
+    bool IsTerminating() override { return false; }
+};
+
+}  // namespace
+
+void TThreadRunWorker::Start(Job job, Settle settle) {
+    // Left to end with the process at exit: the hand-over refuses once closing has begun, the record's
+    // write-ahead steps survive a cut at any point, and a probe in flight holds nothing worth waiting for.
     const bool started = static_cast<bool>(StartWorker(
-        [probe = FProbe, settle] {
+        [probe = FProbe, keepAlive = FKeepAlive, job, settle] {
+            ComApartment com;
             SystemConnectivityWait env(probe);
-            WaitAndHandOver(env, RunOnUiThread, settle);
+            RunAndHandOver(env, job, RunOnUiThread, settle);
         },
         AtExit::Abandon));
-    // No thread to wait on: settle at once rather than leave the window busy for good.
-    if (!started) settle();
+    if (started) return;
+    // No thread: the job runs here, without the wait, rather than leave the window busy for good.
+    ComApartment com;
+    NoWait none;
+    settle(job(none));
 }
 
 std::unique_ptr<RunSettingsStore> TConfigRunSettings::Open(const std::u16string& path) {
@@ -106,11 +126,13 @@ std::u16string TTranslatedRunTexts::Translate(const std::u16string& source) {
     return TranslateText(source);
 }
 
-std::u16string TTranslatedRunTexts::Refusal(RecordMessage message) {
-    return RecordMessageIn(message, CurrentLanguage());
+std::u16string TTranslatedRunTexts::Message(RunMessage message) {
+    return RunMessageIn(message, CurrentLanguage());
 }
 
 TSystemRunControl::TSystemRunControl(RunView& view)
-    : FControl(view, FSettings, FTweaks, FServices, FWorker, FTexts) {}
+    : FSeams(std::make_shared<Seams>()),
+      FWorker([] { return ::tarnell::CheckConnectivity(); }, FSeams),
+      FControl(view, FSeams->settings, FSeams->tweaks, FSeams->services, FWorker, FTexts) {}
 
 }  // namespace tarnell

@@ -39,22 +39,28 @@ class SystemConnectivityWait final : public ConnectivityWaitEnvironment {
     bool FStarted = false;
 };
 
-// Starts each connectivity wait as a worker (StartWorker) that frees itself when it ends. It holds only
-// the probe and the settle function, touches no window and reaches the UI only through RunOnUiThread,
-// which drops the hand-over once closing has begun; closing waits for it only in the bounded drain at
-// exit.
+// How long the window's worker waits for another writer of the machine's record before the window says
+// so and changes nothing: longer than a command's bound, since the window keeps its busy look meanwhile.
+inline constexpr uint32_t kWindowRecordLockMs = 60000;
+
+// Starts each Start's or Stop's system half as a worker (StartWorker) that frees itself when it ends, in a
+// COM apartment of its own (the adapter's connection is cycled through COM). It holds the job, the probe
+// and `keepAlive` (what the job reaches: it outlives the window when the worker does), touches no window
+// and reaches the UI only through RunOnUiThread, which drops the hand-over once closing has begun; closing
+// waits for it only in the bounded drain at exit.
 class TThreadRunWorker final : public RunWorker {
   public:
     using Probe = SystemConnectivityWait::Probe;  // runs on the worker thread
 
     // The real probe (the connectivity-check endpoint) unless another is given.
     TThreadRunWorker();
-    explicit TThreadRunWorker(Probe probe);
+    explicit TThreadRunWorker(Probe probe, std::shared_ptr<void> keepAlive = nullptr);
 
-    void StartWait(std::function<void()> settle) override;
+    void Start(Job job, Settle settle) override;
 
   private:
     Probe FProbe;
+    std::shared_ptr<void> FKeepAlive;
 };
 
 // Each Open is one TConfig instance, freed with the pointer.
@@ -73,22 +79,26 @@ class TSystemAdapterServices final : public RunAdapterServices {
 class TTranslatedRunTexts final : public RunTexts {
   public:
     std::u16string Translate(const std::u16string& source) override;
-    std::u16string Refusal(RecordMessage message) override;
+    std::u16string Message(RunMessage message) override;
 };
 
-// Everything the main window needs for its run control, owned in one place. The window implements
-// RunView and forwards its run switch and option switch clicks to Control().
+// Everything the main window needs for its run control, owned in one place. The system seams a worker
+// reaches (the record, the settings, the adapter services) are shared with every worker started, so a
+// worker still running when the window goes finds them alive.
 class TSystemRunControl {
   public:
     explicit TSystemRunControl(RunView& view);
     TRunControl& Control() { return FControl; }
 
   private:
-    SystemMachineRegistry FRegistry;
-    SystemRecordLock FLock;
-    TRecordRunTweaks FTweaks{FRegistry, FLock};
-    TConfigRunSettings FSettings;
-    TSystemAdapterServices FServices;
+    struct Seams {
+        SystemMachineRegistry registry;
+        SystemRecordLock lock{kWindowRecordLockMs};
+        TRecordRunTweaks tweaks{registry, lock};
+        TConfigRunSettings settings;
+        TSystemAdapterServices services;
+    };
+    std::shared_ptr<Seams> FSeams;
     TTranslatedRunTexts FTexts;
     TThreadRunWorker FWorker;
     TRunControl FControl;

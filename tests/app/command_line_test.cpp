@@ -144,7 +144,8 @@ TEST_CASE("CommandLineHelp: names every command, every exit code and the elevati
         CAPTURE(expected);
         CHECK(help.find(expected) != std::string::npos);
     }
-    for (const char* code : {"  0  ", "  1  ", "  2  ", "  3  ", "  4  ", "  5  ", "  6  ", "  7  "}) {
+    for (const char* code :
+         {"  0  ", "  1  ", "  2  ", "  3  ", "  4  ", "  5  ", "  6  ", "  7  ", "  8  "}) {
         CAPTURE(code);
         CHECK(help.find(code) != std::string::npos);
     }
@@ -162,6 +163,7 @@ TEST_CASE("RunCommand: effects in order and the exit code, for each command and 
         int answerAt;  // the wait's probe that answers; 0: none does
         int expectedCode;
         std::vector<std::string> expectedLog;
+        bool cycleFails = false;  // disabling the adapter's connection is refused
     };
     const std::vector<std::string> cycle = {"services.enable {G}=0", "services.enable {G}=1"};
     auto join = [](std::vector<std::string> a, const std::vector<std::string>& b) {
@@ -255,6 +257,24 @@ TEST_CASE("RunCommand: effects in order and the exit code, for each command and 
          .answerAt = 0,
          .expectedCode = 4,
          .expectedLog = join(join(join({"services.discover"}, applyReads), applied), cycle)},
+        {.name = "apply, the adapter's connection cannot be restarted",
+         .command = TCommand::Apply,
+         .machine = Machine::Off,
+         .callerStatus = -1,
+         .adapterFound = true,
+         .answerAt = 1,
+         .expectedCode = 8,
+         .expectedLog = join(join(join({"services.discover"}, applyReads), applied), cycle),
+         .cycleFails = true},
+        {.name = "revert, the adapter's connection cannot be restarted",
+         .command = TCommand::Revert,
+         .machine = Machine::On,
+         .callerStatus = -1,
+         .adapterFound = true,
+         .answerAt = 1,
+         .expectedCode = 8,
+         .expectedLog = join(join(join({"tweaks.giveback"}, idleWritten), {"services.discover"}), cycle),
+         .cycleFails = true},
         {.name = "apply without adapter",
          .command = TCommand::Apply,
          .machine = Machine::Off,
@@ -366,6 +386,7 @@ TEST_CASE("RunCommand: effects in order and the exit code, for each command and 
         tweaks.takeOverFinds = row.machine == Machine::OldVersionOn;
         FakeServices services(log);
         services.found = row.adapterFound;
+        services.cycleFails = row.cycleFails;
         FakeWait wait;
         wait.answerAt = row.answerAt;
         const int code = RunCommand(row.command, settings, tweaks, services, wait, milliseconds(2500));

@@ -24,6 +24,7 @@
 #include "../support/machine_registry_win32.h"
 #include "../support/window_search_win32.h"
 #include "app/main_layout.h"
+#include "base/machine_lock_win32.h"
 #include "base/text.h"
 #include "base/wide.h"
 #include "build_config.h"
@@ -409,6 +410,48 @@ void TypeKey(WORD key, bool ctrl = false) {
 }
 
 }  // namespace
+
+TEST_CASE(
+    "program: record: while another Tarnell holds the record, Run keeps the window answering and busy") {
+    ForgetSettings();
+    DeleteMachineTree(kRecordKey);
+    Program program;
+    REQUIRE(program.WaitForWindow());
+    HWND start = program.Control(u"BtnStart");
+    REQUIRE(start);
+    REQUIRE(U8(Text(start)) == "Run");
+
+    // Another Tarnell (here: this process) is writing the machine's record and does not let go.
+    std::optional<TMachineLock> held(std::in_place, L"TarnellRecord", 0);
+    REQUIRE(held->Held());
+    Click(start);
+    REQUIRE(WaitUntil([&] { return Text(start).empty() && !IsWindowEnabled(start); }, 10000));
+
+    // For three seconds the window answers as the system asks it, and keeps its busy look.
+    DWORD slowest = 0;
+    int unanswered = 0;
+    for (const ULONGLONG until = GetTickCount64() + 3000; GetTickCount64() < until;) {
+        const ULONGLONG before = GetTickCount64();
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutW(program.form, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 1000, &result))
+            ++unanswered;
+        slowest = std::max(slowest, DWORD(GetTickCount64() - before));
+        PumpFor(20);
+    }
+    MESSAGE("slowest answer " << slowest << " ms, " << unanswered << " unanswered");
+    CHECK(unanswered == 0);
+    CHECK(slowest < 1000);
+    CHECK(Text(start).empty());
+    CHECK_FALSE(MachineKeyExists(kRecordKey));  // nothing written while the lock is held
+
+    // Once it lets go, the Start goes through.
+    held.reset();
+    REQUIRE(WaitUntil([&] { return U8(Text(start)) == "Running" && IsWindowEnabled(start); }, 60000));
+    CHECK(MachineKeyExists(kRecordKey));
+    Click(start);
+    REQUIRE(WaitUntil([&] { return U8(Text(start)) == "Run" && IsWindowEnabled(start); }, 60000));
+    CHECK_FALSE(MachineKeyExists(kRecordKey));
+}
 
 TEST_CASE("program: a screen reader and the keyboard from outside start and stop the tweak set") {
     ForgetSettings();

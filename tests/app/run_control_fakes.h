@@ -4,6 +4,7 @@
 
 #include <doctest/doctest.h>
 
+#include <chrono>
 #include <deque>
 #include <map>
 #include <optional>
@@ -223,9 +224,10 @@ class FakeServices final : public RunAdapterServices {
         i = ip;
         return true;
     }
+    bool cycleFails = false;  // disabling the connection is refused
     bool EnableConnection(const std::u16string& g, bool enable) override {
         log_.push_back("services.enable " + U8(g) + "=" + (enable ? "1" : "0"));
-        return true;
+        return !(cycleFails && !enable);
     }
     bool CheckConnectivity() override {
         log_.push_back("services.probe");
@@ -236,21 +238,40 @@ class FakeServices final : public RunAdapterServices {
     Log& log_;
 };
 
-// Holds the settle function of each started wait until the test lets the wait end.
+// A wait whose first probe answers.
+class AnsweringWait final : public ConnectivityWaitEnvironment {
+  public:
+    bool CheckConnectivity() override { return true; }
+    std::chrono::milliseconds Elapsed() override { return std::chrono::milliseconds(0); }
+    void Pause(std::chrono::milliseconds) override {}
+    bool IsTerminating() override { return false; }
+};
+
+// Holds each started job until the test lets it run: Finish runs the job (by default with a wait whose
+// first probe answers) and hands its outcome to settle on the test's thread, as the UI thread would.
 class FakeWorker final : public RunWorker {
   public:
     explicit FakeWorker(Log& log) : log_(log) {}
-    std::deque<std::function<void()>> pending;
+    struct Pending {
+        Job job;
+        Settle settle;
+    };
+    std::deque<Pending> pending;
 
-    void StartWait(std::function<void()> settle) override {
+    void Start(Job job, Settle settle) override {
         log_.push_back("worker.start");
-        pending.push_back(std::move(settle));
+        pending.push_back({std::move(job), std::move(settle)});
     }
-    // The wait ended: the hand-over runs settle on the "UI thread" (here, the test's thread).
     void Finish() {
-        auto settle = std::move(pending.front());
+        AnsweringWait wait;
+        Finish(wait);
+    }
+    TRunOutcome Finish(ConnectivityWaitEnvironment& wait) {
+        Pending next = std::move(pending.front());
         pending.pop_front();
-        settle();
+        const TRunOutcome outcome = next.job(wait);
+        next.settle(outcome);
+        return outcome;
     }
 
   private:
@@ -259,8 +280,16 @@ class FakeWorker final : public RunWorker {
 
 class FakeTexts final : public RunTexts {
   public:
-    std::u16string Refusal(RecordMessage message) override {
-        return message == RecordMessage::Busy ? u"[busy]" : u"[foreign]";
+    std::u16string Message(RunMessage message) override {
+        switch (message) {
+            case RunMessage::RecordBusy:
+                return u"[busy]";
+            case RunMessage::RecordForeign:
+                return u"[foreign]";
+            case RunMessage::CycleFailed:
+                return u"[cycle failed]";
+        }
+        return u"";
     }
     std::u16string Translate(const std::u16string& source) override {
         static const std::map<std::u16string, std::u16string> english = {

@@ -4,10 +4,14 @@
 #include <doctest/doctest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <optional>
+#include <thread>
 
 #include "../support/wait_win32.h"
+#include "base/scoped_win.h"
 #include "base/ui_task_win32.h"
 #include "run_control_fakes.h"
 
@@ -110,4 +114,172 @@ TEST_CASE("The settings store adapter writes and reads through one TConfig per i
     CHECK(store->ReadBoolean(u"missing", true));
     CHECK(store->ReadInteger(u"missing", 42) == 42);
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TarnellRunControlTest");
+}
+
+namespace {
+
+// A step of the system half that blocks until the test releases it: the record (its lock and the registry
+// writes happen inside Apply and GiveBack), the status record, or one half of the adapter's cycle.
+enum class Step { Record, Status, Disable, Enable };
+
+struct Gate {
+    Step step;
+    ScopedHandle entered{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    ScopedHandle release{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    void Pass(Step at) {
+        if (at != step) return;
+        SetEvent(entered.get());
+        WaitForSingleObject(release.get(), 20000);  // released by the test, or by the watchdog
+    }
+};
+
+class GatedTweaks final : public RunTweaks {
+  public:
+    GatedTweaks(FakeTweaks& inner, Gate& gate) : inner_(inner), gate_(gate) {}
+    RecordState State() override { return inner_.State(); }
+    RecordResult Apply(const std::array<bool, kRunOptionCount>& enabled,
+                       const std::u16string& guid) override {
+        gate_.Pass(Step::Record);
+        return inner_.Apply(enabled, guid);
+    }
+    RecordResult GiveBack() override {
+        gate_.Pass(Step::Record);
+        return inner_.GiveBack();
+    }
+    RecordResult TakeOver() override { return inner_.TakeOver(); }
+
+  private:
+    FakeTweaks& inner_;
+    Gate& gate_;
+};
+
+class GatedSettings final : public RunSettings {
+  public:
+    GatedSettings(FakeSettings& inner, Gate& gate) : inner_(inner), gate_(gate) {}
+    std::unique_ptr<RunSettingsStore> Open(const std::u16string& path) override {
+        // Only the worker opens the store while busy: the status record.
+        if (GetCurrentThreadId() != uiThread) gate_.Pass(Step::Status);
+        return inner_.Open(path);
+    }
+    DWORD uiThread = GetCurrentThreadId();
+
+  private:
+    FakeSettings& inner_;
+    Gate& gate_;
+};
+
+class GatedServices final : public RunAdapterServices {
+  public:
+    GatedServices(FakeServices& inner, Gate& gate) : inner_(inner), gate_(gate) {}
+    bool GetActiveAdapter(std::u16string& n, std::u16string& g, std::u16string& i) override {
+        return inner_.GetActiveAdapter(n, g, i);
+    }
+    bool EnableConnection(const std::u16string& g, bool enable) override {
+        gate_.Pass(enable ? Step::Enable : Step::Disable);
+        return inner_.EnableConnection(g, enable);
+    }
+    bool CheckConnectivity() override { return inner_.CheckConnectivity(); }
+
+  private:
+    FakeServices& inner_;
+    Gate& gate_;
+};
+
+// Answers WM_NULL sent from another thread, as the system and other programs ask a window.
+LRESULT CALLBACK Plain(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+}  // namespace
+
+TEST_CASE(
+    "While a step of Start or Stop is slow, the window answers and shows busy; a close meanwhile is safe") {
+    InitUiTasks();
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = Plain;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"TarnellRunControlAnswerTest";
+    RegisterClassW(&wc);
+
+    struct Row {
+        const char* name;
+        Step step;
+        bool stopping;
+        bool closeDuring;  // the window goes while the step blocks
+    };
+    const Row rows[] = {
+        {"Start, the record's lock or registry slow", Step::Record, false, false},
+        {"Start, the status record slow", Step::Status, false, false},
+        {"Start, disabling the connection slow", Step::Disable, false, false},
+        {"Stop, enabling the connection slow", Step::Enable, true, false},
+        {"Stop, the record slow, closed meanwhile", Step::Record, true, true},
+        {"Start, disabling slow, closed meanwhile", Step::Disable, false, true},
+    };
+    for (const Row& row : rows) {
+        INFO(row.name);
+        HWND window = CreateWindowW(wc.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                                    wc.hInstance, nullptr);
+        REQUIRE(window);
+        Gate gate{row.step};
+        Log log;
+        FakeView view{log};
+        FakeSettings settingsInner{log};
+        FakeTweaks tweaksInner{log};
+        FakeServices servicesInner{log};
+        tweaksInner.applied = row.stopping;
+        GatedTweaks tweaks(tweaksInner, gate);
+        GatedSettings settings(settingsInner, gate);
+        GatedServices services(servicesInner, gate);
+        FakeTexts texts;
+        TThreadRunWorker worker([] { return true; });
+        std::optional<TRunControl> control;
+        control.emplace(view, settings, tweaks, services, worker, texts);
+        view.onOptionClick = [&](TRunOption o, bool c) { control->OptionClick(o, c); };
+        control->LoadState();
+
+        // Another thread asks the window as the system would, every few milliseconds, until told to stop;
+        // after 10 s it releases the step itself, so that a window that blocks fails instead of hanging.
+        std::atomic<bool> stop{false};
+        std::atomic<DWORD> slowest{0};
+        std::atomic<int> unanswered{0};
+        std::thread asker([&] {
+            const ULONGLONG watchdog = GetTickCount64() + 10000;
+            while (!stop) {
+                const ULONGLONG before = GetTickCount64();
+                DWORD_PTR result = 0;
+                if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 1000, &result))
+                    ++unanswered;
+                slowest = std::max<DWORD>(slowest, DWORD(GetTickCount64() - before));
+                if (GetTickCount64() > watchdog) SetEvent(gate.release.get());
+                Sleep(5);
+            }
+        });
+
+        control->BtnStartClick();
+        CHECK(control->Status() == stBusy);
+        CHECK(view.indicatorVisible);
+        CHECK(view.runCaption.empty());
+        REQUIRE(
+            WaitUntil([&] { return WaitForSingleObject(gate.entered.get(), 0) == WAIT_OBJECT_0; }, 10000));
+        PumpFor(300);  // the step stays blocked while the window keeps answering
+        CHECK(control->Status() == stBusy);
+        if (row.closeDuring) {
+            SetEvent(gate.release.get());
+            control.reset();  // the window and its run control go; the worker's step goes on
+            CHECK(WaitUntil([] { return RunningWorkers() == 0; }, 10000));
+            PumpFor(50);
+        } else {
+            SetEvent(gate.release.get());
+            REQUIRE(WaitUntil([&] { return control->Status() != stBusy; }, 10000));
+            CHECK(control->Status() == (row.stopping ? stIdle : stRunning));
+        }
+        stop = true;
+        asker.join();
+        MESSAGE("slowest answer " << slowest.load() << " ms, " << unanswered.load() << " unanswered");
+        // Generous: a window that waits on the step itself does not answer for seconds.
+        CHECK(unanswered.load() == 0);
+        CHECK(slowest.load() < 1000);
+        CHECK(WaitUntil([] { return RunningWorkers() == 0; }, 5000));
+        DestroyWindow(window);
+    }
 }
