@@ -1,5 +1,5 @@
 # The command line: portable rules, and their Win32 glue (linked into the program by program.cmake).
-tarnell_core_library(tarnell_command_line command_line.cpp)
+tarnell_core_library(tarnell_command_line command_line.cpp status_report.cpp)
 target_link_libraries(tarnell_command_line PUBLIC tarnell_run_control)
 
 if(NOT WIN32)

@@ -41,6 +41,7 @@ TCommand SwitchCommand(const std::u16string& name) {
     if (name == u"uninstall") return TCommand::Uninstall;
     if (name == u"takeover") return TCommand::TakeOver;
     if (name == u"help" || name == u"?" || name == u"h") return TCommand::Help;
+    if (name == u"tsv") return TCommand::StatusTable;  // only as --status's companion
     return TCommand::Invalid;
 }
 
@@ -58,14 +59,19 @@ bool CommandLineHasArguments(std::u16string_view commandLine) {
 }
 
 TCommand ParseCommandLine(const std::vector<std::u16string>& arguments) {
-    TCommand command = TCommand::Window;
+    std::vector<TCommand> switches;
     for (const std::u16string& argument : arguments) {
         if (!IsSwitch(argument)) continue;
-        if (command != TCommand::Window) return TCommand::Invalid;
-        command = SwitchCommand(SwitchName(argument));
+        const TCommand command = SwitchCommand(SwitchName(argument));
         if (command == TCommand::Invalid) return TCommand::Invalid;
+        switches.push_back(command);
     }
-    return command;
+    if (switches.empty()) return TCommand::Window;
+    if (switches.size() == 1) return switches[0] == TCommand::StatusTable ? TCommand::Invalid : switches[0];
+    const bool statusTable =
+        switches.size() == 2 && ((switches[0] == TCommand::Status && switches[1] == TCommand::StatusTable) ||
+                                 (switches[0] == TCommand::StatusTable && switches[1] == TCommand::Status));
+    return statusTable ? TCommand::StatusTable : TCommand::Invalid;
 }
 
 std::u16string CommandLineHelp() {
@@ -75,7 +81,11 @@ std::u16string CommandLineHelp() {
            u"  tarnell.exe --apply      turn the tweak set on (the option switches last chosen in the "
            u"window)\r\n"
            u"  tarnell.exe --revert     turn it off: give back what the machine had before\r\n"
-           u"  tarnell.exe --status     tell whether it is on (exit code 1) or off (0)\r\n"
+           u"  tarnell.exe --status     tell whether it is on (exit code 1) or off (0), and what the\r\n"
+           u"                           machine's record holds: each value's key, before, written, now,\r\n"
+           u"                           and whether turning it off gives it back\r\n"
+           u"  tarnell.exe --status --tsv  the same for a script: a line \"state<TAB>on|off|foreign\",\r\n"
+           u"                           a header line, then one tab-separated line per value\r\n"
            u"  tarnell.exe --uninstall  the installer's removal step: give back, without cycling the "
            u"adapter\r\n"
            u"  tarnell.exe --takeover   the installer's upgrade step: take over what a version without the "
@@ -126,6 +136,7 @@ int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAd
                ConnectivityWaitEnvironment& wait, std::chrono::milliseconds waitLimit) {
     switch (command) {
         case TCommand::Status:
+        case TCommand::StatusTable:
             switch (tweaks.State()) {
                 case RecordState::On:
                     return kExitStatusRunning;
@@ -168,6 +179,13 @@ int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAd
     if (!outcome.cycled) return kExitDone;
     if (outcome.cycleFailed) return kExitCycleFailed;
     return outcome.wait.answered ? kExitDone : kExitNoConnectivity;
+}
+
+std::u16string StatusReport(TCommand command, RunTweaks& tweaks, const AdapterNameOf& adapterName) {
+    const RecordState state = tweaks.State();
+    const std::vector<TRecordedValue> values = tweaks.Inspect();
+    return command == TCommand::StatusTable ? StatusTable(state, values, adapterName)
+                                            : StatusText(state, values, adapterName);
 }
 
 }  // namespace tarnell

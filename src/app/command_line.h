@@ -5,7 +5,8 @@
 //   tarnell.exe              the window (no switch)
 //   tarnell.exe --revert     what the run switch's Stop does, then wait for the internet (bounded)
 //   tarnell.exe --apply      what the run switch's Start does with the recorded option switches
-//   tarnell.exe --status     exit 0 when the machine's record says the tweak set is off, 1 when on
+//   tarnell.exe --status     exit 0 when the machine's record says the tweak set is off, 1 when on; tells
+//                            what the record holds, value by value (--status --tsv: for a script)
 //   tarnell.exe --uninstall  the installer's removal step: give back what the record holds, and nothing
 //                            else (no adapter, no cycling, no wait, no per-user record)
 //   tarnell.exe --takeover   the installer's upgrade step over a version that kept no record: write down,
@@ -23,10 +24,11 @@
 #include <vector>
 
 #include "app/run_control.h"
+#include "app/status_report.h"
 
 namespace tarnell {
 
-enum class TCommand { Window, Revert, Apply, Status, Uninstall, TakeOver, Help, Invalid };
+enum class TCommand { Window, Revert, Apply, Status, StatusTable, Uninstall, TakeOver, Help, Invalid };
 
 // Exit codes. The program runs in the GUI subsystem: apart from --help nothing is printed, the code is
 // the only answer. 6 is the crash handler's: an internal error ended the command.
@@ -48,8 +50,9 @@ enum TExitCode : int {
 // tab. Only then is the line split into arguments, which loads the shell; a plain start does without it.
 bool CommandLineHasArguments(std::u16string_view commandLine);
 
-// The arguments after the program's name. No switch: the window. Exactly one known switch: that command.
-// An unknown switch, or two switches: Invalid. Arguments that are not switches never count.
+// The arguments after the program's name. No switch: the window. Exactly one known switch: that command;
+// --status with --tsv (in either order): StatusTable. An unknown switch, or any other two switches:
+// Invalid. Arguments that are not switches never count.
 TCommand ParseCommandLine(const std::vector<std::u16string>& arguments);
 
 // The text --help shows: the commands, the exit codes, and that the caller must be elevated.
@@ -70,5 +73,8 @@ bool CommandNeedsGuard(TCommand command);
 // `waitLimit`: how long the wait after the cycle lasts at most (a build setting, shorter than the window's).
 int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAdapterServices& services,
                ConnectivityWaitEnvironment& wait, std::chrono::milliseconds waitLimit);
+
+// What --status (or --status --tsv) prints: the machine's record as StatusText (StatusTable) tells it.
+std::u16string StatusReport(TCommand command, RunTweaks& tweaks, const AdapterNameOf& adapterName);
 
 }  // namespace tarnell

@@ -13,6 +13,8 @@
 #include "base/single_instance_win32.h"
 #include "base/wide.h"
 #include "build_config.h"
+#include "tuning/network.h"
+#include "tuning/network_win32.h"
 #include "tuning/registry_writer_win32.h"
 
 namespace tarnell {
@@ -36,8 +38,11 @@ std::vector<std::u16string> ProcessArguments() {
     return arguments;
 }
 
-void ShowCommandLineHelp() {
-    const std::wstring text = ToWide(CommandLineHelp());
+namespace {
+
+// Writes `text` where the caller reads it: its standard output when redirected (UTF-8), else the console it
+// was started from. False when there is neither.
+bool WriteToCaller(const std::wstring& text) {
     // A GUI-subsystem program gets the caller's standard output only when it was redirected.
     const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     const DWORD type = (out && out != INVALID_HANDLE_VALUE) ? GetFileType(out) : FILE_TYPE_UNKNOWN;
@@ -47,26 +52,39 @@ void ShowCommandLineHelp() {
         std::string utf8(size_t(size), '\0');
         WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), utf8.data(), size, nullptr, nullptr);
         DWORD written = 0;
-        WriteFile(out, utf8.data(), DWORD(utf8.size()), &written, nullptr);
-        return;
+        return WriteFile(out, utf8.data(), DWORD(utf8.size()), &written, nullptr) != FALSE;
     }
-    if (AttachConsole(ATTACH_PARENT_PROCESS)) {
-        ScopedFile console(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                                       OPEN_EXISTING, 0, nullptr));
-        if (console) {
-            // The prompt was printed when the caller stopped waiting for a GUI program: start on a new line.
-            const std::wstring shown = L"\r\n" + text;
-            DWORD written = 0;
-            const BOOL ok =
-                WriteConsoleW(console.get(), shown.data(), DWORD(shown.size()), &written, nullptr);
-            console.reset();
-            FreeConsole();
-            if (ok) return;
-        } else {
-            FreeConsole();
-        }
+    if (!AttachConsole(ATTACH_PARENT_PROCESS)) return false;
+    ScopedFile console(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    BOOL ok = FALSE;
+    if (console) {
+        // The prompt was printed when the caller stopped waiting for a GUI program: start on a new line.
+        const std::wstring shown = L"\r\n" + text;
+        DWORD written = 0;
+        ok = WriteConsoleW(console.get(), shown.data(), DWORD(shown.size()), &written, nullptr);
+        console.reset();
     }
-    MessageBoxW(nullptr, text.c_str(), L"Tarnell", MB_OK | MB_ICONINFORMATION);
+    FreeConsole();
+    return ok != FALSE;
+}
+
+// The adapters' names by interface GUID, from the IP Helper list: "connection name (adapter name)".
+std::u16string AdapterNameFromSystem(const std::u16string& guid) {
+    for (const IpHelperAdapter& adapter : ReadIpHelperAdapters()) {
+        if (!GuidTextEquals(adapter.adapterName, guid)) continue;
+        if (adapter.description.empty() || adapter.description == adapter.friendlyName)
+            return adapter.friendlyName;
+        return adapter.friendlyName + u" (" + adapter.description + u")";
+    }
+    return std::u16string();
+}
+
+}  // namespace
+
+void ShowCommandLineHelp() {
+    const std::wstring text = ToWide(CommandLineHelp());
+    if (!WriteToCaller(text)) MessageBoxW(nullptr, text.c_str(), L"Tarnell", MB_OK | MB_ICONINFORMATION);
 }
 
 int RunCommandLine(TCommand command) {
@@ -76,6 +94,13 @@ int RunCommandLine(TCommand command) {
         return kExitDone;
     }
     if (CommandNeedsGuard(command) && !AcquireSingleInstance()) return kExitAnotherInstance;
+    if (command == TCommand::Status || command == TCommand::StatusTable) {
+        // Told to the caller, never in a box: a script must not wait on one.
+        SystemMachineRegistry registry;
+        SystemRecordLock lock;
+        TRecordRunTweaks tweaks(registry, lock);
+        WriteToCaller(ToWide(StatusReport(command, tweaks, AdapterNameFromSystem)));
+    }
 
     // Connection cycling goes through COM on this thread; discovery initialises COM for itself. The
     // commands that only read or give back the machine's record need neither.

@@ -107,6 +107,8 @@ class RunTweaks {
     virtual RecordResult GiveBack() = 0;
     // The installer's upgrade step: takes over what a version without the record applied, machine-wide.
     virtual RecordResult TakeOver() = 0;
+    // What the record holds, value by value, with what each value holds now. Reads only.
+    virtual std::vector<TRecordedValue> Inspect() = 0;
 };
 
 // Adapter discovery runs on the UI thread at start-up (and on a command's thread); connection cycling

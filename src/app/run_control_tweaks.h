@@ -15,6 +15,7 @@ class TRecordRunTweaks final : public RunTweaks {
                        const std::u16string& networkGuid) override;
     RecordResult GiveBack() override { return FRecord.GiveBack(); }
     RecordResult TakeOver() override { return FRecord.TakeOver(); }
+    std::vector<TRecordedValue> Inspect() override { return FRecord.Inspect(); }
 
   private:
     TTweakRecord FRecord;

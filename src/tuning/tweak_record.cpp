@@ -284,6 +284,21 @@ std::vector<TRecordEntry> TTweakRecord::Entries() {
     return entries;
 }
 
+std::vector<TRecordedValue> TTweakRecord::Inspect() {
+    std::vector<TRecordedValue> values;
+    if (ReadFormat() != Format::Known) return values;
+    for (TRecordEntry& entry : Entries()) {
+        TRecordedValue value;
+        value.now = FRegistry.ReadValue(entry.keyPath, entry.valueName, value.nowValue);
+        if (value.now != MachineRegistry::Read::Present) value.nowValue = RawRegistryValue();
+        // The same test GiveBack makes.
+        value.restores = value.now == MachineRegistry::Read::Present && value.nowValue == entry.written;
+        value.entry = std::move(entry);
+        values.push_back(std::move(value));
+    }
+    return values;
+}
+
 void TTweakRecord::ClearRecord() {
     for (const std::u16string& name : FRegistry.ValueNames(kRecordKeyPath)) {
         if (!EqualsAsciiNoCase(name, kRecordFormatName)) FRegistry.DeleteValue(kRecordKeyPath, name);

@@ -118,6 +118,16 @@ enum class RecordResult {
     Foreign,  // a record of another format is there: nothing changed
 };
 
+// One entry of the record with what its value holds now: what telling the record shows.
+struct TRecordedValue {
+    TRecordEntry entry;
+    MachineRegistry::Read now = MachineRegistry::Read::Absent;
+    RawRegistryValue nowValue;  // when now is Present
+    // Giving back would put the earlier state back: the value still holds what was written. Otherwise it
+    // would be left as it is now (changed or removed since).
+    bool restores = false;
+};
+
 class TTweakRecord {
   public:
     TTweakRecord(MachineRegistry& registry, RecordLock& lock) : FRegistry(registry), FLock(lock) {}
@@ -150,6 +160,9 @@ class TTweakRecord {
     // The catalogue entries as stored, in writing order; undecodable and foreign ones are left out. Reads
     // only: no lock.
     std::vector<TRecordEntry> Entries();
+
+    // Entries() with what each value holds now and what giving back would do with it. Reads only.
+    std::vector<TRecordedValue> Inspect();
 
   private:
     enum class Format { Absent, Known, Other };

@@ -59,6 +59,11 @@ TEST_CASE("ParseCommandLine: one switch in any letter case, after -, -- or /; ot
         {{u"--status"}, TCommand::Status},
         {{u"--uninstall"}, TCommand::Uninstall},
         {{u"--takeover"}, TCommand::TakeOver},
+        {{u"--status", u"--tsv"}, TCommand::StatusTable},
+        {{u"/TSV", u"-status"}, TCommand::StatusTable},
+        {{u"--tsv"}, TCommand::Invalid},
+        {{u"--apply", u"--tsv"}, TCommand::Invalid},
+        {{u"--status", u"--tsv", u"--tsv"}, TCommand::Invalid},
         {{u"/TakeOver"}, TCommand::TakeOver},
         // What Windows users type.
         {{u"/apply"}, TCommand::Apply},

@@ -5,6 +5,9 @@ if(WIN32)
   target_link_libraries(app_command_line_test PRIVATE shell32)
 endif()
 
+# What --status tells, over the real record on a registry held in memory.
+tarnell_add_test(app_status_report_test SOURCES status_report_test.cpp LIBS tarnell_command_line)
+
 # The real tarnell.exe run with arguments, in the end-to-end build (probe on the loopback fixture).
 if(WIN32 AND TARGET app_program_win32_test)
   tarnell_add_driver(app_command_line_win32_test TEST_MAIN SOURCES command_line_win32_test.cpp

@@ -525,6 +525,57 @@ TEST_CASE("command line: /? and --help write the commands and exit codes to the 
     }
 }
 
+TEST_CASE("command line: --status tells the caller what the machine's record holds, value by value") {
+    std::u16string name, guid, ip;
+    REQUIRE(GetActiveAdapter(name, guid, ip));
+    test::DeleteMachineTree(kRecordKey);
+    WriteValues(guid, kUsers);
+    test::DeleteMachineTree(L"SOFTWARE\\Microsoft\\MSMQ");
+
+    Run run = RunProgram(L"--status --tsv");
+    CHECK(run.code == 0);
+    CHECK(run.output == "state\toff\r\nkey\tname\tadapter\tbefore\twritten\tnow\tgive-back\r\n");
+
+    ApplyElsewhere(guid);
+    run = RunProgram(L"--status --tsv");
+    CHECK(run.code == 1);
+    // Typed from what this test wrote: the user's values before, the tweak set's after.
+    const std::string adapterKey =
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces\\" +
+        Utf16ToUtf8(guid);
+    const std::string msmq = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSMQ\\Parameters";
+    const std::string profile =
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Multimedia\\SystemProfile";
+    for (const std::string& line : {
+             adapterKey + "\tTcpAckFrequency\t",
+             "\tdword:5\tdword:1\tdword:1\trestore\r\n",
+             adapterKey + "\tTcpDelAckTicks\t",
+             "\tabsent\tdword:0\tdword:0\trestore\r\n",
+             msmq + "\tTCPNoDelay\t\tabsent\tdword:1\tdword:1\trestore\r\n",
+             profile +
+                 "\tNetworkThrottlingIndex\t\tdword:70\tdword:4294967295\tdword:4294967295\trestore\r\n",
+             profile + "\tSystemResponsiveness\t\tdword:20\tdword:0\tdword:0\trestore\r\n",
+         }) {
+        CAPTURE(line);
+        CHECK(run.output.find(line) != std::string::npos);
+    }
+    CHECK(run.output.rfind("state\ton\r\n", 0) == 0);
+    // The adapter's name, where the system knows the adapter.
+    CHECK(run.output.find(adapterKey + "\tTcpAckFrequency\t" + Utf16ToUtf8(name)) != std::string::npos);
+
+    run = RunProgram(L"/status");
+    CHECK(run.code == 1);
+    CHECK(run.output.find("Tarnell's tweak set is on. The machine's record holds 5 values") !=
+          std::string::npos);
+    CHECK(run.output.find("  before:    DWORD 70 (0x00000046)") != std::string::npos);
+    MESSAGE(run.output);
+
+    CHECK(RunProgram(L"--revert").code == 0);
+    run = RunProgram(L"--status");
+    CHECK(run.code == 0);
+    CHECK(run.output.find("Tarnell's tweak set is off") != std::string::npos);
+}
+
 TEST_CASE("command line: tarnell.exe is a GUI-subsystem program, so a console shows nothing") {
     const std::string image = e2e::ReadWholeFile(e2e::PathFromEnv("TARNELL_PROGRAM"));
     REQUIRE(image.size() > 0x200);

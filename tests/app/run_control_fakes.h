@@ -187,6 +187,8 @@ class FakeTweaks final : public RunTweaks {
         if (const auto refused = Refused()) return *refused;
         return std::exchange(applied, false) ? RecordResult::Done : RecordResult::Nothing;
     }
+    std::vector<TRecordedValue> inspected;  // what Inspect answers
+    std::vector<TRecordedValue> Inspect() override { return inspected; }
     RecordResult TakeOver() override {
         log_.push_back("tweaks.takeover");
         if (const auto refused = Refused()) return *refused;

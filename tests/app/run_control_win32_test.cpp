@@ -147,6 +147,7 @@ class GatedTweaks final : public RunTweaks {
         return inner_.GiveBack();
     }
     RecordResult TakeOver() override { return inner_.TakeOver(); }
+    std::vector<TRecordedValue> Inspect() override { return inner_.Inspect(); }
 
   private:
     FakeTweaks& inner_;
