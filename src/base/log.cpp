@@ -77,8 +77,10 @@ std::string TLogQueue::TakePending() {
     std::lock_guard<std::mutex> hold(mutex_);
     std::string out;
     if (dropped_ != 0) {
-        out = "(" + std::to_string(dropped_) + (dropped_ == 1 ? " older line was" : " older lines were") +
-              " dropped: the disk was too slow)\r\n";
+        char note[96];
+        std::snprintf(note, sizeof note, "(%zu older %s dropped: the disk was too slow)\r\n", dropped_,
+                      dropped_ == 1 ? "line was" : "lines were");
+        out = note;
         dropped_ = 0;
     }
     for (const std::string& line : pending_) out += line;

@@ -546,7 +546,7 @@ TEST_CASE("command line: --status tells the caller what the machine's record hol
     const std::string msmq = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSMQ\\Parameters";
     const std::string profile =
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Multimedia\\SystemProfile";
-    for (const std::string& line : {
+    for (const std::string& line : std::vector<std::string>{
              adapterKey + "\tTcpAckFrequency\t",
              "\tdword:5\tdword:1\tdword:1\trestore\r\n",
              adapterKey + "\tTcpDelAckTicks\t",
