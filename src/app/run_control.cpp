@@ -40,10 +40,10 @@ void Refresh(RunAdapterServices& services, const std::u16string& guid, Connectiv
              std::chrono::milliseconds limit, TRunOutcome& outcome) {
     // Both halves are always asked for: an adapter left disabled because the first answer was a failure
     // would be worse than one cycled in vain.
-    const bool disabled = services.EnableConnection(guid, false);
-    const bool enabled = services.EnableConnection(guid, true);
+    const ConnectionChange disabled = services.EnableConnection(guid, false);
+    const ConnectionChange enabled = services.EnableConnection(guid, true);
     outcome.cycled = true;
-    outcome.cycleFailed = !disabled || !enabled;
+    outcome.cycleFailed = disabled == ConnectionChange::Failed || enabled == ConnectionChange::Failed;
     outcome.wait = ConnectivityWait(wait, limit);
 }
 

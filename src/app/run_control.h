@@ -17,6 +17,7 @@
 #include <string>
 
 #include "app/run_messages.h"
+#include "tuning/network.h"
 #include "tuning/tweak_record.h"
 #include "tuning/tweaks.h"
 
@@ -117,7 +118,7 @@ class RunAdapterServices {
   public:
     virtual ~RunAdapterServices() = default;
     virtual bool GetActiveAdapter(std::u16string& name, std::u16string& guid, std::u16string& ip) = 0;
-    virtual bool EnableConnection(const std::u16string& guid, bool enable) = 0;
+    virtual ConnectionChange EnableConnection(const std::u16string& guid, bool enable) = 0;
     virtual bool CheckConnectivity() = 0;
 };
 
@@ -162,8 +163,9 @@ TWaitResult ConnectivityWait(ConnectivityWaitEnvironment& env, std::chrono::mill
 // What one Start or Stop did on the machine.
 struct TRunOutcome {
     RecordResult record = RecordResult::Nothing;
-    bool cycled = false;       // the adapter's connection was disabled and enabled again
-    bool cycleFailed = false;  // ... and one of the two was refused or failed
+    bool cycled = false;       // the adapter's connection was asked to be disabled and enabled again
+    bool cycleFailed = false;  // ... and one of the two failed (a system without the connections manager
+                               // cycles nothing and fails nothing)
     TWaitResult wait;          // the wait after the cycle
 };
 

@@ -114,8 +114,8 @@ bool TSystemAdapterServices::GetActiveAdapter(std::u16string& name, std::u16stri
     return ::tarnell::GetActiveAdapter(name, guid, ip);
 }
 
-bool TSystemAdapterServices::EnableConnection(const std::u16string& guid, bool enable) {
-    return ::tarnell::EnableConnection(guid, enable);
+ConnectionChange TSystemAdapterServices::EnableConnection(const std::u16string& guid, bool enable) {
+    return ChangeConnection(guid, enable);
 }
 
 bool TSystemAdapterServices::CheckConnectivity() {

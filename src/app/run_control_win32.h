@@ -72,7 +72,7 @@ class TConfigRunSettings final : public RunSettings {
 class TSystemAdapterServices final : public RunAdapterServices {
   public:
     bool GetActiveAdapter(std::u16string& name, std::u16string& guid, std::u16string& ip) override;
-    bool EnableConnection(const std::u16string& guid, bool enable) override;
+    ConnectionChange EnableConnection(const std::u16string& guid, bool enable) override;
     bool CheckConnectivity() override;
 };
 

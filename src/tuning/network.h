@@ -104,6 +104,13 @@ class AdapterSystem {
 
 enum class AdapterSource { Wmi, IpHelper };
 
+// What asking to disable or enable an adapter's connection came to.
+enum class ConnectionChange {
+    Done,         // the connection was disabled or enabled
+    Failed,       // no connection has the adapter's GUID, or the system refused the request
+    Unavailable,  // this system has no network-connections manager (netshell): nothing can be cycled
+};
+
 struct Discovery {
     AdapterSource source = AdapterSource::Wmi;
     std::optional<AdapterIdentity> adapter;

@@ -117,21 +117,26 @@ bool GetActiveAdapter(std::u16string& name, std::u16string& guid, std::u16string
     }
 }
 
-bool EnableConnection(const std::u16string& guid, bool enable) {
+ConnectionChange ChangeConnection(const std::u16string& guid, bool enable) {
     ScopedModule netshell(LoadLibraryExW(L"netshell.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    if (!netshell) return false;
+    if (!netshell) return ConnectionChange::Unavailable;
     // Through a plain function pointer type: FARPROC's own signature says nothing about the export's.
     auto freeProperties = reinterpret_cast<FreeNetconPropertiesFn>(
         reinterpret_cast<void (*)()>(GetProcAddress(netshell.get(), "NcFreeNetconProperties")));
-    if (!freeProperties) return false;
+    if (!freeProperties) return ConnectionChange::Unavailable;
 
     // Declared after the module: released before the library is freed.
     ComRef<NetConnectionManager> manager;
     if (FAILED(CoCreateInstance(kConnectionManagerClass, nullptr, kAnyContext, kConnectionManagerInterface,
                                 manager.put_void())) ||
         !manager)
-        return false;
-    return CycleConnection(*manager.get(), freeProperties, guid, enable);
+        return ConnectionChange::Unavailable;
+    return CycleConnection(*manager.get(), freeProperties, guid, enable) ? ConnectionChange::Done
+                                                                         : ConnectionChange::Failed;
+}
+
+bool EnableConnection(const std::u16string& guid, bool enable) {
+    return ChangeConnection(guid, enable) == ConnectionChange::Done;
 }
 
 bool CheckConnectivity() {

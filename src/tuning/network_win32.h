@@ -16,8 +16,10 @@ bool GetActiveAdapter(std::u16string& name, std::u16string& guid, std::u16string
 
 // Connects (enable) or disconnects the network connection whose GUID equals `guid`, letter case
 // ignored, through netshell's connection manager. COM must be initialised on the calling thread.
-// False when netshell, the manager, the enumeration or a matching connection is missing, or the request
-// failed.
+// Unavailable when netshell or its manager is missing (Wine has none); Failed when the enumeration or a
+// matching connection is missing, or the request failed.
+ConnectionChange ChangeConnection(const std::u16string& guid, bool enable);
+// ChangeConnection answered Done.
 bool EnableConnection(const std::u16string& guid, bool enable);
 
 // One GET of the probe URL with 3000 ms time-outs; true when any HTTP answer arrives.

@@ -397,7 +397,10 @@ TEST_CASE("command line: each argument's exit code, with the registry before and
         // A key for TCPNoDelay exists afterwards only where the value does or did before.
         CHECK(test::MachineKeyExists(kMsmqKey) == (row.valuesBefore[2] || row.valuesAfter[2]));
         CHECK(Show(ReadSettings()) == Show(row.settingsAfter));
-        CHECK(run.output.empty());
+        // Only --status tells anything (what the record holds).
+        const bool tells = std::wstring_view(row.arguments).find(L"status") != std::wstring_view::npos &&
+                           row.expectedCode != 2;
+        CHECK(run.output.empty() == !tells);
         CHECK((loopback.Count(logStart, "/generate_204") > 0) == row.probes);
         MESSAGE(row.name << ": " << run.elapsedMs << " ms");
         if (row.waitsOut) {

@@ -226,10 +226,12 @@ class FakeServices final : public RunAdapterServices {
         i = ip;
         return true;
     }
-    bool cycleFails = false;  // disabling the connection is refused
-    bool EnableConnection(const std::u16string& g, bool enable) override {
+    bool cycleFails = false;     // disabling the connection is refused
+    bool noConnections = false;  // the system has no connections manager (Wine)
+    ConnectionChange EnableConnection(const std::u16string& g, bool enable) override {
         log_.push_back("services.enable " + U8(g) + "=" + (enable ? "1" : "0"));
-        return !(cycleFails && !enable);
+        if (noConnections) return ConnectionChange::Unavailable;
+        return cycleFails && !enable ? ConnectionChange::Failed : ConnectionChange::Done;
     }
     bool CheckConnectivity() override {
         log_.push_back("services.probe");

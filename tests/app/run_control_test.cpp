@@ -465,24 +465,38 @@ TEST_CASE("RunAndHandOver settles the target after an answer or after 300 failur
 }
 
 TEST_CASE("A cycle that failed settles in the new look with one line; the values stay written and recorded") {
-    for (bool stopping : {false, true}) {
-        CAPTURE(stopping);
+    struct Row {
+        const char* name;
+        bool stopping;
+        bool unavailable;  // else refused
+    };
+    const Row rows[] = {
+        {"Start, refused", false, false},
+        {"Stop, refused", true, false},
+        // A system without the connections manager (Wine) cycles nothing and reports nothing.
+        {"Start, no connections manager", false, true},
+        {"Stop, no connections manager", true, true},
+    };
+    for (const Row& row : rows) {
+        INFO(row.name);
         RunRig rig;
-        rig.tweaks.applied = stopping;
+        rig.tweaks.applied = row.stopping;
         rig.rc().LoadState();
-        rig.services.cycleFails = true;
+        rig.services.cycleFails = !row.unavailable;
+        rig.services.noConnections = row.unavailable;
         rig.rc().BtnStartClick();
         FakeWait wait;
         wait.answerAt = 1;
         const TRunOutcome outcome = rig.worker.Finish(wait);
         CHECK(outcome.cycled);
-        CHECK(outcome.cycleFailed);
+        CHECK(outcome.cycleFailed == !row.unavailable);
         // Both halves were asked for: an adapter must not be left disabled.
         CHECK(rig.Entries("services.enable") == Log{"services.enable {G}=0", "services.enable {G}=1"});
-        CHECK(rig.view.errorBoxes == std::vector<std::u16string>{u"[cycle failed]"});
-        CHECK(rig.rc().Status() == (stopping ? stIdle : stRunning));
-        CHECK(rig.settings.integers[u"status"] == (stopping ? 0 : 1));
-        CHECK(rig.tweaks.applied == !stopping);
+        CHECK(rig.view.errorBoxes == (row.unavailable ? std::vector<std::u16string>{}
+                                                      : std::vector<std::u16string>{u"[cycle failed]"}));
+        CHECK(rig.rc().Status() == (row.stopping ? stIdle : stRunning));
+        CHECK(rig.settings.integers[u"status"] == (row.stopping ? 0 : 1));
+        CHECK(rig.tweaks.applied == !row.stopping);
     }
 }
 

@@ -175,7 +175,7 @@ class GatedServices final : public RunAdapterServices {
     bool GetActiveAdapter(std::u16string& n, std::u16string& g, std::u16string& i) override {
         return inner_.GetActiveAdapter(n, g, i);
     }
-    bool EnableConnection(const std::u16string& g, bool enable) override {
+    ConnectionChange EnableConnection(const std::u16string& g, bool enable) override {
         gate_.Pass(enable ? Step::Enable : Step::Disable);
         return inner_.EnableConnection(g, enable);
     }

@@ -124,5 +124,7 @@ TEST_CASE("connection cycling without netshell answers false") {
     CHECK_FALSE(EnableConnection(guid, false));
     CHECK_FALSE(EnableConnection(guid, true));
     CHECK_FALSE(EnableConnection(u"", true));
+    // Nothing to cycle with: not a refusal.
+    CHECK(ChangeConnection(guid, false) == ConnectionChange::Unavailable);
     CoUninitialize();
 }
