@@ -537,9 +537,10 @@ cp "$work/build/generated/resources/tarnell.ico" "$old_stage/"
   record_less.wxs >wixl.log 2>&1) || { cat "$old_stage/wixl.log"; fail "wixl: the record-less package"; }
 old_msi=$old_stage/old.msi
 interfaces='HKLM\SYSTEM\CurrentControlSet\Services\Tcpip\Parameters\Interfaces'
-old_version_applied() {  # what that version's --apply left, on the first adapter's key
-  local adapter profile='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Multimedia\SystemProfile'
-  adapter=$(wine_ reg.exe query "$interfaces" /reg:64 | tr -d '\r' | grep -iF 'Interfaces\{' | head -n1)
+# The adapter that version ran on (its key need not be today's active adapter's: the take-over reads them all).
+old_adapter="$interfaces\\{5A3B0C1D-5E6F-4A1B-8C2D-3E4F5A6B7C8D}"
+old_version_applied() {  # what that version's --apply left
+  local adapter=$old_adapter profile='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Multimedia\SystemProfile'
   wine_ reg.exe add "$adapter" /v TcpAckFrequency /t REG_DWORD /d 1 /f /reg:64 >/dev/null
   wine_ reg.exe add "$adapter" /v TcpDelAckTicks /t REG_DWORD /d 0 /f /reg:64 >/dev/null
   wine_ reg.exe add 'HKLM\SOFTWARE\Microsoft\MSMQ\Parameters' /v TCPNoDelay /t REG_DWORD /d 1 /f /reg:64 >/dev/null
@@ -589,6 +590,7 @@ check "the hand-set values stay" "$hand" "$(tweaks)"
 msiexec /x "Z:${msi2//\//\\}" /qn || fail "removal"
 check "the hand-set values stay after removal" "$hand" "$(tweaks)"
 user_values
+wine_ reg.exe delete "$old_adapter" /f /reg:64 >/dev/null
 
 echo
 if [ "$failures" -ne 0 ]; then echo "package tests: $failures failed"; exit 1; fi
