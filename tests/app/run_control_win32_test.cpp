@@ -240,7 +240,7 @@ TEST_CASE(
 
         // Another thread asks the window as the system would, every few milliseconds, until told to stop;
         // after 10 s it releases the step itself, so that a window that blocks fails instead of hanging.
-        std::atomic<bool> stop{false};
+        std::atomic<bool> stop{false}, stopped{false};
         std::atomic<DWORD> slowest{0};
         std::atomic<int> unanswered{0};
         std::thread asker([&] {
@@ -254,6 +254,7 @@ TEST_CASE(
                 if (GetTickCount64() > watchdog) SetEvent(gate.release.get());
                 Sleep(5);
             }
+            stopped = true;
         });
 
         control->BtnStartClick();
@@ -274,7 +275,9 @@ TEST_CASE(
             REQUIRE(WaitUntil([&] { return control->Status() != stBusy; }, 10000));
             CHECK(control->Status() == (row.stopping ? stIdle : stRunning));
         }
+        // The asker's last question is answered too: this thread keeps its queue running until it ends.
         stop = true;
+        REQUIRE(WaitUntil([&] { return stopped.load(); }, 5000));
         asker.join();
         MESSAGE("slowest answer " << slowest.load() << " ms, " << unanswered.load() << " unanswered");
         // Generous: a window that waits on the step itself does not answer for seconds.
