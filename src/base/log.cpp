@@ -89,6 +89,11 @@ std::string TLogQueue::TakePending() {
     return out;
 }
 
+bool TLogQueue::Waiting() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return !pending_.empty() || dropped_ != 0;
+}
+
 bool TLogQueue::TryTail(std::string& out) const {
     std::unique_lock<std::mutex> hold(mutex_, std::try_to_lock);
     if (!hold.owns_lock()) return false;

@@ -35,6 +35,8 @@ class TLogQueue {
     bool Add(std::string line);
     // Everything waiting, oldest first, with a line saying how many were dropped, if any.
     std::string TakePending();
+    // Whether any line waits to be written.
+    bool Waiting() const;
     // The last lines, oldest first. Waits for no one: when another thread holds the queue right now,
     // answers false and leaves `out` as it is (the crash path must never wait).
     bool TryTail(std::string& out) const;
