@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <initializer_list>
+#include <iterator>
 #include <stdexcept>
 #include <utility>
 
@@ -428,10 +429,17 @@ std::vector<HWND> TFrmTarnell::TabStops() const {
 }
 
 bool TFrmTarnell::ArrowKey(HWND from, bool backward) {
-    // The header is a tab list: the arrow keys move to the other tab and show its card, as Ctrl+Tab does.
-    if (from != BtnHome->Hwnd() && from != BtnConfig->Hwnd()) return false;
-    NextPage(backward);
-    return true;
+    // The header is a tab list: the arrow keys move to the tab beside the focused one and show its card.
+    TStyledToolButton* const tabs[] = {BtnHome, BtnConfig};
+    const size_t count = std::size(tabs);
+    for (size_t i = 0; i < count; ++i) {
+        if (tabs[i]->Hwnd() != from) continue;
+        TStyledToolButton* next = tabs[(i + (backward ? count - 1 : 1)) % count];
+        BtnHomeClick(next);
+        if (next->Hwnd()) SetFocus(next->Hwnd());
+        return true;
+    }
+    return false;
 }
 
 HWND TFrmTarnell::FocusStandIn(HWND leaving) const {

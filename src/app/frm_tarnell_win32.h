@@ -101,7 +101,7 @@ class TFrmTarnell final : public TForm, public RunView {
     std::vector<HWND> TabStops() const override;
     // The other card, as its header button would show it; the focus goes to that button.
     void NextPage(bool backward) override;
-    // Left and Right (Up and Down) on a header button: the other card, as Ctrl+Tab.
+    // Left and Right (Up and Down) on a header button: the tab beside it, and its card.
     bool ArrowKey(HWND from, bool backward) override;
     // While busy the indicator takes the focus the run switch gives up, so the wait is what is focused.
     HWND FocusStandIn(HWND leaving) const override;
