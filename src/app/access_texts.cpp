@@ -21,7 +21,8 @@ constexpr std::array<std::array<std::u16string_view, 7>, 10> kTexts{{
      u"ネットワーク設定を変更しています。お待ちください", u"正在更改网络设置，请稍候",
      u"Изменение сетевых настроек, подождите", u"Modifica delle impostazioni di rete, attendere",
      u"Modification des paramètres réseau, veuillez patienter"},
-    {u"타르넬 홈페이지", u"Tarnell website", u"タルネルのウェブサイト", u"塔内尔网站", u"Сайт Тарнелл",
+    // The logo shows the name in Latin letters in every language: its name holds it as shown.
+    {u"Tarnell 홈페이지", u"Tarnell website", u"Tarnell のウェブサイト", u"Tarnell 网站", u"Сайт Tarnell",
      u"Sito web di Tarnell", u"Site web de Tarnell"},
     {u"다음 실행 때 레지스트리에 적용됩니다", u"Applied to the registry at the next run",
      u"次回の実行時にレジストリに適用されます", u"下次运行时写入注册表",
@@ -45,7 +46,8 @@ std::u16string AccessTextIn(AccessText text, std::u16string_view language) {
     return std::u16string(kTexts[size_t(text)][column]);
 }
 
-std::u16string JoinSentences(std::u16string_view first, std::u16string_view second, std::u16string_view language) {
+std::u16string JoinSentences(std::u16string_view first, std::u16string_view second,
+                             std::u16string_view language) {
     const bool cjk = language == u"ja" || language == u"zh";
     std::u16string joined(first);
     joined += cjk ? u"。" : u". ";

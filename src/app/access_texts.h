@@ -26,6 +26,7 @@ std::u16string AccessTextIn(AccessText text, std::u16string_view language);
 
 // Two sentences as one text in `language`: Japanese and Chinese end the first with "。" and no space, the
 // others with ". ".
-std::u16string JoinSentences(std::u16string_view first, std::u16string_view second, std::u16string_view language);
+std::u16string JoinSentences(std::u16string_view first, std::u16string_view second,
+                             std::u16string_view language);
 
 }  // namespace tarnell

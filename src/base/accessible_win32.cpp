@@ -35,7 +35,8 @@ constexpr wchar_t kNotInTreeProp[] = L"Tarnell.NotInTree";
 HRESULT ChildObject(HWND child, IDispatch** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return AccessibleObjectFromWindow(child, DWORD(OBJID_WINDOW), IID_IDispatch, reinterpret_cast<void**>(out));
+    return AccessibleObjectFromWindow(child, DWORD(OBJID_WINDOW), IID_IDispatch,
+                                      reinterpret_cast<void**>(out));
 }
 
 // The children, as AccessibleChildren asks for them first.
@@ -311,7 +312,8 @@ void AttachAccessible(HWND hwnd, AccessibleInfo info) {
         delete holder;
 }
 
-LRESULT CALLBACK NotInTreeSubclass(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR) {
+LRESULT CALLBACK NotInTreeSubclass(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                   DWORD_PTR) {
     if (msg == WM_NCDESTROY) {
         RemovePropW(hwnd, kNotInTreeProp);
         RemoveWindowSubclass(hwnd, NotInTreeSubclass, id);

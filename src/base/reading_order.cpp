@@ -8,7 +8,8 @@ namespace tarnell {
 std::vector<size_t> ReadingOrder(std::span<const PixelRect> rects) {
     std::vector<size_t> byTop(rects.size());
     std::iota(byTop.begin(), byTop.end(), size_t(0));
-    std::stable_sort(byTop.begin(), byTop.end(), [&](size_t a, size_t b) { return rects[a].top < rects[b].top; });
+    std::stable_sort(byTop.begin(), byTop.end(),
+                     [&](size_t a, size_t b) { return rects[a].top < rects[b].top; });
     std::vector<size_t> order;
     order.reserve(rects.size());
     size_t rowStart = 0;

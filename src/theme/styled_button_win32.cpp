@@ -154,7 +154,7 @@ LRESULT StyledButton::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             }
             // Tab goes up to the window; so do the arrow keys from a tab list's button (a toggle of a group).
             if (wParam == VK_TAB || (config_.groupIndex != 0 && (wParam == VK_LEFT || wParam == VK_RIGHT ||
-                                                                  wParam == VK_UP || wParam == VK_DOWN))) {
+                                                                 wParam == VK_UP || wParam == VK_DOWN))) {
                 if (HWND root = GetAncestor(hwnd_, GA_ROOT); root && root != hwnd_)
                     return SendMessageW(root, msg, wParam, lParam);
             }
@@ -348,8 +348,8 @@ void StyledButton::Paint(HDC target) {
             const int penWidth = std::max(1, ScaleForDpi(record.BorderWidth, dpi));
             const Gdiplus::REAL penInset = o + Gdiplus::REAL(penWidth - 1) / 2;
             Gdiplus::GraphicsPath border;
-            AddOutline(border, type, penInset, penInset, w - 1 - 2 * (penInset - o), h - 1 - 2 * (penInset - o),
-                       radius);
+            AddOutline(border, type, penInset, penInset, w - 1 - 2 * (penInset - o),
+                       h - 1 - 2 * (penInset - o), radius);
             Gdiplus::Pen pen(GdipColor(record.BorderColor), Gdiplus::REAL(penWidth));
             graphics.DrawPath(&pen, &border);
         }

@@ -119,7 +119,7 @@ class TForm : public TContainer {
     int layoutDpi_ = kDefaultDpi;
     bool hideFocus_ = true;
     HWND focusReturn_ = nullptr;
-    HWND keyboardFocus_ = nullptr;  // where Tab last put the focus
+    HWND keyboardFocus_ = nullptr;        // where Tab last put the focus
     HWND focusBeforeInactive_ = nullptr;  // the window's focused child when another window took over
 };
 

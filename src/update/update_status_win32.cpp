@@ -13,8 +13,8 @@
 #include "base/scoped_win.h"
 #include "base/shell_open_win32.h"
 #include "base/wide.h"
-#include "update/control_hint_win32.h"
 #include "translate/translation.h"
+#include "update/control_hint_win32.h"
 #include "update/update_check_win32.h"
 #include "update/update_texts.h"
 
@@ -192,9 +192,8 @@ HWND CreateUpdateStatusBar(HWND form) {
     GetClientRect(form, &client);
     HWND bar = CreateWindowExW(
         0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | CCS_NORESIZE | CCS_NOPARENTALIGN, 0,
-        client.bottom,
-        client.right, kUpdateStatusHeight, form, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusBarId)),
-        GetModuleHandleW(nullptr), nullptr);
+        client.bottom, client.right, kUpdateStatusHeight, form,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusBarId)), GetModuleHandleW(nullptr), nullptr);
     if (!bar) return nullptr;
     auto* state = new BarState;
     state->dpi = WindowDpi(form);

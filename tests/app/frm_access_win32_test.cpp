@@ -19,8 +19,8 @@
 #include "app/main_texts.h"
 #include "base/shell_open_win32.h"
 #include "base/text.h"
-#include "base/wide.h"
 #include "base/ui_task_win32.h"
+#include "base/wide.h"
 #include "config/config_win32.h"
 #include "theme/button_styles.h"
 #include "theme/palette.h"
@@ -614,7 +614,7 @@ TEST_CASE("a screen reader hears every own control by a translated name, with it
         {u"BtnHome", ROLE_SYSTEM_PAGETAB, "Home", "처음화면",
          F | STATE_SYSTEM_SELECTABLE | STATE_SYSTEM_SELECTED, "Switch", ""},
         {u"BtnConfig", ROLE_SYSTEM_PAGETAB, "Config", "환경설정", F | STATE_SYSTEM_SELECTABLE, "Switch", ""},
-        {u"ImgLogo", ROLE_SYSTEM_LINK, "Tarnell website", "타르넬 홈페이지", F | STATE_SYSTEM_LINKED, "Open",
+        {u"ImgLogo", ROLE_SYSTEM_LINK, "Tarnell website", "Tarnell 홈페이지", F | STATE_SYSTEM_LINKED, "Open",
          ""},
         {u"Indicator", ROLE_SYSTEM_ANIMATION, "Changing the network settings, please wait",
          "네트워크 설정을 변경하는 중입니다. 잠시 기다려 주세요",
@@ -866,7 +866,7 @@ std::vector<std::string> ChildrenHeard(TFrmTarnell& form, HWND container) {
             if (items[size_t(i)].vt == VT_DISPATCH && items[size_t(i)].pdispVal) {
                 IAccessible* child = nullptr;
                 if (SUCCEEDED(items[size_t(i)].pdispVal->QueryInterface(__uuidof(IAccessible),
-                                                                       reinterpret_cast<void**>(&child)))) {
+                                                                        reinterpret_cast<void**>(&child)))) {
                     WindowFromAccessibleObject(child, &hwnd);
                     child->Release();
                 }
@@ -908,35 +908,49 @@ std::vector<std::string> ZOrder(TFrmTarnell& form, HWND container) {
 
 }  // namespace
 
-TEST_CASE("a screen reader meets each container's children in reading order, without decoration or hidden ones") {
+TEST_CASE(
+    "a screen reader meets each container's children in reading order, without decoration or hidden ones") {
     ForgetSettings();
     auto form = OpenWindow();
     using Names = std::vector<std::string>;
     struct Case {
         const char* container;
-        int card;         // the card shown
-        bool busy;        // the run switch busy: the indicator shows on it
-        bool notice;      // the notice line shown
-        Names children;   // what a reader meets, top to bottom, left to right
-        Names zOrder;     // the shown windows top first; empty: as children
+        int card;        // the card shown
+        bool busy;       // the run switch busy: the indicator shows on it
+        bool notice;     // the notice line shown
+        Names children;  // what a reader meets, top to bottom, left to right
+        Names zOrder;    // the shown windows top first; empty: as children
     };
     // Typed from the layout: the accent line is decoration; BtnDonate and the card not shown are hidden.
     const Case cases[] = {
-        {"FrmTarnell", 0, false, false, {"PnlHead", "PnlMain"}, {"other TarnellAccentLine", "PnlHead", "PnlMain"}},
+        {"FrmTarnell",
+         0,
+         false,
+         false,
+         {"PnlHead", "PnlMain"},
+         {"other TarnellAccentLine", "PnlHead", "PnlMain"}},
         {"PnlHead", 0, false, false, {"BtnHead", "PnlLogo"}, {}},
         {"BtnHead", 0, false, false, {"BtnHome", "BtnConfig"}, {}},
         {"PnlLogo", 0, false, false, {"ImgLogo"}, {}},
         {"PnlMain", 0, false, false, {"Card1"}, {}},
         {"Card1", 0, false, false, {"LblTitle", "LblContent", "BtnStart"}, {}},
         // Drawn on the run switch, the indicator lies above it; a reader meets it after the switch.
-        {"Card1", 0, true, false, {"LblTitle", "LblContent", "BtnStart", "Indicator"},
+        {"Card1",
+         0,
+         true,
+         false,
+         {"LblTitle", "LblContent", "BtnStart", "Indicator"},
          {"LblTitle", "LblContent", "Indicator", "BtnStart"}},
         {"PnlMain", 1, false, false, {"Card2"}, {}},
         {"Card2", 1, false, false, {"GroupBox1", "GroupBox2", "GroupBox3", "LblVersion"}, {}},
         {"GroupBox1", 1, false, false, {"LblAdapter", "LblIPAddress"}, {}},
         {"GroupBox2", 1, false, false, {"ChkTCPAckFrequency", "ChkTcpDelAckTick", "ChkTcpNoDelay"}, {}},
         {"GroupBox3", 1, false, false, {"ChkNetworkThrottlingIndex", "ChkSystemResponsiveness"}, {}},
-        {"FrmTarnell", 0, false, true, {"PnlHead", "PnlMain", "StatusBar"},
+        {"FrmTarnell",
+         0,
+         false,
+         true,
+         {"PnlHead", "PnlMain", "StatusBar"},
          {"other TarnellAccentLine", "PnlHead", "PnlMain", "StatusBar"}},
     };
     for (const Case& c : cases) {
@@ -949,8 +963,8 @@ TEST_CASE("a screen reader meets each container's children in reading order, wit
         if (c.notice) ShowUpdateStatus(form->Hwnd(), u"Update available", u"https://link.example/news");
         PumpFor(50);
         const std::u16string name = FromAscii(c.container);
-        HWND container = name == u"FrmTarnell" ? form->Hwnd()
-                                               : dynamic_cast<TControl*>(form->FindComponent(name))->Hwnd();
+        HWND container =
+            name == u"FrmTarnell" ? form->Hwnd() : dynamic_cast<TControl*>(form->FindComponent(name))->Hwnd();
         CHECK(ChildrenHeard(*form, container) == c.children);
         CHECK(ZOrder(*form, container) == (c.zOrder.empty() ? c.children : c.zOrder));
         if (c.busy) form->RunControl()->SetStatus(stIdle);
@@ -992,11 +1006,13 @@ TEST_CASE("the run switch is named by its caption in all seven languages; what i
         }
         form->RunControl()->SetStatus(stIdle);
         // Every other own control's name holds what it shows.
-        for (TControl* shown : std::initializer_list<TControl*>{form->BtnHome, form->BtnConfig, form->LblTitle,
-                                                                 form->ChkTcpNoDelay, form->GroupBox2}) {
+        for (TControl* shown : std::initializer_list<TControl*>{
+                 form->BtnHome, form->BtnConfig, form->LblTitle, form->ChkTcpNoDelay, form->GroupBox2}) {
             CAPTURE(U8(shown->Name()));
             CHECK(Hear(shown->Hwnd()).name.find(U8(shown->Caption())) != std::string::npos);
         }
+        // The logo shows the name in Latin letters whatever the language.
+        CHECK(Hear(form->ImgLogo->Hwnd()).name.find("Tarnell") != std::string::npos);
         const std::string description = Hear(form->ChkTcpNoDelay->Hwnd()).description;
         CHECK(description.rfind(std::string(c.nagle) + c.separator, 0) == 0);
     }
@@ -1021,7 +1037,8 @@ TEST_CASE("busy: the indicator holds the focus the run switch gave up, says so, 
         CHECK(Received(EVENT_OBJECT_FOCUS, form->Indicator->Hwnd()));
         const Heard busy = Hear(form->Indicator->Hwnd());
         CHECK(busy.name == "Changing the network settings, please wait");
-        CHECK((busy.state & (STATE_SYSTEM_FOCUSED | STATE_SYSTEM_BUSY)) == (STATE_SYSTEM_FOCUSED | STATE_SYSTEM_BUSY));
+        CHECK((busy.state & (STATE_SYSTEM_FOCUSED | STATE_SYSTEM_BUSY)) ==
+              (STATE_SYSTEM_FOCUSED | STATE_SYSTEM_BUSY));
         form->RunControl()->SetStatus(settled);
         PumpFor(50);
         CHECK(GetFocus() == form->BtnStart->Hwnd());
@@ -1108,8 +1125,8 @@ namespace {
 class TextScaleFactor {
   public:
     explicit TextScaleFactor(DWORD percent) {
-        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Accessibility", 0, nullptr, 0, KEY_ALL_ACCESS,
-                        nullptr, &key_, nullptr);
+        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Accessibility", 0, nullptr, 0,
+                        KEY_ALL_ACCESS, nullptr, &key_, nullptr);
         DWORD size = sizeof(old_);
         had_ = RegQueryValueExW(key_, L"TextScaleFactor", nullptr, nullptr, reinterpret_cast<BYTE*>(&old_),
                                 &size) == ERROR_SUCCESS;
@@ -1148,11 +1165,12 @@ TEST_CASE("the text size setting grows the text by the factor the layout grows, 
         Sample& s = samples[percent];
         s.layoutDpi = form->CurrentDpi();
         for (TControl* c : std::initializer_list<TControl*>{form->LblAdapter, form->BtnStart, form->BtnHome,
-                                                             form->ChkTcpNoDelay, form->LblVersion}) {
+                                                            form->ChkTcpNoDelay, form->LblVersion}) {
             s.heights[U8(c->Name())] = Measure(*c, 0, s.layoutDpi).textHeight;
         }
-        MESSAGE("text size " << percent << " %: layout at " << s.layoutDpi << " DPI on a " << form->MonitorDpi()
-                             << " DPI screen, text height " << s.heights["LblAdapter"] << " px");
+        MESSAGE("text size " << percent << " %: layout at " << s.layoutDpi << " DPI on a "
+                             << form->MonitorDpi() << " DPI screen, text height " << s.heights["LblAdapter"]
+                             << " px");
     }
     const Sample& normal = samples[100];
     const Sample& large = samples[150];

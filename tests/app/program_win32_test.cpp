@@ -602,7 +602,8 @@ RingSample SampleRing(HWND control, int dpi) {
 
 }  // namespace
 
-TEST_CASE("program: the keyboard focus shows as a ring that stands out on every control, in both run states") {
+TEST_CASE(
+    "program: the keyboard focus shows as a ring that stands out on every control, in both run states") {
     ForgetSettings();
     Program program;
     REQUIRE(program.WaitForWindow());
@@ -639,8 +640,8 @@ TEST_CASE("program: the keyboard focus shows as a ring that stands out on every 
         CAPTURE(s.ring);
         CAPTURE(s.outside);
         CAPTURE(s.fill);
-        MESSAGE(std::string(name) << ": ring " << s.againstOutside << ":1 against its surroundings, " << s.againstFill
-                     << ":1 against the fill");
+        MESSAGE(std::string(name) << ": ring " << s.againstOutside << ":1 against its surroundings, "
+                                  << s.againstFill << ":1 against the fill");
         CHECK(s.againstOutside >= 3.0);
         CHECK(s.againstFill >= 3.0);
         return s;

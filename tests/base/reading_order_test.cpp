@@ -18,9 +18,12 @@ TEST_CASE("ReadingOrder: rows top to bottom, each row left to right, as the wind
         {"header", {{10, 10, 358, 30}, {378, 0, 120, 50}}, {0, 1}},
         {"header stored the other way", {{378, 0, 120, 50}, {10, 10, 358, 30}}, {1, 0}},
         // The home card: title, tagline, run switch, and the indicator centred on the switch (after it).
-        {"home card", {{8, 40, 484, 81}, {0, 188, 500, 33}, {176, 264, 162, 68}, {241, 282, 32, 32}}, {0, 1, 2, 3}},
+        {"home card",
+         {{8, 40, 484, 81}, {0, 188, 500, 33}, {176, 264, 162, 68}, {241, 282, 32, 32}},
+         {0, 1, 2, 3}},
         // The configuration card: the version line stored first but at the bottom; the groups stacked.
-        {"configuration card", {{15, 344, 100, 15}, {15, 6, 474, 67}, {15, 87, 474, 98}, {15, 199, 474, 66}},
+        {"configuration card",
+         {{15, 344, 100, 15}, {15, 6, 474, 67}, {15, 87, 474, 98}, {15, 199, 474, 66}},
          {1, 2, 3, 0}},
         // A group with two rows of check boxes, the second row's box stored first.
         {"two rows", {{17, 64, 200, 17}, {17, 32, 200, 17}, {243, 32, 200, 17}}, {1, 2, 0}},
