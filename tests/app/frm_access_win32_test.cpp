@@ -1071,8 +1071,25 @@ TEST_CASE("the notice line: a Tab stop after the run switch, opened by Space and
     CHECK(h.action == "Open");
     CHECK(h.state == (STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_LINKED));
     // The keyboard: last in the Tab order, Space and Enter open the link, Tab goes on round.
+    RedrawWindow(bar, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    PumpFor(50);
+    const std::vector<TColor> unfocused = ScreenPixels(ScreenRectOf(bar));
     Type("TTTTT");
     CHECK(GetFocus() == bar);
+    // Its focus ring stands out from the line's face, which it is drawn on.
+    RedrawWindow(bar, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    PumpFor(50);
+    const std::vector<TColor> focused = ScreenPixels(ScreenRectOf(bar));
+    double ring = 1.0;
+    size_t changed = 0;
+    for (size_t i = 0; i < focused.size() && i < unfocused.size(); ++i) {
+        if (focused[i] == unfocused[i]) continue;
+        ++changed;
+        ring = std::max(ring, ContrastRatio(focused[i], unfocused[i]));
+    }
+    MESSAGE("notice line: " << changed << " pixels of focus ring, " << ring << ":1 against the face");
+    CHECK(changed > 0);
+    CHECK(ring >= 3.0);
     CHECK(Received(EVENT_OBJECT_FOCUS, bar));
     CHECK((Hear(bar).state & STATE_SYSTEM_FOCUSED) != 0);
     Type("S");
