@@ -9,8 +9,8 @@
 namespace tarnell {
 
 enum class AccessText {
-    Applies,     // "applies the network tweaks" (the run switch while idle, after its caption)
-    Reverts,     // "reverts the network tweaks" (while running, after "Stop")
+    Applies,     // what the run switch does while idle (its description; its name is its caption)
+    Reverts,     // what it does while running
     Busy,        // the run switch and the indicator while the settings change
     Website,     // the logo link
     OptionNote,  // every option switch's description, after its group's caption
@@ -23,5 +23,10 @@ enum class AccessText {
 
 // The text in `language` (a two-letter code); English for a language without one.
 std::u16string AccessTextIn(AccessText text, std::u16string_view language);
+
+// Two sentences as one text in `language`: Japanese and Chinese end the first with "。" and no space, the
+// others with ". ".
+std::u16string JoinSentences(std::u16string_view first, std::u16string_view second,
+                             std::u16string_view language);
 
 }  // namespace tarnell

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <initializer_list>
+#include <iterator>
 #include <stdexcept>
 #include <utility>
 
@@ -21,6 +22,7 @@
 #include "translate/translation.h"
 #include "ui/label_fit_win32.h"
 #include "update/update_check_win32.h"
+#include "update/update_status_win32.h"
 
 namespace tarnell {
 
@@ -235,17 +237,24 @@ void TFrmTarnell::AttachAccessibility() {
     auto caption = [](TControl* c) { return [c] { return c->Caption(); }; };
     auto fixed = [](std::u16string value) { return [value] { return value; }; };
 
+    // The run switch is named by what it shows (a name that holds the visible label is what speech input
+    // and readers match); what pressing it does is its description. While busy it shows no caption and is
+    // named by the wait.
     AccessibleInfo run;
     run.role = ROLE_SYSTEM_PUSHBUTTON;
     run.focusable = true;
     run.name = [this, text] {
+        const std::u16string caption = BtnStart->Caption();
+        return caption.empty() ? text(AccessText::Busy) : caption;
+    };
+    run.description = [this, text] {
         switch (RunControl() ? RunControl()->Status() : stIdle) {
             case stRunning:
-                return TranslateText(kTextStop) + u", " + text(AccessText::Reverts);
+                return text(AccessText::Reverts);
             case stBusy:
-                return text(AccessText::Busy);
+                return std::u16string();
             default:
-                return TranslateText(kTextRun) + u", " + text(AccessText::Applies);
+                return text(AccessText::Applies);
         }
     };
     run.state = [this] {
@@ -255,6 +264,9 @@ void TFrmTarnell::AttachAccessibility() {
     };
     run.defaultAction = [text] { return text(AccessText::Press); };
     AttachAccessible(BtnStart->Hwnd(), run);
+
+    // The window itself: the standard object's name and role, with the children a reader walks.
+    AttachAccessible(Hwnd(), AccessibleInfo{});
 
     for (TStyledToolButton* tab : {BtnHome, BtnConfig, BtnDonate}) {
         AccessibleInfo info;
@@ -280,8 +292,10 @@ void TFrmTarnell::AttachAccessibility() {
     tagline.state = [] { return long(STATE_SYSTEM_READONLY); };
     AttachAccessible(LblContent->Hwnd(), tagline);
 
+    // While busy the indicator holds the focus that the disabled run switch gave up (FocusStandIn).
     AccessibleInfo indicator;
     indicator.role = ROLE_SYSTEM_ANIMATION;
+    indicator.focusable = true;
     indicator.name = [text] { return text(AccessText::Busy); };
     indicator.state = [] { return long(STATE_SYSTEM_BUSY | STATE_SYSTEM_ANIMATED); };
     AttachAccessible(Indicator->Hwnd(), indicator);
@@ -328,7 +342,8 @@ void TFrmTarnell::AttachAccessibility() {
         info.focusable = true;
         info.name = caption(box);
         info.description = [group, text] {
-            return (group ? group->Caption() + u". " : std::u16string()) + text(AccessText::OptionNote);
+            const std::u16string note = text(AccessText::OptionNote);
+            return group ? JoinSentences(group->Caption(), note, CurrentLanguage()) : note;
         };
         info.state = [box] { return box->Checked() ? long(STATE_SYSTEM_CHECKED) : 0L; };
         info.defaultAction = [box, text] {
@@ -342,6 +357,11 @@ void TFrmTarnell::FormCreate() {
     theme_ = std::make_unique<TThemeHelper>(Hwnd());
     SetTopInset96(TThemeHelper::kLineHeight96);  // the accent line is the topmost strip; the rest sits below
     TranslateComponent(this, std::u16string());
+    // The containers' window texts are what UI Automation falls back to for a name: the cards carry their
+    // tabs' captions, the card panel none (the layout's captions are only the components' names).
+    Card1->SetCaption(BtnHome->Caption());
+    Card2->SetCaption(BtnConfig->Caption());
+    PnlMain->SetCaption(u"");
     FitLabelFont(*LblTitle);
     SetDesktopFont(true);
     Indicator->SetVisible(false);
@@ -399,6 +419,31 @@ std::vector<TControl*> TFrmTarnell::TabOrder() const {
             ChkTcpNoDelay,
             ChkNetworkThrottlingIndex,
             ChkSystemResponsiveness};
+}
+
+std::vector<HWND> TFrmTarnell::TabStops() const {
+    std::vector<HWND> stops = TForm::TabStops();
+    // The notice line, once shown, is last: it is at the bottom of the window.
+    if (HWND notice = FindUpdateStatusBar(Hwnd())) stops.push_back(notice);
+    return stops;
+}
+
+bool TFrmTarnell::ArrowKey(HWND from, bool backward) {
+    // The header is a tab list: the arrow keys move to the tab beside the focused one and show its card.
+    TStyledToolButton* const tabs[] = {BtnHome, BtnConfig};
+    const size_t count = std::size(tabs);
+    for (size_t i = 0; i < count; ++i) {
+        if (tabs[i]->Hwnd() != from) continue;
+        TStyledToolButton* next = tabs[(i + (backward ? count - 1 : 1)) % count];
+        BtnHomeClick(next);
+        if (next->Hwnd()) SetFocus(next->Hwnd());
+        return true;
+    }
+    return false;
+}
+
+HWND TFrmTarnell::FocusStandIn(HWND leaving) const {
+    return leaving == BtnStart->Hwnd() ? Indicator->Hwnd() : nullptr;
 }
 
 void TFrmTarnell::NextPage(bool backward) {

@@ -97,8 +97,14 @@ class TFrmTarnell final : public TForm, public RunView {
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
     // Home, Config, the logo, then the shown card's controls in reading order.
     std::vector<TControl*> TabOrder() const override;
+    // The notice line after them, once it shows.
+    std::vector<HWND> TabStops() const override;
     // The other card, as its header button would show it; the focus goes to that button.
     void NextPage(bool backward) override;
+    // Left and Right (Up and Down) on a header button: the tab beside it, and its card.
+    bool ArrowKey(HWND from, bool backward) override;
+    // While busy the indicator takes the focus the run switch gives up, so the wait is what is focused.
+    HWND FocusStandIn(HWND leaving) const override;
 
   private:
     void BuildFromDescription();

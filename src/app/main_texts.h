@@ -12,8 +12,7 @@ inline constexpr std::array<const char16_t*, 3> kTaglines = {
     u"최적화된 네트워크로 <B>지연 시간을 최소화</B>합니다.",
     u"간편한 설정으로 <B>게임 속도와 안정성</B>을 동시에 개선합니다.",
 };
-inline constexpr char16_t kTextVersion[] = u"버전";   // "Version"
-inline constexpr char16_t kTextStop[] = u"중지하기";  // "Stop": what the run switch does while running
+inline constexpr char16_t kTextVersion[] = u"버전";  // "Version"
 
 // The tagline's markup: centred, gray, the translated tagline with its own bold run inside.
 inline std::u16string TaglineMarkup(const std::u16string& translatedTagline) {

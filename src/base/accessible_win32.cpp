@@ -3,8 +3,11 @@
 #include <commctrl.h>
 #include <oleacc.h>
 
+#include <algorithm>
 #include <memory>
+#include <utility>
 
+#include "base/reading_order.h"
 #include "base/wide.h"
 
 namespace tarnell {
@@ -26,6 +29,75 @@ HRESULT ReturnText(const std::u16string& text, BSTR* out) {
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
+constexpr wchar_t kNotInTreeProp[] = L"Tarnell.NotInTree";
+
+// A child window as the system lists it: its window's standard object.
+HRESULT ChildObject(HWND child, IDispatch** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return AccessibleObjectFromWindow(child, DWORD(OBJID_WINDOW), IID_IDispatch,
+                                      reinterpret_cast<void**>(out));
+}
+
+// The children, as AccessibleChildren asks for them first.
+class ChildEnumerator final : public IEnumVARIANT {
+  public:
+    explicit ChildEnumerator(std::vector<HWND> children, ULONG at = 0)
+        : children_(std::move(children)), at_(at) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IEnumVARIANT) return E_NOINTERFACE;
+        *out = static_cast<IEnumVARIANT*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&refs_)); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const LONG left = InterlockedDecrement(&refs_);
+        if (left == 0) delete this;
+        return ULONG(left);
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* items, ULONG* fetched) override {
+        if (!items) return E_POINTER;
+        ULONG done = 0;
+        while (done < count && at_ < children_.size()) {
+            VariantInit(&items[done]);
+            IDispatch* object = nullptr;
+            if (SUCCEEDED(ChildObject(children_[at_], &object)) && object) {
+                items[done].vt = VT_DISPATCH;
+                items[done].pdispVal = object;
+            } else {
+                items[done].vt = VT_I4;  // no object: the child by its position, as ids count from 1
+                items[done].lVal = LONG(at_ + 1);
+            }
+            ++done;
+            ++at_;
+        }
+        if (fetched) *fetched = done;
+        return done == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
+        at_ = ULONG(std::min<size_t>(children_.size(), size_t(at_) + count));
+        return at_ < children_.size() ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override {
+        at_ = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT** out) override {
+        if (!out) return E_POINTER;
+        *out = new ChildEnumerator(children_, at_);
+        return S_OK;
+    }
+
+  private:
+    LONG refs_ = 1;
+    std::vector<HWND> children_;
+    ULONG at_;
+};
+
 class AccessibleObject final : public IAccessible {
   public:
     AccessibleObject(HWND hwnd, std::weak_ptr<AccessibleInfo> info, IAccessible* standard)
@@ -43,9 +115,13 @@ class AccessibleObject final : public IAccessible {
             AddRef();
             return S_OK;
         }
-        // IOleWindow and IEnumVARIANT (the window and the children) are the standard object's.
-        if (standard_ && (riid == IID_IOleWindow || riid == IID_IEnumVARIANT))
-            return standard_->QueryInterface(riid, out);
+        if (riid == IID_IEnumVARIANT) {
+            if (info_.expired()) return E_NOINTERFACE;
+            *out = static_cast<IEnumVARIANT*>(new ChildEnumerator(ReaderChildren(hwnd_)));
+            return S_OK;
+        }
+        // IOleWindow (the window) is the standard object's.
+        if (standard_ && riid == IID_IOleWindow) return standard_->QueryInterface(riid, out);
         return E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&refs_)); }
@@ -99,7 +175,8 @@ class AccessibleObject final : public IAccessible {
         auto info = Info();
         if (!info) return CO_E_OBJNOTCONNECTED;
         if (!state) return E_POINTER;
-        if (!IsSelf(child)) return Standard() ? standard_->get_accState(child, state) : E_INVALIDARG;
+        if (!IsSelf(child) || (info->role == 0 && !info->state))
+            return Standard() ? standard_->get_accState(child, state) : E_INVALIDARG;
         long bits = 0;
         if (!IsWindowVisible(hwnd_)) bits |= STATE_SYSTEM_INVISIBLE;
         if (!IsWindowEnabled(hwnd_)) bits |= STATE_SYSTEM_UNAVAILABLE;
@@ -132,11 +209,21 @@ class AccessibleObject final : public IAccessible {
     HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** parent) override {
         return Standard() ? standard_->get_accParent(parent) : CO_E_OBJNOTCONNECTED;
     }
+    // The children: see ReaderChildren. Child ids count from 1 in that order.
     HRESULT STDMETHODCALLTYPE get_accChildCount(long* count) override {
-        return Standard() ? standard_->get_accChildCount(count) : CO_E_OBJNOTCONNECTED;
+        if (!Info()) return CO_E_OBJNOTCONNECTED;
+        if (!count) return E_POINTER;
+        *count = long(ReaderChildren(hwnd_).size());
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accChild(VARIANT child, IDispatch** out) override {
-        return Standard() ? standard_->get_accChild(child, out) : CO_E_OBJNOTCONNECTED;
+        if (!Info()) return CO_E_OBJNOTCONNECTED;
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (child.vt != VT_I4) return E_INVALIDARG;
+        const std::vector<HWND> children = ReaderChildren(hwnd_);
+        if (child.lVal < 1 || size_t(child.lVal) > children.size()) return E_INVALIDARG;
+        return ChildObject(children[size_t(child.lVal - 1)], out);
     }
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
         return Standard() ? standard_->get_accValue(child, value) : CO_E_OBJNOTCONNECTED;
@@ -164,6 +251,20 @@ class AccessibleObject final : public IAccessible {
         return Standard() ? standard_->accLocation(left, top, width, height, child) : CO_E_OBJNOTCONNECTED;
     }
     HRESULT STDMETHODCALLTYPE accNavigate(long direction, VARIANT start, VARIANT* end) override {
+        if (!Info()) return CO_E_OBJNOTCONNECTED;
+        if (IsSelf(start) && (direction == NAVDIR_FIRSTCHILD || direction == NAVDIR_LASTCHILD)) {
+            if (!end) return E_POINTER;
+            VariantInit(end);
+            const std::vector<HWND> children = ReaderChildren(hwnd_);
+            if (children.empty()) return S_FALSE;
+            IDispatch* object = nullptr;
+            const HRESULT hr =
+                ChildObject(direction == NAVDIR_FIRSTCHILD ? children.front() : children.back(), &object);
+            if (FAILED(hr) || !object) return FAILED(hr) ? hr : S_FALSE;
+            end->vt = VT_DISPATCH;
+            end->pdispVal = object;
+            return S_OK;
+        }
         return Standard() ? standard_->accNavigate(direction, start, end) : CO_E_OBJNOTCONNECTED;
     }
     HRESULT STDMETHODCALLTYPE accHitTest(long x, long y, VARIANT* child) override {
@@ -209,6 +310,37 @@ void AttachAccessible(HWND hwnd, AccessibleInfo info) {
     auto* holder = new std::shared_ptr<AccessibleInfo>(std::make_shared<AccessibleInfo>(std::move(info)));
     if (!SetWindowSubclass(hwnd, AccessibleSubclass, kSubclassId, reinterpret_cast<DWORD_PTR>(holder)))
         delete holder;
+}
+
+LRESULT CALLBACK NotInTreeSubclass(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                   DWORD_PTR) {
+    if (msg == WM_NCDESTROY) {
+        RemovePropW(hwnd, kNotInTreeProp);
+        RemoveWindowSubclass(hwnd, NotInTreeSubclass, id);
+    }
+    return DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
+void HideFromReaders(HWND hwnd) {
+    if (!hwnd || GetPropW(hwnd, kNotInTreeProp)) return;
+    // The mark goes with the window (the subclass takes it off at the end).
+    if (SetWindowSubclass(hwnd, NotInTreeSubclass, kSubclassId, 0))
+        SetPropW(hwnd, kNotInTreeProp, reinterpret_cast<HANDLE>(1));
+}
+
+std::vector<HWND> ReaderChildren(HWND parent) {
+    std::vector<HWND> shown;
+    std::vector<PixelRect> places;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (!IsWindowVisible(child) || GetPropW(child, kNotInTreeProp)) continue;
+        RECT r{};
+        GetWindowRect(child, &r);
+        shown.push_back(child);
+        places.push_back(PixelRect{r.left, r.top, r.right - r.left, r.bottom - r.top});
+    }
+    std::vector<HWND> ordered;
+    for (size_t i : ReadingOrder(places)) ordered.push_back(shown[i]);
+    return ordered;
 }
 
 void NotifyAccessible(DWORD event, HWND hwnd) {

@@ -8,12 +8,31 @@ using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
 
+#include "theme/palette.h"
+
 namespace tarnell {
 
 COLORREF ToColorRef(TColor color) {
     if (color == clNone || color == clDefault) return RGB(0, 0, 0);
     const TColor rgb = ColorToRgb(color, Win32SystemColor);
     return RGB(RedOf(rgb), GreenOf(rgb), BlueOf(rgb));
+}
+
+RECT DrawFocusRing(HDC dc, const RECT& rect, int dpi, TColor color) {
+    const int width = std::max(1, ScaleForDpi(kFocusRingWidth96, dpi));
+    const int gap = std::max(1, ScaleForDpi(kFocusRingGap96, dpi));
+    HBRUSH brush = CreateSolidBrush(ToColorRef(color));
+    const RECT strips[] = {
+        {rect.left, rect.top, rect.right, rect.top + width},
+        {rect.left, rect.bottom - width, rect.right, rect.bottom},
+        {rect.left, rect.top + width, rect.left + width, rect.bottom - width},
+        {rect.right - width, rect.top + width, rect.right, rect.bottom - width},
+    };
+    for (const RECT& strip : strips) FillRect(dc, &strip, brush);
+    DeleteObject(brush);
+    RECT inner = rect;
+    InflateRect(&inner, -(width + gap), -(width + gap));
+    return inner;
 }
 
 TColor Win32SystemColor(int index) {

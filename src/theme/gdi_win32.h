@@ -26,6 +26,10 @@ bool EnsureGdiplus();
 HFONT CreateStyledFont(HFONT base, TFontStyles style);
 LOGFONTW FontInfo(HFONT font);
 
+// The keyboard focus ring of a square-cornered control (see palette.h) round the edge of `rect`, in
+// `color`; answers the rectangle left inside the ring and its gap, where the control draws itself.
+RECT DrawFocusRing(HDC dc, const RECT& rect, int dpi, TColor color);
+
 // Registers a control window class of this module once; true when it is (or already was) registered.
 bool RegisterControlClass(const wchar_t* className, WNDPROC proc, UINT style = 0);
 // The object a control window of class `className` keeps in GWLP_USERDATA; nullptr for any other window.

@@ -54,6 +54,10 @@ TStyledButtonAttributes PaletteAttributes(const TStyledButtonAttributes& record,
     return out;
 }
 
+TColor FocusRingColor(const TUiPalette& palette) {
+    return palette.windowText;
+}
+
 namespace {
 
 double Linear(uint8_t channel) {

@@ -143,7 +143,7 @@ LRESULT StyledButton::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             }
             return 0;
         // The keyboard, once Tab gave the button the focus: Space or Enter shows it pressed while the key is
-        // down and clicks when the key comes up, as the system's buttons do. Tab goes up to the window.
+        // down and clicks when the key comes up, as the system's buttons do.
         case WM_KEYDOWN:
             if (wParam == VK_SPACE || wParam == VK_RETURN) {
                 if (!keyDown_ && Enabled()) {
@@ -152,7 +152,9 @@ LRESULT StyledButton::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
                 }
                 return 0;
             }
-            if (wParam == VK_TAB) {
+            // Tab goes up to the window; so do the arrow keys from a tab list's button (a toggle of a group).
+            if (wParam == VK_TAB || (config_.groupIndex != 0 && (wParam == VK_LEFT || wParam == VK_RIGHT ||
+                                                                 wParam == VK_UP || wParam == VK_DOWN))) {
                 if (HWND root = GetAncestor(hwnd_, GA_ROOT); root && root != hwnd_)
                     return SendMessageW(root, msg, wParam, lParam);
             }
@@ -183,7 +185,7 @@ LRESULT StyledButton::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_QUERYUISTATE:
             return hideFocus_ ? UISF_HIDEFOCUS : 0;
         case WM_GETDLGCODE:
-            return DLGC_BUTTON;
+            return DLGC_BUTTON | (config_.groupIndex != 0 ? DLGC_WANTARROWS : 0);
         case WM_DPICHANGED_AFTERPARENT:
             Invalidate();
             return 0;
@@ -282,7 +284,8 @@ void StyledButton::Click() {
 TStyledButtonState StyledButton::State() const {
     if (!Enabled()) return TStyledButtonState::bsmDisabled;
     if (config_.down || (held_ && heldInside_) || keyDown_) return TStyledButtonState::bsmPressed;
-    if (GetFocus() == hwnd_) return TStyledButtonState::bsmSelected;
+    // A toggle of a group shows the focus by its ring alone: a fill says that it is the selected one.
+    if (GetFocus() == hwnd_ && config_.groupIndex == 0) return TStyledButtonState::bsmSelected;
     if (hot_) return TStyledButtonState::bsmHot;
     return TStyledButtonState::bsmNormal;
 }
@@ -321,28 +324,43 @@ void StyledButton::Paint(HDC target) {
     const TStyledButtonState state = State();
     const TStyledButtonAttributes record = PaletteAttributes(records_[size_t(state)], state, palette);
     const int dpi = WindowDpi(hwnd_);
+    // With the focus cue the button is drawn inside its focus ring and the gap after it (see palette.h).
+    const bool ring = FocusCueShown();
+    const int ringWidth = std::max(1, ScaleForDpi(kFocusRingWidth96, dpi));
+    const int inset = ring ? ringWidth + std::max(1, ScaleForDpi(kFocusRingGap96, dpi)) : 0;
     if (EnsureGdiplus()) {
         Gdiplus::Graphics graphics(dc);
         graphics.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
         const TStyledButtonDrawType type = config_.drawType.value_or(records_[0].DrawType);
         const Gdiplus::REAL radius = Gdiplus::REAL(ScaleForDpi(config_.radius96, dpi));
-        const Gdiplus::REAL w = Gdiplus::REAL(width), h = Gdiplus::REAL(height);
+        const Gdiplus::REAL o = Gdiplus::REAL(inset);
+        const Gdiplus::REAL w = Gdiplus::REAL(width - 2 * inset), h = Gdiplus::REAL(height - 2 * inset);
         if (record.ButtonDrawStyle == TButtonDrawStyle::btnSolid) {
             // The fill covers whole pixels, from the left edge of pixel 0 to the right edge of the last; its
             // corners are concentric with the border's.
             Gdiplus::GraphicsPath fill;
-            AddOutline(fill, type, -0.5f, -0.5f, w, h, radius > 0 ? radius + 0.5f : 0);
+            AddOutline(fill, type, o - 0.5f, o - 0.5f, w, h, radius > 0 ? radius + 0.5f : 0);
             Gdiplus::SolidBrush brush(GdipColor(record.ButtonColor));
             graphics.FillPath(&brush, &fill);
         }
         if (DrawsBorder(record)) {
             // Width 0 is the thinnest line: one device pixel, centred on the outermost pixels.
             const int penWidth = std::max(1, ScaleForDpi(record.BorderWidth, dpi));
-            const Gdiplus::REAL inset = Gdiplus::REAL(penWidth - 1) / 2;
+            const Gdiplus::REAL penInset = o + Gdiplus::REAL(penWidth - 1) / 2;
             Gdiplus::GraphicsPath border;
-            AddOutline(border, type, inset, inset, w - 1 - 2 * inset, h - 1 - 2 * inset, radius);
+            AddOutline(border, type, penInset, penInset, w - 1 - 2 * (penInset - o),
+                       h - 1 - 2 * (penInset - o), radius);
             Gdiplus::Pen pen(GdipColor(record.BorderColor), Gdiplus::REAL(penWidth));
             graphics.DrawPath(&pen, &border);
+        }
+        if (ring) {
+            // The ring's outer edge is the control's edge; the corners follow the button's outline.
+            const Gdiplus::REAL ringInset = Gdiplus::REAL(ringWidth - 1) / 2;
+            Gdiplus::GraphicsPath path;
+            AddOutline(path, type, ringInset, ringInset, Gdiplus::REAL(width) - 1 - 2 * ringInset,
+                       Gdiplus::REAL(height) - 1 - 2 * ringInset, radius);
+            Gdiplus::Pen pen(GdipColor(FocusRingColor(palette)), Gdiplus::REAL(ringWidth));
+            graphics.DrawPath(&pen, &path);
         }
     }
 
@@ -354,14 +372,6 @@ void StyledButton::Paint(HDC target) {
         SetTextColor(dc, ToColorRef(record.FontColor));
         RECT text = rc;
         DrawTextW(dc, W(caption), -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-    }
-    if (FocusCueShown()) {
-        // Drawn by inverting, so it shows on every state's colours.
-        const int inset = ScaleForDpi(3, dpi);
-        RECT cue{inset, inset, width - inset, height - inset};
-        SetTextColor(dc, RGB(0, 0, 0));
-        SetBkColor(dc, RGB(255, 255, 255));
-        DrawFocusRect(dc, &cue);
     }
 
     buffer.Present();

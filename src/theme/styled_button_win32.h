@@ -2,9 +2,11 @@
 // toolbar's buttons, drawn from the five attribute records a style family fills.
 //
 // State choice, first match wins: disabled; down or held with the mouse (while over it) = pressed;
-// focused = selected (only the keyboard gives the button the focus, a click never does); mouse over = hot;
-// otherwise normal. A flat button draws no border unless the mouse is over it. Buttons with a non-zero
-// group index are toggles: clicking one puts it down and every sibling button of the same group up.
+// focused = selected (only the keyboard gives the button the focus, a click never does), except for a
+// toggle of a group, whose fill says which one is selected; mouse over = hot; otherwise normal. With the
+// focus cue shown (the keyboard was used) a ring is drawn round the edge and the button inside it. A flat
+// button draws no border unless the mouse is over it. Buttons with a non-zero group index are toggles:
+// clicking one puts it down and every sibling button of the same group up.
 #pragma once
 
 #include <windows.h>

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "base/accessible_win32.h"
 #include "base/error_boundary_win32.h"
 #include "base/scoped_win.h"
 #include "theme/gdi_win32.h"
@@ -108,6 +109,7 @@ TThemeHelper::TThemeHelper(HWND form) {
                              FForm, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!FShape) throw std::runtime_error("TThemeHelper could not create its accent line");
     SetWindowLongPtrW(FShape, GWLP_USERDATA, LONG_PTR(FActiveColor));
+    HideFromReaders(FShape);  // a decoration: nothing for a screen reader
 
     if (!SetWindowSubclass(FForm, FormWindowProc, reinterpret_cast<UINT_PTR>(this),
                            reinterpret_cast<DWORD_PTR>(this))) {

@@ -2,6 +2,10 @@
 
 #include <cmath>
 
+#include "theme/gdi_win32.h"
+#include "theme/palette.h"
+#include "theme/system_colors_win32.h"
+
 namespace tarnell {
 
 namespace {
@@ -52,8 +56,11 @@ LRESULT TActivityIndicator::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam
 
 void TActivityIndicator::Paint(HDC dc, const RECT& client) {
     TCustomControl::Paint(dc, client);
-    const int w = client.right - client.left, h = client.bottom - client.top;
-    const double cx = w / 2.0, cy = h / 2.0;
+    // While busy it may hold the keyboard focus (the run switch's stand-in): the dots turn inside the ring.
+    RECT area = client;
+    if (FocusCueShown()) area = DrawFocusRing(dc, client, Dpi(), FocusRingColor(CurrentUiPalette()));
+    const int w = area.right - area.left, h = area.bottom - area.top;
+    const double cx = area.left + w / 2.0, cy = area.top + h / 2.0;
     const double dot = (w < h ? w : h) / 8.0;             // dot radius
     const double ring = (w < h ? w : h) / 2.0 - dot - 1;  // distance of the dots from the centre
     const double pi = 3.14159265358979323846;

@@ -4,6 +4,7 @@
 
 #include "base/accessible_win32.h"
 #include "base/offscreen_win32.h"
+#include "base/reading_order.h"
 #include "base/wide.h"
 #include "theme/gdi_win32.h"
 #include "theme/system_colors_win32.h"
@@ -19,12 +20,17 @@ const wchar_t kControlProp[] = L"TarnellControl";
 // focus to its form, as the toolkit does: otherwise keys would still reach a control the user cannot see
 // or use (a hidden check box toggles on Space).
 // The form remembers a control that Tab had given the focus, which takes it back when it can be used again
-// (the run switch is disabled while busy; a keyboard user finds the focus on it afterwards).
+// (the run switch is disabled while busy; a keyboard user finds the focus on it afterwards). Meanwhile the
+// form's stand-in for it, if shown, holds the focus (the busy indicator, which says what is going on).
 void GiveFocusToForm(HWND hwnd, TForm* form) {
     HWND focus = GetFocus();
     if (!focus || (focus != hwnd && !IsChild(hwnd, focus))) return;
     HWND target = form ? form->Hwnd() : nullptr;
-    if (form && focus == hwnd) form->FocusGivenUp(hwnd);
+    if (form && focus == hwnd) {
+        form->FocusGivenUp(hwnd);
+        HWND standIn = form->FocusStandIn(hwnd);
+        if (standIn && IsWindowVisible(standIn) && IsWindowEnabled(standIn)) target = standIn;
+    }
     SetFocus(target && target != hwnd ? target : nullptr);
 }
 
@@ -288,11 +294,33 @@ void TContainer::ApplyDpi() {
 }
 
 void TContainer::CreateChildHandles() {
-    // A control stored later lies above the ones stored before it (the indicator over the run switch).
+    std::vector<HWND> windows;
+    std::vector<PixelRect> places;
     for (TControl* child : children_) {
         child->CreateHandle(Hwnd());
-        if (child->Hwnd())
-            SetWindowPos(child->Hwnd(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        if (!child->Hwnd()) continue;
+        windows.push_back(child->Hwnd());
+        const Rect96& b = child->Bounds96();
+        places.push_back(PixelRect{b.left, b.top, b.width, b.height});
+    }
+    // The z-order is the reading order, top first: it is the order in which UI Automation and the
+    // system's accessible objects list the windows. A control that lies on a sibling (the indicator on
+    // the run switch) goes directly above it instead, so that it is drawn on it.
+    const std::vector<size_t> order = ReadingOrder(places);
+    HWND after = HWND_TOP;
+    for (size_t i : order) {
+        SetWindowPos(windows[i], after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        after = windows[i];
+    }
+    for (size_t i = 0; i < windows.size(); ++i) {
+        for (size_t j = 0; j < windows.size(); ++j) {
+            if (i == j || places[i] == places[j] || !LiesInside(places[i], places[j])) continue;
+            HWND above = GetWindow(windows[j], GW_HWNDPREV);
+            if (above == windows[i]) break;
+            SetWindowPos(windows[i], above ? above : HWND_TOP, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            break;
+        }
     }
 }
 

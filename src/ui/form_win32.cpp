@@ -1,6 +1,7 @@
 #include "ui/form_win32.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "base/wide.h"
 
@@ -73,6 +74,20 @@ void TForm::SetDesktopFont(bool desktop) {
     UpdateLayoutDpi();
 }
 
+namespace {
+
+// The icon-title font's standard height at 96 DPI (9 points): the 100 % text size.
+constexpr int kStandardTextHeight96 = 12;
+
+// How much the icon-title font `lf` (made for `dpi`) is larger than standard, in percent; 100 at least.
+int GrowthPercent(const LOGFONTW& lf, int dpi) {
+    const int standard = ScaleForDpi(kStandardTextHeight96, dpi);
+    const int height = lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight;
+    return standard > 0 && height > standard ? MulDivRound(height, 100, standard) : 100;
+}
+
+}  // namespace
+
 int TForm::TextScalePercent() const {
     int percent = 100;
     DWORD factor = 0, size = sizeof(factor);
@@ -80,15 +95,9 @@ int TForm::TextScalePercent() const {
                      RRF_RT_REG_DWORD, nullptr, &factor, &size) == ERROR_SUCCESS &&
         factor > 100 && factor <= 225)
         percent = int(factor);
-    if (desktopFont_ && font_) {
-        LOGFONTW lf{};
-        if (GetObjectW(font_.get(), sizeof(lf), &lf) == sizeof(lf) && lf.lfHeight != 0) {
-            const int standard = ScaleForDpi(12, dpi_);
-            const int height = lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight;
-            if (standard > 0 && height > standard)
-                percent = std::max(percent, MulDivRound(height, 100, standard));
-        }
-    }
+    LOGFONTW lf{};
+    if (desktopFont_ && SystemFontForDpi(SystemFont::IconTitle, dpi_, lf))
+        percent = std::max(percent, GrowthPercent(lf, dpi_));
     return percent;
 }
 
@@ -128,8 +137,17 @@ void TForm::UpdateLayoutDpi() {
 void TForm::RebuildFont() {
     ScopedGdiObject made;
     if (desktopFont_) {
+        // The icon-title font brought back to its size before any growth the system gave it, then grown by
+        // the layout's own factor: text and layout grow alike, whether the system enlarged its font for the
+        // text size (Windows) or not (Wine), and a font the system enlarged is not enlarged twice. At the
+        // standard text size this is the icon-title font as the system gives it.
         LOGFONTW lf{};
-        if (SystemFontForDpi(SystemFont::IconTitle, dpi_, lf)) made.reset(CreateFontIndirectW(&lf));
+        if (SystemFontForDpi(SystemFont::IconTitle, dpi_, lf)) {
+            const double factor = double(layoutDpi_) * 100.0 / (double(dpi_) * GrowthPercent(lf, dpi_));
+            lf.lfHeight = int(std::lround(lf.lfHeight * factor));
+            lf.lfWidth = 0;
+            made.reset(CreateFontIndirectW(&lf));
+        }
     }
     if (!made) made = CreateFontForDpi(fontSpec_, layoutDpi_);
     // Controls hold the old handle until they are told; swap only after everyone has the new one.
@@ -192,8 +210,21 @@ void TForm::CreateFormHandle() {
     for (TControl* child : Children()) child->ApplyDpi();
 }
 
+std::vector<HWND> TForm::TabStops() const {
+    std::vector<HWND> stops;
+    for (TControl* control : TabOrder()) {
+        if (control && control->Hwnd()) stops.push_back(control->Hwnd());
+    }
+    return stops;
+}
+
 bool TForm::NavigationKey(WPARAM key) {
-    if (key != VK_TAB || !Hwnd()) return false;
+    if (!Hwnd()) return false;
+    if (key == VK_LEFT || key == VK_RIGHT || key == VK_UP || key == VK_DOWN) {
+        SetFocusCuesShown(true);
+        return ArrowKey(GetFocus(), key == VK_LEFT || key == VK_UP);
+    }
+    if (key != VK_TAB) return false;
     const bool backward = GetKeyState(VK_SHIFT) < 0;
     SetFocusCuesShown(true);
     if (GetKeyState(VK_CONTROL) < 0) {
@@ -201,8 +232,7 @@ bool TForm::NavigationKey(WPARAM key) {
         return true;
     }
     std::vector<HWND> stops;
-    for (TControl* control : TabOrder()) {
-        HWND hwnd = control ? control->Hwnd() : nullptr;
+    for (HWND hwnd : TabStops()) {
         if (hwnd && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd)) stops.push_back(hwnd);
     }
     if (stops.empty()) return true;
@@ -246,7 +276,11 @@ void TForm::BroadcastUiState() {
 
 void TForm::FocusAvailableAgain(HWND control) {
     if (!control || control != focusReturn_ || !Hwnd()) return;
-    if (GetFocus() != Hwnd() || !IsWindowVisible(control) || !IsWindowEnabled(control)) return;
+    HWND focus = GetFocus();
+    HWND standIn = FocusStandIn(control);
+    if ((focus != Hwnd() && (!standIn || focus != standIn)) || !IsWindowVisible(control) ||
+        !IsWindowEnabled(control))
+        return;
     focusReturn_ = nullptr;
     SetFocus(control);
 }
@@ -309,6 +343,36 @@ LRESULT TForm::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             break;
         case WM_QUERYUISTATE:
             return hideFocus_ ? UISF_HIDEFOCUS : 0;
+        case WM_ACTIVATE:
+            // As a dialog does: the focused control is remembered when another window takes over and gets
+            // the focus back when this one is active again. Coming back from a box or prompt of its own
+            // with no control focused, the first tab stop takes it (a toggle shows nothing until the
+            // keyboard is used), so a keyboard user is not left on the bare window.
+            if (LOWORD(wParam) == WA_INACTIVE) {
+                HWND focus = GetFocus();
+                focusBeforeInactive_ = focus && IsChild(Hwnd(), focus) ? focus : nullptr;
+                break;
+            }
+            if (!HIWORD(wParam)) {
+                HWND from = reinterpret_cast<HWND>(lParam);
+                HWND target = focusBeforeInactive_;
+                focusBeforeInactive_ = nullptr;
+                if (!target && from && GetWindow(from, GW_OWNER) == Hwnd()) {
+                    for (HWND stop : TabStops()) {
+                        if (IsWindowVisible(stop) && IsWindowEnabled(stop)) {
+                            target = stop;
+                            break;
+                        }
+                    }
+                }
+                if (target && IsWindow(target) && IsChild(Hwnd(), target) && IsWindowVisible(target) &&
+                    IsWindowEnabled(target)) {
+                    TContainer::HandleMessage(msg, wParam, lParam);
+                    SetFocus(target);
+                    return 0;
+                }
+            }
+            break;
         case WM_CHANGEUISTATE:
         case WM_UPDATEUISTATE:
             if (HIWORD(wParam) & UISF_HIDEFOCUS) {

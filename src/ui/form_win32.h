@@ -47,9 +47,10 @@ class TForm : public TContainer {
     void Show();
     void Close();
 
-    // Keyboard. Tab and Shift+Tab move the focus through TabOrder(), skipping controls that are hidden or
-    // disabled, and wrap around; Ctrl+Tab and Ctrl+Shift+Tab turn the page (NextPage). Controls pass those
-    // keys up to the form. Answers whether the key was one of them.
+    // Keyboard. Tab and Shift+Tab move the focus through TabStops(), skipping windows that are hidden or
+    // disabled, and wrap around; Ctrl+Tab and Ctrl+Shift+Tab turn the page (NextPage); the arrow keys go to
+    // ArrowKey (a tab list's buttons pass them up). Controls pass those keys up to the form. Answers whether
+    // the key was one of them.
     bool NavigationKey(WPARAM key);
     // Focus cues (WM_UPDATEUISTATE, UISF_HIDEFOCUS): hidden until the keyboard is used, unless the system
     // always shows them; the form answers WM_QUERYUISTATE from its own record (Wine always answers 0).
@@ -61,6 +62,9 @@ class TForm : public TContainer {
         if (control == keyboardFocus_) focusReturn_ = control;
     }
     void FocusAvailableAgain(HWND control);
+    // The window that takes the focus when `leaving` gives it up (disabled or hidden), if it is shown;
+    // nullptr: the form takes it.
+    virtual HWND FocusStandIn(HWND /*leaving*/) const { return nullptr; }
 
     // Runs when the window has been destroyed (the message loop's owner ends the program then).
     std::function<void()> OnDestroy;
@@ -80,6 +84,10 @@ class TForm : public TContainer {
     virtual void OnDpiChanged(int /*dpi*/) {}
     // The controls Tab visits, in reading order.
     virtual std::vector<TControl*> TabOrder() const { return {}; }
+    // The windows Tab visits: TabOrder()'s, and any the window adds that are no controls of its own.
+    virtual std::vector<HWND> TabStops() const;
+    // Left or Up (backward), Right or Down, on the focused window `from`; answers whether it was used.
+    virtual bool ArrowKey(HWND /*from*/, bool /*backward*/) { return false; }
     // Ctrl+Tab (forward) or Ctrl+Shift+Tab.
     virtual void NextPage(bool /*backward*/) {}
     // The system's colours or settings changed; everything has been invalidated.
@@ -111,7 +119,8 @@ class TForm : public TContainer {
     int layoutDpi_ = kDefaultDpi;
     bool hideFocus_ = true;
     HWND focusReturn_ = nullptr;
-    HWND keyboardFocus_ = nullptr;  // where Tab last put the focus
+    HWND keyboardFocus_ = nullptr;        // where Tab last put the focus
+    HWND focusBeforeInactive_ = nullptr;  // the window's focused child when another window took over
 };
 
 }  // namespace tarnell

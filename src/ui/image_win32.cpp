@@ -2,6 +2,10 @@
 
 #include <windowsx.h>
 
+#include "theme/gdi_win32.h"
+#include "theme/palette.h"
+#include "theme/system_colors_win32.h"
+
 namespace tarnell {
 
 TImage::TImage(TComponent* owner, std::u16string name) : TCustomControl(owner, std::move(name)) {
@@ -71,23 +75,16 @@ LRESULT TImage::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void TImage::Paint(HDC dc, const RECT& client) {
     TCustomControl::Paint(dc, client);
-    if (!bitmap_ || size_.cx <= 0 || size_.cy <= 0) {
-        if (FocusCueShown()) DrawFocusRect(dc, &client);
-        return;
-    }
-    {
-        ScopedMemoryDc source(CreateCompatibleDC(dc));
-        ScopedSelect select(source.get(), bitmap_.get());
-        SetStretchBltMode(dc, HALFTONE);
-        SetBrushOrgEx(dc, 0, 0, nullptr);
-        StretchBlt(dc, 0, 0, client.right - client.left, client.bottom - client.top, source.get(), 0, 0,
-                   size_.cx, size_.cy, SRCCOPY);
-    }
-    if (FocusCueShown()) {
-        RECT cue = client;
-        InflateRect(&cue, -1, -1);
-        DrawFocusRect(dc, &cue);
-    }
+    // With the focus cue the picture shrinks into the ring (see theme/palette.h).
+    RECT picture = client;
+    if (FocusCueShown()) picture = DrawFocusRing(dc, client, Dpi(), FocusRingColor(CurrentUiPalette()));
+    if (!bitmap_ || size_.cx <= 0 || size_.cy <= 0) return;
+    ScopedMemoryDc source(CreateCompatibleDC(dc));
+    ScopedSelect select(source.get(), bitmap_.get());
+    SetStretchBltMode(dc, HALFTONE);
+    SetBrushOrgEx(dc, 0, 0, nullptr);
+    StretchBlt(dc, picture.left, picture.top, picture.right - picture.left, picture.bottom - picture.top,
+               source.get(), 0, 0, size_.cx, size_.cy, SRCCOPY);
 }
 
 }  // namespace tarnell

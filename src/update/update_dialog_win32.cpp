@@ -204,7 +204,10 @@ void LayOut(HWND dialog, PromptState& state) {
         if (state.info.style == u"hold") {
             HWND check = AddControl(dialog, L"BUTTON", caption, BS_AUTOCHECKBOX | WS_TABSTOP,
                                     kPromptHoldCheckId, state.font.get());
-            Place(check, band.controlLeft, band.controlTop, band.controlWidth, scale(kCheckBoxHeight));
+            // Within the client area, with the left margin on the right too (the band's width is the outer
+            // width, frame included, which ran past the dialog's edge).
+            const int width = std::min(band.controlWidth, clientWidth - 2 * band.controlLeft);
+            Place(check, band.controlLeft, band.controlTop, width, scale(kCheckBoxHeight));
         } else if (state.info.style == u"note") {
             state.linkFont.reset(MessageFont(WindowDpi(dialog), true));
             HWND link = AddControl(dialog, L"STATIC", caption, SS_LEFT | SS_NOPREFIX | SS_NOTIFY,

@@ -2,8 +2,10 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <utility>
 
+#include "base/accessible_win32.h"
 #include "base/dpi_scale.h"
 #include "base/dpi_win32.h"
 #include "base/error_boundary_win32.h"
@@ -11,8 +13,10 @@
 #include "base/scoped_win.h"
 #include "base/shell_open_win32.h"
 #include "base/wide.h"
+#include "translate/translation.h"
 #include "update/control_hint_win32.h"
 #include "update/update_check_win32.h"
+#include "update/update_texts.h"
 
 namespace tarnell {
 
@@ -29,6 +33,7 @@ struct BarState {
     int dpi = 96;  // the main window's DPI the line was last laid out for
     ScopedFont font;
     HWND tooltip = nullptr;
+    UINT keyDown = 0;  // Space or Enter went down while the line had the focus
 };
 
 LRESULT CALLBACK BarProc(HWND bar, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR data);
@@ -41,10 +46,47 @@ BarState* BarStateOf(HWND bar) {
 }
 
 LRESULT BarProcBody(HWND bar, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR data) {
+    auto* state = reinterpret_cast<BarState*>(data);
     switch (msg) {
         case WM_SETCURSOR:
             SetCursor(LoadCursorW(nullptr, IDC_HAND));
             return TRUE;
+        // A link for the keyboard too, once Tab brought the focus here: Space or Enter opens it when the key
+        // comes up, as the window's other links and buttons act; Tab goes up to the window.
+        case WM_GETDLGCODE:
+            return DLGC_BUTTON;
+        case WM_KEYDOWN:
+            if (wp == VK_SPACE || wp == VK_RETURN) {
+                if (state) state->keyDown = UINT(wp);
+                return 0;
+            }
+            if (wp == VK_TAB) {
+                if (HWND root = GetAncestor(bar, GA_ROOT); root && root != bar)
+                    return SendMessageW(root, msg, wp, lp);
+            }
+            break;
+        case WM_KEYUP:
+            if (state && state->keyDown && wp == state->keyDown) {
+                state->keyDown = 0;
+                TUpdateHelper::StatusClick(bar);
+                return 0;
+            }
+            break;
+        case BM_CLICK:
+            // What a screen reader's default action posts.
+            if (IsWindowVisible(bar) && IsWindowEnabled(bar)) TUpdateHelper::StatusClick(bar);
+            return 0;
+        case WM_SETFOCUS:
+            InvalidateRect(bar, nullptr, TRUE);
+            NotifyAccessible(EVENT_OBJECT_FOCUS, bar);
+            break;
+        case WM_KILLFOCUS:
+            if (state) state->keyDown = 0;
+            InvalidateRect(bar, nullptr, TRUE);
+            break;
+        case WM_UPDATEUISTATE:
+            InvalidateRect(bar, nullptr, TRUE);
+            break;
         case WM_NCDESTROY:
             RemoveWindowSubclass(bar, BarProc, id);
             RemovePropW(bar, kStateProp);
@@ -149,9 +191,9 @@ HWND CreateUpdateStatusBar(HWND form) {
     RECT client{};
     GetClientRect(form, &client);
     HWND bar = CreateWindowExW(
-        0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | CCS_NORESIZE | CCS_NOPARENTALIGN, 0, client.bottom,
-        client.right, kUpdateStatusHeight, form, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusBarId)),
-        GetModuleHandleW(nullptr), nullptr);
+        0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | CCS_NORESIZE | CCS_NOPARENTALIGN, 0,
+        client.bottom, client.right, kUpdateStatusHeight, form,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusBarId)), GetModuleHandleW(nullptr), nullptr);
     if (!bar) return nullptr;
     auto* state = new BarState;
     state->dpi = WindowDpi(form);
@@ -162,6 +204,17 @@ HWND CreateUpdateStatusBar(HWND form) {
     SetPropW(bar, kStatusBarName, reinterpret_cast<HANDLE>(1));
     int edges[] = {-1};
     SendMessageW(bar, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(edges));
+    // Last in the window's reading order, as it is at the bottom of the window.
+    SetWindowPos(bar, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+
+    // A screen reader hears a link named by its text, which the owner draws.
+    AccessibleInfo info;
+    info.role = ROLE_SYSTEM_LINK;
+    info.focusable = true;
+    info.name = [bar] { return UpdateStatusText(bar); };
+    info.state = [] { return long(STATE_SYSTEM_LINKED); };
+    info.defaultAction = [] { return GetUpdateLinkAction(CurrentLanguage()); };
+    AttachAccessible(bar, std::move(info));
 
     state->tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, form,
@@ -217,9 +270,11 @@ std::u16string UpdateStatusHint(HWND bar) {
 void ShowUpdateStatus(HWND form, const std::u16string& text, const std::u16string& hint) {
     if (!form || !IsWindow(form)) return;
     HWND bar = FindUpdateStatusBar(form);
+    const bool created = !bar;
     if (!bar) bar = CreateUpdateStatusBar(form);
     BarState* state = BarStateOf(bar);
     if (!state) return;
+    const bool changed = created || state->text != text;
     state->text = text;
     SetControlHint(bar, hint);
     if (state->tooltip) {
@@ -232,6 +287,13 @@ void ShowUpdateStatus(HWND form, const std::u16string& text, const std::u16strin
     }
     SendMessageW(bar, SB_SETTEXTW, 0 | SBT_OWNERDRAW, reinterpret_cast<LPARAM>(state));
     InvalidateRect(bar, nullptr, TRUE);
+    // The line appears without the focus: readers are told it is there, what it says, and as an alert,
+    // which they speak wherever the focus is.
+    if (created) NotifyAccessible(EVENT_OBJECT_SHOW, bar);
+    if (changed) {
+        NotifyAccessible(EVENT_OBJECT_NAMECHANGE, bar);
+        NotifyAccessible(EVENT_SYSTEM_ALERT, bar);
+    }
 }
 
 void TUpdateHelper::DrawUpdateStatus(HWND statusBar, HDC dc, const RECT& rect) {
@@ -243,6 +305,18 @@ void TUpdateHelper::DrawUpdateStatus(HWND statusBar, HDC dc, const RECT& rect) {
     SetBkMode(dc, TRANSPARENT);
     RECT r = rect;
     DrawTextW(dc, W(state->text), -1, &r, DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_NOPREFIX);
+    // The keyboard focus, once the keyboard was used (the window keeps that record): a 2 px ring in the
+    // button text colour, which the system keeps readable on the bar's face colour.
+    HWND root = GetAncestor(statusBar, GA_ROOT);
+    if (GetFocus() == statusBar && !(SendMessageW(root, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS)) {
+        const int width = std::max(1, MulDivRound(2, WindowDpi(statusBar), 96));
+        HBRUSH ring = GetSysColorBrush(COLOR_BTNTEXT);
+        RECT edge = rect;
+        for (int i = 0; i < width; ++i) {
+            FrameRect(dc, &edge, ring);
+            InflateRect(&edge, -1, -1);
+        }
+    }
 }
 
 void TUpdateHelper::StatusClick(HWND sender) {

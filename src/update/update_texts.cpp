@@ -1,6 +1,7 @@
 #include "update/update_texts.h"
 
 #include <array>
+#include <utility>
 
 #include "translate/translation.h"
 
@@ -52,7 +53,26 @@ const std::array<UpdateTexts, 8> kRows{{
      u"Update available", u"Yes", u"No"},
 }};
 
+// What a screen reader offers to do with the notice line (its default action), in the same languages.
+const std::array<std::pair<const char16_t*, const char16_t*>, 8> kLinkActions{{
+    {u"ko", u"열기"},
+    {u"ja", u"開く"},
+    {u"zh", u"打开"},
+    {u"de", u"Öffnen"},
+    {u"ru", u"Открыть"},
+    {u"it", u"Apri"},
+    {u"fr", u"Ouvrir"},
+    {nullptr, u"Open"},
+}};
+
 }  // namespace
+
+std::u16string GetUpdateLinkAction(const std::u16string& language) {
+    for (const auto& [code, action] : kLinkActions) {
+        if (!code || language == code) return action;
+    }
+    return kLinkActions.back().second;
+}
 
 std::u16string GetUpdateText(TUpdateTextKind kind, const std::u16string& language) {
     const UpdateTexts* row = &kRows.back();

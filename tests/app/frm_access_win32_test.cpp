@@ -20,6 +20,7 @@
 #include "base/shell_open_win32.h"
 #include "base/text.h"
 #include "base/ui_task_win32.h"
+#include "base/wide.h"
 #include "config/config_win32.h"
 #include "theme/button_styles.h"
 #include "theme/palette.h"
@@ -27,6 +28,7 @@
 #include "translate/translation.h"
 #include "translate/translation_win32.h"
 #include "update/update_hooks_win32.h"
+#include "update/update_status_win32.h"
 
 using namespace tarnell;
 
@@ -313,8 +315,8 @@ TEST_CASE("high contrast: every colour is the system's, and the window follows a
 
 namespace {
 
-// Keys through the system's input queue, as the user types them; "^" holds Ctrl, "+" holds Shift for the
-// next key.
+// Keys through the system's input queue, as the user types them: T Tab, S Space, E Enter, L and R the
+// Left and Right arrows; "^" holds Ctrl, "+" holds Shift for the next key.
 void Type(const std::string& keys) {
     bool ctrl = false, shift = false;
     for (char k : keys) {
@@ -336,6 +338,12 @@ void Type(const std::string& keys) {
                 break;
             case 'E':
                 vk = VK_RETURN;
+                break;
+            case 'L':
+                vk = VK_LEFT;
+                break;
+            case 'R':
+                vk = VK_RIGHT;
                 break;
             default:
                 FAIL("unknown key " << k);
@@ -416,6 +424,12 @@ TEST_CASE("the keyboard: Tab order, Space and Enter, Ctrl+Tab, and the settings 
         {"^+T", "BtnConfig", 1, nullptr, false},
         {"TTTT^T", "BtnConfig", 1, nullptr, false},
         {"^TTT", "ChkTCPAckFrequency", 1, nullptr, false},
+        // The header is a tab list: the arrow keys move between its tabs and show their cards.
+        {"TR", "BtnConfig", 1, nullptr, false},
+        {"TRR", "BtnHome", 0, nullptr, false},
+        {"TTL", "BtnHome", 0, nullptr, false},
+        {"TL", "BtnConfig", 1, nullptr, false},
+        {"TTTTR", "BtnStart", 0, nullptr, false},  // elsewhere they do nothing
     };
     std::u16string opened;
     SetShellOpenHook([&](const std::u16string& target) { opened = target; });
@@ -596,16 +610,15 @@ TEST_CASE("a screen reader hears every own control by a translated name, with it
         const char* descriptionEn;
     };
     const Case cases[] = {
-        {u"BtnStart", ROLE_SYSTEM_PUSHBUTTON, "Run, applies the network tweaks",
-         "실행하기, 네트워크 최적화를 적용합니다", F, "Press", ""},
+        {u"BtnStart", ROLE_SYSTEM_PUSHBUTTON, "Run", "실행하기", F, "Press", "Applies the network tweaks"},
         {u"BtnHome", ROLE_SYSTEM_PAGETAB, "Home", "처음화면",
          F | STATE_SYSTEM_SELECTABLE | STATE_SYSTEM_SELECTED, "Switch", ""},
         {u"BtnConfig", ROLE_SYSTEM_PAGETAB, "Config", "환경설정", F | STATE_SYSTEM_SELECTABLE, "Switch", ""},
-        {u"ImgLogo", ROLE_SYSTEM_LINK, "Tarnell website", "타르넬 홈페이지", F | STATE_SYSTEM_LINKED, "Open",
+        {u"ImgLogo", ROLE_SYSTEM_LINK, "Tarnell website", "Tarnell 홈페이지", F | STATE_SYSTEM_LINKED, "Open",
          ""},
         {u"Indicator", ROLE_SYSTEM_ANIMATION, "Changing the network settings, please wait",
          "네트워크 설정을 변경하는 중입니다. 잠시 기다려 주세요",
-         STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_BUSY | STATE_SYSTEM_ANIMATED, "", ""},
+         F | STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_BUSY | STATE_SYSTEM_ANIMATED, "", ""},
         {u"LblTitle", ROLE_SYSTEM_STATICTEXT, "Tarnell", "타르넬", STATE_SYSTEM_READONLY, "", ""},
         {u"Card1", ROLE_SYSTEM_PROPERTYPAGE, "Home", "처음화면", 0, "", ""},
         {u"Card2", ROLE_SYSTEM_PROPERTYPAGE, "Config", "환경설정", STATE_SYSTEM_INVISIBLE, "", ""},
@@ -640,7 +653,9 @@ TEST_CASE("a screen reader hears every own control by a translated name, with it
             } else {
                 CHECK(h.action.empty() == (std::string(c.actionEn).empty()));
                 if (c.descriptionEn && *c.descriptionEn)
-                    CHECK(h.description == "네이글 알고리즘 해제. 다음 실행 때 레지스트리에 적용됩니다");
+                    CHECK(h.description == (c.role == ROLE_SYSTEM_CHECKBUTTON
+                                                ? "네이글 알고리즘 해제. 다음 실행 때 레지스트리에 적용됩니다"
+                                                : "네트워크 최적화를 적용합니다"));
             }
         }
         // The tagline: its text without the markup.
@@ -657,15 +672,16 @@ TEST_CASE("a screen reader hears every own control by a translated name, with it
         // The run switch while running and while busy: what activating it does, and its state.
         form->RunControl()->SetStatus(stRunning);
         Heard run = Hear(form->BtnStart->Hwnd());
-        CHECK(run.name ==
-              (english ? "Stop, reverts the network tweaks" : "중지하기, 네트워크 최적화를 되돌립니다"));
+        CHECK(run.name == (english ? "Running" : "실행중"));
+        CHECK(run.description ==
+              (english ? "Stops and reverts the network tweaks" : "중지하고 네트워크 최적화를 되돌립니다"));
         CHECK(run.state == (F | STATE_SYSTEM_PRESSED));
         form->RunControl()->SetStatus(stBusy);
         run = Hear(form->BtnStart->Hwnd());
         CHECK(run.name == (english ? "Changing the network settings, please wait"
                                    : "네트워크 설정을 변경하는 중입니다. 잠시 기다려 주세요"));
         CHECK(run.state == (F | STATE_SYSTEM_UNAVAILABLE | STATE_SYSTEM_BUSY));
-        CHECK(Hear(form->Indicator->Hwnd()).state == (STATE_SYSTEM_BUSY | STATE_SYSTEM_ANIMATED));
+        CHECK(Hear(form->Indicator->Hwnd()).state == (F | STATE_SYSTEM_BUSY | STATE_SYSTEM_ANIMATED));
         form->RunControl()->SetStatus(stIdle);
     }
     ForgetSettings();
@@ -829,5 +845,360 @@ TEST_CASE("a larger system text size: the layout grows with the text and no capt
                 }
             }
         }
+    }
+}
+
+namespace {
+
+// The windows behind a container's children as a screen reader walks them (AccessibleChildren on the
+// container's object; each child is its window's object), by control name.
+std::vector<std::string> ChildrenHeard(TFrmTarnell& form, HWND container) {
+    std::vector<std::string> names;
+    IAccessible* acc = AccessibleOf(container);
+    if (!acc) return {"(no object)"};
+    long count = 0;
+    acc->get_accChildCount(&count);
+    std::vector<VARIANT> items(size_t(std::max(count, 0L)));
+    long got = 0;
+    if (count > 0 && SUCCEEDED(AccessibleChildren(acc, 0, count, items.data(), &got))) {
+        for (long i = 0; i < got; ++i) {
+            HWND hwnd = nullptr;
+            if (items[size_t(i)].vt == VT_DISPATCH && items[size_t(i)].pdispVal) {
+                IAccessible* child = nullptr;
+                if (SUCCEEDED(items[size_t(i)].pdispVal->QueryInterface(__uuidof(IAccessible),
+                                                                        reinterpret_cast<void**>(&child)))) {
+                    WindowFromAccessibleObject(child, &hwnd);
+                    child->Release();
+                }
+            }
+            VariantClear(&items[size_t(i)]);
+            if (hwnd && hwnd == FindUpdateStatusBar(form.Hwnd())) {
+                names.push_back("StatusBar");
+            } else if (TControl* c = TControl::FromHwnd(hwnd)) {
+                names.push_back(U8(c->Name()));
+            } else {
+                wchar_t cls[64] = {};
+                GetClassNameW(hwnd, cls, 64);
+                names.push_back(hwnd ? "other " + U8(FromWide(cls)) : "(no window)");
+            }
+        }
+    }
+    acc->Release();
+    return names;
+}
+
+// The shown child windows of a container in z-order, top first: the order UI Automation and the
+// system's own objects list them on Windows.
+std::vector<std::string> ZOrder(TFrmTarnell& form, HWND container) {
+    std::vector<std::string> names;
+    for (HWND child = GetWindow(container, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (!IsWindowVisible(child)) continue;
+        if (child == FindUpdateStatusBar(form.Hwnd())) {
+            names.push_back("StatusBar");
+        } else if (TControl* c = TControl::FromHwnd(child)) {
+            names.push_back(U8(c->Name()));
+        } else {
+            wchar_t cls[64] = {};
+            GetClassNameW(child, cls, 64);
+            names.push_back("other " + U8(FromWide(cls)));
+        }
+    }
+    return names;
+}
+
+}  // namespace
+
+TEST_CASE(
+    "a screen reader meets each container's children in reading order, without decoration or hidden ones") {
+    ForgetSettings();
+    auto form = OpenWindow();
+    using Names = std::vector<std::string>;
+    struct Case {
+        const char* container;
+        int card;        // the card shown
+        bool busy;       // the run switch busy: the indicator shows on it
+        bool notice;     // the notice line shown
+        Names children;  // what a reader meets, top to bottom, left to right
+        Names zOrder;    // the shown windows top first; empty: as children
+    };
+    // Typed from the layout: the accent line is decoration; BtnDonate and the card not shown are hidden.
+    const Case cases[] = {
+        {"FrmTarnell",
+         0,
+         false,
+         false,
+         {"PnlHead", "PnlMain"},
+         {"other TarnellAccentLine", "PnlHead", "PnlMain"}},
+        {"PnlHead", 0, false, false, {"BtnHead", "PnlLogo"}, {}},
+        {"BtnHead", 0, false, false, {"BtnHome", "BtnConfig"}, {}},
+        {"PnlLogo", 0, false, false, {"ImgLogo"}, {}},
+        {"PnlMain", 0, false, false, {"Card1"}, {}},
+        {"Card1", 0, false, false, {"LblTitle", "LblContent", "BtnStart"}, {}},
+        // Drawn on the run switch, the indicator lies above it; a reader meets it after the switch.
+        {"Card1",
+         0,
+         true,
+         false,
+         {"LblTitle", "LblContent", "BtnStart", "Indicator"},
+         {"LblTitle", "LblContent", "Indicator", "BtnStart"}},
+        {"PnlMain", 1, false, false, {"Card2"}, {}},
+        {"Card2", 1, false, false, {"GroupBox1", "GroupBox2", "GroupBox3", "LblVersion"}, {}},
+        {"GroupBox1", 1, false, false, {"LblAdapter", "LblIPAddress"}, {}},
+        {"GroupBox2", 1, false, false, {"ChkTCPAckFrequency", "ChkTcpDelAckTick", "ChkTcpNoDelay"}, {}},
+        {"GroupBox3", 1, false, false, {"ChkNetworkThrottlingIndex", "ChkSystemResponsiveness"}, {}},
+        {"FrmTarnell",
+         0,
+         false,
+         true,
+         {"PnlHead", "PnlMain", "StatusBar"},
+         {"other TarnellAccentLine", "PnlHead", "PnlMain", "StatusBar"}},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.container);
+        CAPTURE(c.card);
+        CAPTURE(c.busy);
+        CAPTURE(c.notice);
+        ShowCard(*form, c.card);
+        if (c.busy) form->RunControl()->SetStatus(stBusy);
+        if (c.notice) ShowUpdateStatus(form->Hwnd(), u"Update available", u"https://link.example/news");
+        PumpFor(50);
+        const std::u16string name = FromAscii(c.container);
+        HWND container =
+            name == u"FrmTarnell" ? form->Hwnd() : dynamic_cast<TControl*>(form->FindComponent(name))->Hwnd();
+        CHECK(ChildrenHeard(*form, container) == c.children);
+        CHECK(ZOrder(*form, container) == (c.zOrder.empty() ? c.children : c.zOrder));
+        if (c.busy) form->RunControl()->SetStatus(stIdle);
+    }
+    ForgetSettings();
+}
+
+TEST_CASE("the run switch is named by its caption in all seven languages; what it does is its description") {
+    // Typed from the translation table: the run switch's captions, the adapter group's caption.
+    struct Case {
+        const char16_t* language;
+        const char* run;
+        const char* running;
+        const char* nagle;  // GroupBox2's caption, which begins the option switches' description
+        const char* separator;
+    };
+    const Case cases[] = {
+        {u"ko", "실행하기", "실행중", "네이글 알고리즘 해제", ". "},
+        {u"en", "Run", "Running", "Disable Nagle's algorithm", ". "},
+        {u"ja", "実行する", "実行中", "ネイグルアルゴリズムを無効にする", "。"},
+        {u"zh", "运行", "运行中", "禁用Nagle算法", "。"},
+        {u"ru", "Запустить", "Выполняется", "Отключить алгоритм Нейгла", ". "},
+        {u"it", "Avvia", "In esecuzione", "Disabilita l'algoritmo di Nagle", ". "},
+        {u"fr", "Exécuter", "En cours", "Désactiver l'algorithme de Nagle", ". "},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(U8(c.language));
+        ForgetSettings();
+        auto form = OpenWindow(c.language);
+        for (bool running : {false, true}) {
+            CAPTURE(running);
+            form->RunControl()->SetStatus(running ? stRunning : stIdle);
+            const std::string caption = running ? c.running : c.run;
+            CHECK(U8(form->BtnStart->Caption()) == caption);  // what the switch shows
+            const Heard h = Hear(form->BtnStart->Hwnd());
+            CHECK(h.name == caption);
+            CHECK_FALSE(h.description.empty());
+            CHECK(h.description != h.name);
+        }
+        form->RunControl()->SetStatus(stIdle);
+        // Every other own control's name holds what it shows.
+        for (TControl* shown : std::initializer_list<TControl*>{
+                 form->BtnHome, form->BtnConfig, form->LblTitle, form->ChkTcpNoDelay, form->GroupBox2}) {
+            CAPTURE(U8(shown->Name()));
+            CHECK(Hear(shown->Hwnd()).name.find(U8(shown->Caption())) != std::string::npos);
+        }
+        // The logo shows the name in Latin letters whatever the language.
+        CHECK(Hear(form->ImgLogo->Hwnd()).name.find("Tarnell") != std::string::npos);
+        const std::string description = Hear(form->ChkTcpNoDelay->Hwnd()).description;
+        CHECK(description.rfind(std::string(c.nagle) + c.separator, 0) == 0);
+    }
+    ForgetSettings();
+}
+
+TEST_CASE("busy: the indicator holds the focus the run switch gave up, says so, and gives it back") {
+    ForgetSettings();
+    auto form = OpenWindow();
+    Events().clear();
+    HWINEVENTHOOK hook = SetWinEventHook(EVENT_MIN, EVENT_MAX, nullptr, OnEvent, GetCurrentProcessId(), 0,
+                                         WINEVENT_OUTOFCONTEXT);
+    REQUIRE(hook);
+    Type("TTTT");
+    REQUIRE(GetFocus() == form->BtnStart->Hwnd());
+    for (TStatus settled : {stRunning, stIdle}) {
+        CAPTURE(int(settled));
+        Events().clear();
+        form->RunControl()->SetStatus(stBusy);
+        PumpFor(50);
+        CHECK(GetFocus() == form->Indicator->Hwnd());
+        CHECK(Received(EVENT_OBJECT_FOCUS, form->Indicator->Hwnd()));
+        const Heard busy = Hear(form->Indicator->Hwnd());
+        CHECK(busy.name == "Changing the network settings, please wait");
+        CHECK((busy.state & (STATE_SYSTEM_FOCUSED | STATE_SYSTEM_BUSY)) ==
+              (STATE_SYSTEM_FOCUSED | STATE_SYSTEM_BUSY));
+        form->RunControl()->SetStatus(settled);
+        PumpFor(50);
+        CHECK(GetFocus() == form->BtnStart->Hwnd());
+        CHECK(Received(EVENT_OBJECT_FOCUS, form->BtnStart->Hwnd()));
+    }
+    UnhookWinEvent(hook);
+    ForgetSettings();
+}
+
+TEST_CASE("the notice line: a Tab stop after the run switch, opened by Space and Enter, named by its text") {
+    ForgetSettings();
+    auto form = OpenWindow();
+    Events().clear();
+    HWINEVENTHOOK hook = SetWinEventHook(EVENT_MIN, EVENT_MAX, nullptr, OnEvent, GetCurrentProcessId(), 0,
+                                         WINEVENT_OUTOFCONTEXT);
+    REQUIRE(hook);
+    std::vector<std::string> opened;
+    SetShellOpenHook([&](const std::u16string& target) { opened.push_back(U8(target)); });
+    ShowUpdateStatus(form->Hwnd(), u"Update available", u"https://link.example/news");
+    PumpFor(100);
+    HWND bar = FindUpdateStatusBar(form->Hwnd());
+    REQUIRE(bar);
+    // Its appearance is announced, and a reader hears a link named by what it shows.
+    CHECK(Received(EVENT_OBJECT_SHOW, bar));
+    CHECK(Received(EVENT_OBJECT_NAMECHANGE, bar));
+    CHECK(Received(EVENT_SYSTEM_ALERT, bar));
+    const Heard h = Hear(bar);
+    CHECK(h.role == ROLE_SYSTEM_LINK);
+    CHECK(h.name == "Update available");
+    CHECK(h.action == "Open");
+    CHECK(h.state == (STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_LINKED));
+    // The keyboard: last in the Tab order, Space and Enter open the link, Tab goes on round.
+    RedrawWindow(bar, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    PumpFor(50);
+    const std::vector<TColor> unfocused = ScreenPixels(ScreenRectOf(bar));
+    Type("TTTTT");
+    CHECK(GetFocus() == bar);
+    // Its focus ring stands out from the line's face, which it is drawn on.
+    RedrawWindow(bar, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    PumpFor(50);
+    const std::vector<TColor> focused = ScreenPixels(ScreenRectOf(bar));
+    double ring = 1.0;
+    size_t changed = 0;
+    for (size_t i = 0; i < focused.size() && i < unfocused.size(); ++i) {
+        if (focused[i] == unfocused[i]) continue;
+        ++changed;
+        ring = std::max(ring, ContrastRatio(focused[i], unfocused[i]));
+    }
+    MESSAGE("notice line: " << changed << " pixels of focus ring, " << ring << ":1 against the face");
+    CHECK(changed > 0);
+    CHECK(ring >= 3.0);
+    CHECK(Received(EVENT_OBJECT_FOCUS, bar));
+    CHECK((Hear(bar).state & STATE_SYSTEM_FOCUSED) != 0);
+    Type("S");
+    Type("E");
+    CHECK(opened == std::vector<std::string>{"https://link.example/news", "https://link.example/news"});
+    Type("T");
+    CHECK(GetFocus() == form->BtnHome->Hwnd());
+    Type("+T");
+    CHECK(GetFocus() == bar);
+    // A reader's default action opens it as well.
+    CHECK(DoDefaultAction(bar) == S_OK);
+    PumpFor(100);
+    CHECK(opened.size() == 3);
+    SetShellOpenHook(nullptr);
+    UnhookWinEvent(hook);
+    ForgetSettings();
+}
+
+TEST_CASE("after a box or prompt of the window's own closes, the focus is back on a control") {
+    ForgetSettings();
+    struct Case {
+        const char* keys;   // typed before the box opens
+        const char* focus;  // where the focus is once it closed
+    };
+    const Case cases[] = {{"TT", "BtnConfig"}, {"TTTT", "BtnStart"}, {"", "BtnHome"}};
+    for (const Case& c : cases) {
+        CAPTURE(c.keys);
+        auto form = OpenWindow();
+        Type(c.keys);
+        HWND box = CreateWindowExW(0, L"STATIC", L"box", WS_POPUP | WS_VISIBLE | WS_CAPTION, 20, 20, 200, 100,
+                                   form->Hwnd(), nullptr, GetModuleHandleW(nullptr), nullptr);
+        REQUIRE(box);
+        SetForegroundWindow(box);
+        SetActiveWindow(box);
+        PumpFor(50);
+        REQUIRE(GetActiveWindow() == box);
+        DestroyWindow(box);
+        PumpFor(50);
+        CHECK(GetActiveWindow() == form->Hwnd());
+        CHECK(std::string(NameOfFocus(*form)) == c.focus);
+        // Nothing shows for a mouse user until the keyboard is used.
+        CHECK(form->FocusCuesShown() == (std::string(c.keys).find('T') != std::string::npos));
+    }
+    ForgetSettings();
+}
+
+namespace {
+
+// Sets the system's text size (Settings > Accessibility > Text size) for the life of the object.
+class TextScaleFactor {
+  public:
+    explicit TextScaleFactor(DWORD percent) {
+        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Accessibility", 0, nullptr, 0,
+                        KEY_ALL_ACCESS, nullptr, &key_, nullptr);
+        DWORD size = sizeof(old_);
+        had_ = RegQueryValueExW(key_, L"TextScaleFactor", nullptr, nullptr, reinterpret_cast<BYTE*>(&old_),
+                                &size) == ERROR_SUCCESS;
+        RegSetValueExW(key_, L"TextScaleFactor", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&percent),
+                       sizeof(percent));
+    }
+    ~TextScaleFactor() {
+        if (had_)
+            RegSetValueExW(key_, L"TextScaleFactor", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&old_),
+                           sizeof(old_));
+        else
+            RegDeleteValueW(key_, L"TextScaleFactor");
+        RegCloseKey(key_);
+    }
+
+  private:
+    HKEY key_ = nullptr;
+    DWORD old_ = 0;
+    bool had_ = false;
+};
+
+}  // namespace
+
+TEST_CASE("the text size setting grows the text by the factor the layout grows, the system font unchanged") {
+    // Wine enlarges no system font for the setting (Windows does); either way the text must grow with it.
+    const IconTitleFont standard(12);
+    struct Sample {
+        int layoutDpi = 0;
+        std::map<std::string, int> heights;
+    };
+    std::map<DWORD, Sample> samples;
+    for (DWORD percent : {DWORD(100), DWORD(150)}) {
+        CAPTURE(percent);
+        const TextScaleFactor scale(percent);
+        auto form = OpenWindow();
+        Sample& s = samples[percent];
+        s.layoutDpi = form->CurrentDpi();
+        for (TControl* c : std::initializer_list<TControl*>{form->LblAdapter, form->BtnStart, form->BtnHome,
+                                                            form->ChkTcpNoDelay, form->LblVersion}) {
+            s.heights[U8(c->Name())] = Measure(*c, 0, s.layoutDpi).textHeight;
+        }
+        MESSAGE("text size " << percent << " %: layout at " << s.layoutDpi << " DPI on a "
+                             << form->MonitorDpi() << " DPI screen, text height " << s.heights["LblAdapter"]
+                             << " px");
+    }
+    const Sample& normal = samples[100];
+    const Sample& large = samples[150];
+    CHECK(large.layoutDpi * 2 == normal.layoutDpi * 3);  // the screen has room for it here
+    for (const auto& [name, height] : normal.heights) {
+        CAPTURE(name);
+        const int grown = large.heights.at(name);
+        CAPTURE(height);
+        CAPTURE(grown);
+        CHECK(grown * 10 >= height * 14);  // at least 1.4 times the 100 % height
+        // The same factor as the layout, to a pixel of rounding.
+        CHECK(std::abs(grown * normal.layoutDpi - height * large.layoutDpi) <= normal.layoutDpi);
     }
 }

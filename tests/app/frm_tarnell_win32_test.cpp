@@ -643,11 +643,17 @@ void CheckAgainstTable(TFrmTarnell& form, int dpi, bool started) {
             CHECK(r.right - r.left == want.width);
             CHECK(r.bottom - r.top == want.height);
         }
-        // Captions: as stored before the start-up sequence; after it, in Korean, the entries are unchanged.
+        // Captions: as stored before the start-up sequence; after it, in Korean, the entries are unchanged,
+        // and the containers' window texts read as names: the cards their tabs', the card panel none.
         CHECK(control->HasCaption() == (e.caption != nullptr));
-        if (e.caption && !(started && (e.flags & expected::kReplaced))) {
+        const bool container = name.rfind("Card", 0) == 0 || name == "PnlMain";
+        if (started && container) {
+            const char* shown = name == "Card1" ? "처음화면" : name == "Card2" ? "환경설정" : "";
+            CHECK(U8(control->Caption()) == shown);
+            CHECK(WindowText(control->Hwnd()) == shown);
+        } else if (e.caption && !(started && (e.flags & expected::kReplaced))) {
             CHECK(U8(control->Caption()) == U8(e.caption));
-            if (!std::u16string_view(e.caption).empty() && name.rfind("Card", 0) != 0 && name != "PnlMain")
+            if (!std::u16string_view(e.caption).empty() && !container)
                 CHECK(WindowText(control->Hwnd()) == U8(e.caption));
         }
         const LONG_PTR style = GetWindowLongPtrW(control->Hwnd(), GWL_STYLE);

@@ -64,10 +64,13 @@ add_test(NAME app_program_first_start_win32_test
 add_test(NAME app_program_run_stop_win32_test COMMAND app_program_win32_test "--test-case=program: run*")
 add_test(NAME app_program_error_box_win32_test COMMAND app_program_win32_test "--test-case=program: an error*")
 add_test(NAME app_program_machine_record_win32_test COMMAND app_program_win32_test "--test-case=program: record*")
-add_test(NAME app_program_access_win32_test COMMAND app_program_win32_test "--test-case=program: a screen reader*")
+add_test(NAME app_program_access_win32_test
+         COMMAND app_program_win32_test "--test-case=program: a screen reader and*")
+add_test(NAME app_program_focus_ring_win32_test
+         COMMAND app_program_win32_test "--test-case=program: the keyboard focus*")
 set_tests_properties(app_program_first_start_win32_test app_program_run_stop_win32_test
                      app_program_error_box_win32_test app_program_machine_record_win32_test
-                     app_program_access_win32_test PROPERTIES
+                     app_program_access_win32_test app_program_focus_ring_win32_test PROPERTIES
   FIXTURES_REQUIRED "wine_env;app_loopback" RESOURCE_LOCK wine_desktop TIMEOUT 240
   ENVIRONMENT "${program_env};TARNELL_EXPECT_DPI=96")
 

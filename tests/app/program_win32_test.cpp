@@ -470,7 +470,7 @@ TEST_CASE("program: a screen reader and the keyboard from outside start and stop
     REQUIRE(acc);
     Heard idle = Hear(acc);
     CHECK(idle.role == ROLE_SYSTEM_PUSHBUTTON);
-    CHECK(idle.name == "Run, applies the network tweaks");
+    CHECK(idle.name == "Run");  // what it shows
     CHECK((idle.state & (STATE_SYSTEM_PRESSED | STATE_SYSTEM_UNAVAILABLE)) == 0);
 
     g_events.clear();
@@ -492,7 +492,7 @@ TEST_CASE("program: a screen reader and the keyboard from outside start and stop
     CHECK(WaitUntil([&] { return received(EVENT_OBJECT_STATECHANGE) && received(EVENT_OBJECT_NAMECHANGE); },
                     10000));
     Heard running = Hear(acc);
-    CHECK(running.name == "Stop, reverts the network tweaks");
+    CHECK(running.name == "Running");
     CHECK((running.state & STATE_SYSTEM_PRESSED) != 0);
     CHECK(TConfig(u"Tarnell").ReadInteger(u"status", -1) == 1);
 
@@ -612,5 +612,137 @@ TEST_CASE("program: a dark system scheme hides no text of either card") {
     Click(program.Control(u"BtnConfig"));
     REQUIRE(WaitUntil([&] { return IsWindowVisible(program.Control(u"Card2")) != FALSE; }, 10000));
     check(config, std::size(config));
+    ForgetSettings();
+}
+
+namespace {
+
+TColor PixelAt(int x, int y) {
+    const std::vector<TColor> p = ScreenPixels(RECT{x, y, x + 1, y + 1});
+    return p.empty() ? TColor(0) : p[0];
+}
+
+// What the focus ring shows at the middle of a control's top edge (the ring is the outermost pixels, the
+// gap and the fill inside it): the ring's colour, the pixel just outside the control and the fill a few
+// pixels in (below the ring and its gap, above any caption).
+struct RingSample {
+    TColor ring = 0, outside = 0, fill = 0;
+    double againstOutside = 1.0, againstFill = 1.0;
+};
+
+RingSample SampleRing(HWND control, int dpi) {
+    RECT r;
+    GetWindowRect(control, &r);
+    const int x = (r.left + r.right) / 2;
+    RingSample s;
+    s.ring = PixelAt(x, r.top);
+    s.outside = PixelAt(x, r.top - 1);
+    s.fill = PixelAt(x, r.top + MulDiv(5, dpi, 96));
+    s.againstOutside = ContrastRatio(s.ring, s.outside);
+    s.againstFill = ContrastRatio(s.ring, s.fill);
+    return s;
+}
+
+}  // namespace
+
+TEST_CASE(
+    "program: the keyboard focus shows as a ring that stands out on every control, in both run states") {
+    ForgetSettings();
+    Program program;
+    REQUIRE(program.WaitForWindow());
+    HWND form = program.form;
+    SetWindowPos(form, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SetForegroundWindow(form);
+    REQUIRE(WaitUntil([&] { return GetForegroundWindow() == form; }, 10000));
+    const int dpi = int(GetDpiForWindow(form));
+    HWND run = program.Control(u"BtnStart");
+    HWND home = program.Control(u"BtnHome");
+    HWND config = program.Control(u"BtnConfig");
+    REQUIRE(WaitUntil([&] { return Text(run) == u"Run"; }, 30000));
+
+    // Tab to `control` and sample its ring once painted (bounded wait, the figures printed).
+    auto tabTo = [&](HWND control) {
+        for (int i = 0; i < 12 && FocusOf(program) != control; ++i) {
+            TypeKey(VK_TAB);
+            WaitUntil([&] { return FocusOf(program) != nullptr; }, 2000);
+            PumpFor(50);
+        }
+        REQUIRE(FocusOf(program) == control);
+        RingSample s;
+        WaitUntil(
+            [&] {
+                s = SampleRing(control, dpi);
+                return s.againstOutside >= 3.0 && s.againstFill >= 3.0;
+            },
+            5000);
+        return s;
+    };
+    auto check = [&](const char* name, HWND control) {
+        CAPTURE(name);
+        const RingSample s = tabTo(control);
+        CAPTURE(s.ring);
+        CAPTURE(s.outside);
+        CAPTURE(s.fill);
+        MESSAGE(std::string(name) << ": ring " << s.againstOutside << ":1 against its surroundings, "
+                                  << s.againstFill << ":1 against the fill");
+        CHECK(s.againstOutside >= 3.0);
+        CHECK(s.againstFill >= 3.0);
+        return s;
+    };
+
+    // Idle, home card: the selected Home tab (accent fill), the Config tab, the logo, the run switch.
+    const RingSample homeRing = check("BtnHome, selected", home);
+    const RingSample configRing = check("BtnConfig, not selected", config);
+    // Focused and selected are told apart by more than a shade: the unselected tab keeps no fill.
+    CHECK(ContrastRatio(configRing.fill, homeRing.fill) >= 3.0);
+    check("ImgLogo", program.Control(u"ImgLogo"));
+    check("BtnStart, idle", run);
+
+    // Running: the switch down, filled with the accent.
+    TypeKey(VK_SPACE);
+    REQUIRE(WaitUntil([&] { return Text(run) == u"Running" && IsWindowEnabled(run); }, 90000));
+    REQUIRE(WaitUntil([&] { return FocusOf(program) == run; }, 10000));
+    check("BtnStart, running", run);
+    check("BtnHome, running", home);
+    TypeKey(VK_TAB, true);
+    REQUIRE(WaitUntil([&] { return IsWindowVisible(program.Control(u"Card2")) != FALSE; }, 10000));
+    check("BtnConfig, selected", config);
+    // Back to idle for the option switches (disabled while running).
+    TypeKey(VK_TAB, true);
+    REQUIRE(WaitUntil([&] { return FocusOf(program) == home; }, 10000));
+    tabTo(run);
+    TypeKey(VK_SPACE);
+    REQUIRE(WaitUntil([&] { return Text(run) == u"Run" && IsWindowEnabled(run); }, 90000));
+    TypeKey(VK_TAB, true);
+    REQUIRE(WaitUntil([&] { return IsWindowVisible(program.Control(u"Card2")) != FALSE; }, 10000));
+
+    // The option switches are the system's check boxes with the system's cue: what focus changes in the
+    // box's text area stands out from the white behind it.
+    for (const char16_t* name : {u"ChkTCPAckFrequency", u"ChkTcpDelAckTick", u"ChkTcpNoDelay",
+                                 u"ChkNetworkThrottlingIndex", u"ChkSystemResponsiveness"}) {
+        CAPTURE(U8(name));
+        HWND box = program.Control(name);
+        RECT r;
+        GetWindowRect(box, &r);
+        const std::vector<TColor> before = ScreenPixels(r);
+        for (int i = 0; i < 12 && FocusOf(program) != box; ++i) {
+            TypeKey(VK_TAB);
+            PumpFor(50);
+        }
+        REQUIRE(FocusOf(program) == box);
+        double best = 1.0;
+        WaitUntil(
+            [&] {
+                const std::vector<TColor> after = ScreenPixels(r);
+                best = 1.0;
+                for (size_t i = 0; i < after.size() && i < before.size(); ++i) {
+                    if (after[i] != before[i]) best = std::max(best, ContrastRatio(after[i], before[i]));
+                }
+                return best >= 3.0;
+            },
+            5000);
+        MESSAGE(U8(name) << ": the cue stands out " << best << ":1");
+        CHECK(best >= 3.0);
+    }
     ForgetSettings();
 }

@@ -2,7 +2,9 @@
 
 #include <doctest/doctest.h>
 
+#include <algorithm>
 #include <map>
+#include <vector>
 
 using namespace tarnell;
 
@@ -106,5 +108,41 @@ TEST_CASE("ContrastRatio: the WCAG figures") {
         CAPTURE(c.a);
         CAPTURE(c.b);
         CHECK(ContrastRatio(c.a, c.b) == doctest::Approx(c.ratio).epsilon(0.002));
+    }
+}
+
+TEST_CASE("palette: the focus ring stands out from the background and from every fill a button shows") {
+    // The fills typed from the style family's tables: the accent, its lighter hot and selected fill, white
+    // (clear buttons and the normal appearance's disabled record); and with high contrast the system's.
+    struct Case {
+        const char* scheme;
+        TUiPalette palette;
+        std::vector<TColor> fills;
+    };
+    const Case cases[] = {
+        {"default", MakeUiPalette(false), {0x00DD843D, 0x00E09050, 0x00FFFFFF}},
+        {"high contrast black", MakeUiPalette(true, HighContrastBlack), {0x00000000, 0x00FFEB1A}},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.scheme);
+        const TColor ring = FocusRingColor(c.palette);
+        CHECK(ContrastRatio(ring, c.palette.window) >= 3.0);  // the background and the gap inside the ring
+        // Every fill the family's records (high contrast applied) draw in any appearance and state.
+        for (const char16_t* appearance : {u"Normal", u"Header", u"Outline"}) {
+            TStyledButtonRecords r;
+            TVorbeckButtonStyles().FillAttributes(u"Vorbeck", u"Primary", appearance, r[0], r[1], r[2], r[3],
+                                                  r[4]);
+            for (size_t s = 0; s < r.size(); ++s) {
+                const TStyledButtonAttributes a = PaletteAttributes(r[s], TStyledButtonState(s), c.palette);
+                if (a.ButtonDrawStyle != TButtonDrawStyle::btnSolid) continue;
+                CAPTURE(int(s));
+                CHECK(std::find(c.fills.begin(), c.fills.end(), a.ButtonColor) != c.fills.end());
+            }
+        }
+        if (c.palette.highContrast) continue;  // high contrast: the gap keeps the ring off the fill
+        for (TColor fill : c.fills) {
+            CAPTURE(fill);
+            CHECK(ContrastRatio(ring, fill) >= 3.0);
+        }
     }
 }

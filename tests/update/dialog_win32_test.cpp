@@ -160,7 +160,8 @@ TEST_CASE("The extra band for offset 10 at 96 DPI: outer height, line and contro
         if (c.check) {
             CHECK(view.check.top == outerHeight - 56);
             CHECK(view.check.left == 10);
-            CHECK(Width(view.check) == Width(view.outer));
+            // Inside the dialog, with the same margin on the right as on the left.
+            CHECK(view.check.right == view.client.right - 10);
             CHECK(view.checkCaption == u"Remind me later");
         }
         if (c.label) {
@@ -205,6 +206,7 @@ TEST_CASE("The extra band at the prompt's DPI: grown height, line, and control a
     REQUIRE(view.hasCheck);
     CHECK(view.check.top == outerHeight - row->controlFromBottom);
     CHECK(view.check.left == row->controlLeft);
+    CHECK(view.check.right == view.client.right - row->controlLeft);
 }
 
 TEST_CASE("The prompt is white, centred on the screen and answers Yes only for Yes") {
