@@ -17,7 +17,8 @@ namespace {
 // pointer, and the holder itself is never destroyed. Setting a language or releasing the table publishes
 // another text (or no table); what a reader already holds stays as it was for the process's life.
 struct TranslationState {
-    std::atomic<const std::vector<std::u16string>*> table{nullptr};
+    std::atomic<const std::vector<std::u16string>*> table{nullptr};  // what lookups read; none once released
+    const std::vector<std::u16string>* loaded = nullptr;             // the table read, kept after the release
     std::atomic<const std::u16string*> language{nullptr};
     std::mutex languagesLock;
     std::list<std::u16string> languages;  // every language text published, each once
@@ -144,6 +145,7 @@ void LoadTranslationTableOnce(const std::function<std::optional<std::string>()>&
     } catch (const std::exception&) {
         // A table that cannot be read leaves the program untranslated, not stopped.
     }
+    state.loaded = table;
     state.table = table;
 }
 
