@@ -127,7 +127,8 @@ TEST_CASE("program: closing the window during a wait ends the process at once, 2
     ForgetSettings();
 }
 
-TEST_CASE("program: closing the window with the service check and a wait in flight ends it cleanly, 10 times") {
+TEST_CASE(
+    "program: closing the window with the service check and a wait in flight ends it cleanly, 10 times") {
     // The service's answer and the probe's would each take 30 s: both workers are inside their requests when
     // the window closes, and are abandoned to the process's end.
     Loopback loopback;
