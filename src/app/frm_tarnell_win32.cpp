@@ -77,12 +77,13 @@ constexpr HandlerBinding kHandlers[] = {
 }  // namespace
 
 TFrmTarnell::TFrmTarnell(TComponent* owner, const TFrmTarnellOptions& options)
-    : TForm(owner, MainFormDesc().name), options_(options) {
+    : TForm(owner, MainFormDesc().name), options_(options), self_(std::make_shared<TFrmTarnell*>(this)) {
     BuildFromDescription();
     run_ = std::make_unique<TSystemRunControl>(static_cast<RunView&>(*this));
 }
 
 TFrmTarnell::~TFrmTarnell() {
+    self_.reset();
     theme_.reset();
     DestroyHandle();
     run_.reset();
@@ -387,12 +388,16 @@ void TFrmTarnell::FormCreate() {
 
 void TFrmTarnell::StartServiceCheck() {
     KillTimer(Hwnd(), kServiceCheckTimer);
+    // The answer reaches the window only while it lives: the check drops a late one on the UI thread,
+    // where the window is destroyed too.
+    const std::weak_ptr<TFrmTarnell*> self = self_;
     CheckUpdate(
         options_.serviceUrl,
-        [this](bool updateAccepted) {
-            if (updateAccepted) Close();
+        [self](bool updateAccepted) {
+            if (const std::shared_ptr<TFrmTarnell*> alive = self.lock(); alive && updateAccepted)
+                (*alive)->Close();
         },
-        kUpdateOffset);
+        kUpdateOffset, self);
 }
 
 void TFrmTarnell::BtnHomeClick(TComponent* sender) {

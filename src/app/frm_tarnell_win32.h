@@ -116,6 +116,9 @@ class TFrmTarnell final : public TForm, public RunView {
     static constexpr UINT_PTR kServiceCheckTimer = 1;
 
     TFrmTarnellOptions options_;
+    // The window's lifetime token: what comes back to it later (the service check's answer) holds it
+    // weakly and finds it expired once the window is gone, as the run control's waits do with theirs.
+    std::shared_ptr<TFrmTarnell*> self_;
     std::unique_ptr<TSystemRunControl> run_;
     std::unique_ptr<TThemeHelper> theme_;
     std::mt19937 random_;

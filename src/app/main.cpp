@@ -12,6 +12,7 @@
 #include "app/command_line_win32.h"
 #include "app/error_box_win32.h"
 #include "app/frm_tarnell_win32.h"
+#include "app/process_end_win32.h"
 #include "base/single_instance_win32.h"
 #include "base/ui_task_win32.h"
 #include "base/wide.h"
@@ -34,10 +35,6 @@ void StartUpStep(void (*step)()) {
         tarnell::ReportUnhandledError(std::current_exception());
     }
 }
-
-// What is left at exit gets a few seconds in all: a hold request on a normal network is out by then, and a
-// connectivity wait ends at its next step; a stalled one is not worth keeping the process for.
-constexpr unsigned kExitDrainMs = 5000;
 
 int RunMessageLoop() {
     MSG msg;
@@ -110,14 +107,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         ShutdownUiTasks();
         form.reset();
     }
-    // The window is gone: a new start may open its own at once, whatever this process still finishes.
-    ReleaseSingleInstance();
-    // What still runs off the UI thread gets a bounded time to end: a hold request the user asked for in
-    // the prompt goes out even when Yes closed the window; a connectivity wait stops at its next step.
-    DrainWorkers(kExitDrainMs);
-
-    UnregisterButtonStyles();
-    ReleaseTranslationTable();
-    if (SUCCEEDED(com)) CoUninitialize();
-    return exitCode;
+    return ShutDownProcess(exitCode, SUCCEEDED(com));
 }

@@ -7,7 +7,7 @@ if(NOT WIN32)
   return()
 endif()
 
-tarnell_win32_library(tarnell_app_win32 frm_tarnell_win32.cpp error_box_win32.cpp)
+tarnell_win32_library(tarnell_app_win32 frm_tarnell_win32.cpp error_box_win32.cpp process_end_win32.cpp)
 target_link_libraries(tarnell_app_win32 PUBLIC tarnell_main_layout tarnell_ui tarnell_run_control_win32
                       tarnell_translate_win32 tarnell_theme_win32 tarnell_update_win32 tarnell_crash_win32 comctl32
                       ole32 user32)

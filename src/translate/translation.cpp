@@ -2,7 +2,8 @@
 
 #include <atomic>
 #include <exception>
-#include <memory>
+#include <list>
+#include <mutex>
 
 #include "base/text.h"
 
@@ -10,14 +11,40 @@ namespace tarnell {
 
 namespace {
 
-std::unique_ptr<std::vector<std::u16string>> g_table;
-std::u16string g_currentLanguage;
-std::atomic<bool> g_loadRan{false};
-std::atomic<bool> g_releaseRan{false};
+// Workers read the language and may look texts up at any time, also while the process ends (an abandoned
+// service check reads the language after main has returned). So nothing here is ever changed in place,
+// freed or destroyed: the table, once read, and every language text are published whole through a
+// pointer, and the holder itself is never destroyed. Setting a language or releasing the table publishes
+// another text (or no table); what a reader already holds stays as it was for the process's life.
+struct TranslationState {
+    std::atomic<const std::vector<std::u16string>*> table{nullptr};  // what lookups read; none once released
+    const std::vector<std::u16string>* loaded = nullptr;             // the table read, kept after the release
+    std::atomic<const std::u16string*> language{nullptr};
+    std::mutex languagesLock;
+    std::list<std::u16string> languages;  // every language text published, each once
+    std::atomic<bool> loadRan{false};
+    std::atomic<bool> releaseRan{false};
+
+    const std::u16string* Intern(const std::u16string& code) {
+        std::lock_guard<std::mutex> guard(languagesLock);
+        for (const std::u16string& known : languages)
+            if (known == code) return &known;
+        return &languages.emplace_back(code);
+    }
+};
+
+TranslationState& State() {
+    static TranslationState* const state = [] {
+        auto* created = new TranslationState();  // never deleted, see above
+        created->language = created->Intern(std::u16string());
+        return created;
+    }();
+    return *state;
+}
 
 const std::vector<std::u16string>& EmptyTable() {
-    static const std::vector<std::u16string> empty;
-    return empty;
+    static const std::vector<std::u16string>* const empty = new std::vector<std::u16string>();
+    return *empty;
 }
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
@@ -91,36 +118,43 @@ std::u16string LookupTranslation(const std::vector<std::u16string>& table, const
 }
 
 std::u16string TranslateText(const std::u16string& source, const std::u16string& language) {
-    return LookupTranslation(TranslationTable(), source, language.empty() ? g_currentLanguage : language);
+    return LookupTranslation(TranslationTable(), source, language.empty() ? CurrentLanguage() : language);
 }
 
 const std::u16string& CurrentLanguage() {
-    return g_currentLanguage;
+    return *State().language.load();
 }
 
 void SetCurrentLanguage(const std::u16string& code) {
-    g_currentLanguage = code;
+    TranslationState& state = State();
+    state.language = state.Intern(code);
 }
 
 const std::vector<std::u16string>& TranslationTable() {
-    return g_table ? *g_table : EmptyTable();
+    const std::vector<std::u16string>* table = State().table.load();
+    return table ? *table : EmptyTable();
 }
 
 void LoadTranslationTableOnce(const std::function<std::optional<std::string>()>& read) {
-    if (g_loadRan.exchange(true) || g_releaseRan) return;
-    g_table = std::make_unique<std::vector<std::u16string>>();
+    TranslationState& state = State();
+    if (state.loadRan.exchange(true) || state.releaseRan) return;
+    auto* table = new std::vector<std::u16string>();  // never deleted, see TranslationState
     try {
         const std::optional<std::string> bytes = read ? read() : std::nullopt;
-        if (bytes) AppendTranslationLines(*bytes, *g_table);
+        if (bytes) AppendTranslationLines(*bytes, *table);
     } catch (const std::exception&) {
         // A table that cannot be read leaves the program untranslated, not stopped.
     }
+    state.loaded = table;
+    state.table = table;
 }
 
 void ReleaseTranslationTableOnce() {
-    if (g_releaseRan.exchange(true)) return;
-    g_table.reset();
-    g_currentLanguage.clear();
+    TranslationState& state = State();
+    if (state.releaseRan.exchange(true)) return;
+    // Detached, not freed: a lookup under way on another thread reads it to its end.
+    state.table = nullptr;
+    state.language = state.Intern(std::u16string());
 }
 
 }  // namespace tarnell

@@ -36,18 +36,22 @@ std::u16string LookupTranslation(const std::vector<std::u16string>& table, const
 // the source with "\n" expanded.
 std::u16string TranslateText(const std::u16string& source, const std::u16string& language = std::u16string());
 
-// The UI language, a two-letter code; empty until set at start-up, emptied by the release.
+// The UI language, a two-letter code; empty until set at start-up, emptied by the release. Any thread may
+// read it at any time, also while the process ends: the text handed out is never changed or freed (a
+// later set or the release hands out another one).
 const std::u16string& CurrentLanguage();
 void SetCurrentLanguage(const std::u16string& code);
 
-// The process-wide table's lines in file order, separator lines included (empty when none is loaded).
+// The process-wide table's lines in file order, separator lines included (empty when none is loaded). The
+// lines handed out stay readable, unchanged, for the process's life, also after the release.
 const std::vector<std::u16string>& TranslationTable();
 
 // Start-up step, effective on the first call in the process only: creates the table empty, then asks
 // `read` for the table's bytes (nullopt when the program carries none) and stores their lines. An error
 // while reading or splitting is dropped; the lines stored so far stay.
 void LoadTranslationTableOnce(const std::function<std::optional<std::string>()>& read);
-// Shut-down step, effective on the first call in the process only: drops the table and empties
+// Shut-down step, effective on the first call in the process only: detaches the table (lookups answer
+// their source from then on; the lines stay in memory for whoever still reads them) and empties
 // CurrentLanguage. A load after it does nothing.
 void ReleaseTranslationTableOnce();
 

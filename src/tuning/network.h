@@ -95,7 +95,8 @@ class AdapterSystem {
     virtual ~AdapterSystem() = default;
     // Runs the adapter query and hands each adapter to `visit` as the query yields it, until `visit`
     // answers false or the query's walk ends (also when it ends in an error after some adapters).
-    // False when WMI failed before yielding any adapter: no locator, no connection, a query refused.
+    // False when WMI failed before yielding any adapter (no locator, no connection, a query refused), and
+    // when it did not answer within its time, whatever it yielded before.
     virtual bool WalkWmiAdapters(const std::function<bool(const AdapterRecord&)>& visit) = 0;
     virtual std::optional<std::vector<AdapterConfiguration>> WmiConfigurations(
         const AdapterRecord& adapter) = 0;

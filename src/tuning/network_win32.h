@@ -10,7 +10,8 @@ namespace tarnell {
 
 // The first active physical adapter that is not virtual or shared and has an IP-enabled configuration.
 // Asks WMI; where the locator, the connection or the adapter query fails (Wine, a broken WMI
-// repository), the IP Helper API supplies the adapter records instead. Initialises COM around the call.
+// repository), or WMI does not answer within kDiscoveryWmiBounds (a hung service or provider), the IP
+// Helper API supplies the adapter records instead. Initialises COM around the call.
 // False when no adapter qualifies; never throws.
 bool GetActiveAdapter(std::u16string& name, std::u16string& guid, std::u16string& ip);
 

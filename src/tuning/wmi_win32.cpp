@@ -1,5 +1,7 @@
 #include "tuning/wmi_win32.h"
 
+#include <algorithm>
+
 #include "base/wide.h"
 
 namespace tarnell {
@@ -110,8 +112,8 @@ bool WmiSession::Connect() {
         return false;
     ScopedBstr space(L"root\\CIMV2");
     ComRef<IWbemServices> services;
-    if (FAILED(locator->ConnectServer(space.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
-                                      services.put())) ||
+    if (FAILED(locator->ConnectServer(space.get(), nullptr, nullptr, nullptr, WBEM_FLAG_CONNECT_USE_MAX_WAIT,
+                                      nullptr, nullptr, services.put())) ||
         !services)
         return false;
     AllowImpersonation(services.get());
@@ -119,8 +121,17 @@ bool WmiSession::Connect() {
     return true;
 }
 
+std::chrono::milliseconds WmiSession::NextWait() {
+    using std::chrono::milliseconds;
+    const auto now = std::chrono::steady_clock::now();
+    if (timedOut_ || now >= *deadline_) return milliseconds::zero();
+    const auto left = std::chrono::ceil<milliseconds>(*deadline_ - now);
+    return std::min(left, bounds_.perItem);
+}
+
 bool WmiSession::Walk(const std::u16string& wql, const std::function<bool(IWbemClassObject*)>& visit) {
-    if (!services_) return false;
+    if (!services_ || timedOut_) return false;
+    if (!deadline_) deadline_ = std::chrono::steady_clock::now() + bounds_.overall;
     ScopedBstr language(L"WQL"), text(W(wql));
     // Forward only: each object is read once, as it comes, and not kept by the enumerator.
     ComRef<IEnumWbemClassObject> items;
@@ -131,11 +142,22 @@ bool WmiSession::Walk(const std::u16string& wql, const std::function<bool(IWbemC
         return false;
     AllowImpersonation(items.get());
 
-    // A query WMI refuses (an unknown class or property) may only fail at its first step.
+    // A query WMI refuses (an unknown class or property) may only fail at its first step. Each object is
+    // waited for within the bounds (the query returned at once, semisynchronously): an object that does not
+    // come in time ends the walk as a failure, whatever came before, so that another source can answer.
     for (bool first = true;; first = false) {
+        const std::chrono::milliseconds wait = NextWait();
+        if (wait.count() <= 0) {
+            timedOut_ = true;
+            return false;
+        }
         ComRef<IWbemClassObject> item;
         ULONG returned = 0;
-        const HRESULT hr = items->Next(WBEM_INFINITE, 1, item.put(), &returned);
+        const HRESULT hr = items->Next(static_cast<LONG>(wait.count()), 1, item.put(), &returned);
+        if (hr == WBEM_S_TIMEDOUT && returned == 0) {
+            timedOut_ = true;
+            return false;
+        }
         if (hr != WBEM_S_NO_ERROR || returned != 1) return SUCCEEDED(hr) || !first;
         if (!item) continue;
         if (!visit(item.get())) return true;

@@ -58,21 +58,32 @@ void ShowNotice(const std::u16string& link) {
         ShowUpdateStatus(form, GetUpdateText(TUpdateTextKind::utAvailable), link);
 }
 
-void RunCompletion(const std::u16string& data, const TUpdateProc& proc) {
+// Who asked for a check, and whether it is still there to be answered.
+struct ServiceCaller {
+    TUpdateProc proc;
+    std::weak_ptr<void> owner;
+    bool owned = false;  // false: the caller lives as long as the process
+    // On the UI thread only, where an owner is destroyed.
+    bool Gone() const { return owned && owner.expired(); }
+};
+
+void RunCompletion(const std::u16string& data, const ServiceCaller& caller) {
+    if (caller.Gone()) return;
     const bool flag = CompleteServiceCheck(data, {UpdateDialog, ShellOpen, ShowNotice});
-    if (proc) proc(flag, data);
+    // The prompt is modal: its owner may have gone while it was up.
+    if (caller.proc && !caller.Gone()) caller.proc(flag, data);
 }
 
 // The callback of a check that ended without an answer through no fault of the service's: something
 // failed inside the worker. Unless the program is terminating.
-void CompleteWithNothing(const TUpdateProc& proc) {
-    if (!proc || IsTerminating()) return;
-    RunOnUiThread([&proc] {
-        if (!IsTerminating()) proc(false, std::u16string());
+void CompleteWithNothing(const ServiceCaller& caller) {
+    if (!caller.proc || IsTerminating()) return;
+    RunOnUiThread([&caller] {
+        if (!IsTerminating() && !caller.Gone()) caller.proc(false, std::u16string());
     });
 }
 
-void ServiceWorker(const TUpdateProc& proc) {
+void ServiceWorker(const ServiceCaller& caller) {
     bool completed = false;
     try {
         // Read on this thread: the registry work of the client identifier stays off the UI thread.
@@ -85,14 +96,14 @@ void ServiceWorker(const TUpdateProc& proc) {
             [&headers](std::u16string& answer) { return FetchText(headers, answer); }, Pause};
         if (RunServiceAttempts(steps, data) == ServiceWorkerResult::Terminated) return;
         completed = true;  // from here on the completion (or its failure on the UI thread) answers
-        RunOnUiThread([&] { RunCompletion(data, proc); });
+        RunOnUiThread([&] { RunCompletion(data, caller); });
     } catch (...) {
         // Nothing of a failed check may take the process down from a worker thread: reported, once.
         ReportUnhandledError(std::current_exception());
     }
     if (!completed) {
         try {
-            CompleteWithNothing(proc);
+            CompleteWithNothing(caller);
         } catch (...) {
         }
     }
@@ -151,27 +162,43 @@ HWND GetUpdateMainWindow() {
     return form;
 }
 
-void CheckUpdate(const std::u16string& url, std::function<void(bool updateAccepted)> proc, int offset) {
-    TUpdateProc full;
-    if (proc) full = [proc = std::move(proc)](bool flag, const std::u16string&) { proc(flag); };
-    CheckUpdateWithAnswer(url, std::move(full), offset);
+namespace {
+
+TUpdateProc WithoutAnswer(std::function<void(bool updateAccepted)> proc) {
+    if (!proc) return TUpdateProc();
+    return [proc = std::move(proc)](bool flag, const std::u16string&) { proc(flag); };
 }
 
-void CheckUpdateWithAnswer(const std::u16string& url, TUpdateProc proc, int offset) {
+void StartCheck(const std::u16string& url, ServiceCaller caller, int offset) {
     {
         std::lock_guard<std::mutex> lock(g_lock);
         g_updateUrl = url;
         g_updateOffset = offset;
     }
-    const bool wait = !proc;
-    auto shared = std::make_shared<TUpdateProc>(std::move(proc));
+    const bool wait = !caller.proc;
+    auto shared = std::make_shared<ServiceCaller>(std::move(caller));
     // Not waited for at exit: an answer that comes after the window has nowhere to go.
     ScopedHandle thread = StartWorker([shared] { ServiceWorker(*shared); }, AtExit::Abandon);
     if (!thread) {
-        if (*shared && !IsTerminating()) (*shared)(false, std::u16string());
+        if (shared->proc && !IsTerminating() && !shared->Gone()) shared->proc(false, std::u16string());
         return;
     }
     if (wait) WaitServingUiTasks(thread.get());
+}
+
+}  // namespace
+
+void CheckUpdate(const std::u16string& url, std::function<void(bool updateAccepted)> proc, int offset) {
+    StartCheck(url, ServiceCaller{WithoutAnswer(std::move(proc))}, offset);
+}
+
+void CheckUpdate(const std::u16string& url, std::function<void(bool updateAccepted)> proc, int offset,
+                 std::weak_ptr<void> owner) {
+    StartCheck(url, ServiceCaller{WithoutAnswer(std::move(proc)), std::move(owner), true}, offset);
+}
+
+void CheckUpdateWithAnswer(const std::u16string& url, TUpdateProc proc, int offset) {
+    StartCheck(url, ServiceCaller{std::move(proc)}, offset);
 }
 
 bool FetchText(const THttpHeaders& headers, std::u16string& data) {

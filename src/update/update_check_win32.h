@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +22,11 @@ using TUpdateProc = std::function<void(bool updateAccepted, const std::u16string
 // the notice line on the main window; then `proc` learns whether the update was taken.
 // Needs InitUiTasks() on the UI thread. `url` and `offset` become UpdateURL() and UpdateOffset().
 void CheckUpdate(const std::u16string& url, std::function<void(bool updateAccepted)> proc, int offset);
+// The same, for a caller that may go before the process does (a window): the completion (the prompt, the
+// link to the shell, the notice line and `proc`) runs only while `owner` lives. It is looked at on the UI
+// thread, where the owner is also destroyed, so an answer that comes after the owner is gone does nothing.
+void CheckUpdate(const std::u16string& url, std::function<void(bool updateAccepted)> proc, int offset,
+                 std::weak_ptr<void> owner);
 // The same, also handing `proc` the whole answer (empty when no request succeeded).
 void CheckUpdateWithAnswer(const std::u16string& url, TUpdateProc proc, int offset);
 

@@ -3,6 +3,7 @@
 #include <doctest/doctest.h>
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "../update/fixture_win32.h"
@@ -138,4 +139,53 @@ TEST_CASE("the service check starts once the window's first frame is painted, no
     MESSAGE("windows to paint: " << unpaintedAtShow << ", messages until the check started: " << messages);
     CHECK(unpaintedAtStart == 0);
     form.reset();
+}
+
+TEST_CASE(
+    "an answer that reaches the UI thread after the window is gone shows nothing and calls nothing back") {
+    // The window goes without the application terminating (the flag that every window's close sets in the
+    // program): only the window's own lifetime may keep its late answer away from it.
+    SetUpOnce();
+    SetCurrentLanguage(u"en");
+    bool prompted = false;
+    std::u16string opened;
+    SetShellOpenHook([&](const std::u16string& target) { opened = target; });
+    SetUpdateDialogHook([&](HWND prompt) {
+        prompted = true;
+        PostMessageW(prompt, WM_COMMAND, IDNO, 0);
+    });
+    // Earlier checks have ended: the next worker to start is this window's.
+    REQUIRE(test::WaitUntil([] { return RunningWorkers() == 0; }, 20000));
+    auto form = std::make_unique<TFrmTarnell>(
+        nullptr,
+        TFrmTarnellOptions{test::FixtureUrl("/api/update-notify"), u"https://link.tarnell.example/tarnell"});
+    form->Create();
+    form->Show();
+    // One message at a time until the check has started, and not one more.
+    MSG posted;
+    const ULONGLONG until = GetTickCount64() + 20000;
+    while (RunningWorkers() == 0 && GetTickCount64() < until) {
+        if (!PeekMessageW(&posted, nullptr, 0, 0, PM_REMOVE)) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            continue;
+        }
+        TranslateMessage(&posted);
+        DispatchMessageW(&posted);
+    }
+    REQUIRE(RunningWorkers() == 1);
+
+    // From here nothing is handled: the answer's hand-over waits in this thread's queue.
+    while (!PeekMessageW(&posted, nullptr, WM_APP, 0xBFFF, PM_NOREMOVE) && GetTickCount64() < until)
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_POSTMESSAGE);
+    REQUIRE(PeekMessageW(&posted, nullptr, WM_APP, 0xBFFF, PM_NOREMOVE));
+    REQUIRE_FALSE(IsTerminating());
+    form.reset();
+
+    // The hand-over runs now, and the worker ends.
+    // (The hand-over returns only once what it runs, a prompt included, has ended.)
+    CHECK(test::WaitUntil([] { return RunningWorkers() == 0; }, 20000));
+    CHECK_FALSE(prompted);
+    CHECK(opened.empty());
+    SetShellOpenHook(nullptr);
+    SetUpdateDialogHook(nullptr);
 }

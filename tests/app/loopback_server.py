@@ -18,6 +18,7 @@ A test can change the answers while the server runs, through files in DIR read a
     DIR/service_answer   when present, its bytes are the body of /api.init.php
     DIR/probe_mode       "answer" (the default): 204 at once; "drop": the connection is closed without an
                          answer (the log line ends in " dropped"); "slow SECONDS": 204 after that long
+    DIR/service_mode     "slow SECONDS": /api.init.php answers after that long (its log line comes at once)
 """
 import http.server
 import os
@@ -66,6 +67,9 @@ def serve(port, folder, answer):
                           if k.startswith("User-") and k != "User-Agent"]
                 self.log(self.path + " command " + " ".join(custom))
             known = self.path.startswith("/api.init.php")
+            service_mode = (read_control(folder, "service_mode") or b"").decode("ascii", "replace").split()
+            if known and len(service_mode) > 1 and service_mode[0] == "slow":
+                time.sleep(float(service_mode[1]))
             body = answer if known else b"not here"
             if known:
                 replaced = read_control(folder, "service_answer")

@@ -52,8 +52,10 @@ class Loopback {
     ~Loopback() {
         DeleteFileW((dir_ + L"\\probe_mode").c_str());
         DeleteFileW((dir_ + L"\\service_answer").c_str());
+        DeleteFileW((dir_ + L"\\service_mode").c_str());
     }
     void SetProbeMode(const std::string& mode) { REQUIRE(WriteWholeFile(dir_ + L"\\probe_mode", mode)); }
+    void SetServiceMode(const std::string& mode) { REQUIRE(WriteWholeFile(dir_ + L"\\service_mode", mode)); }
     void SetServiceAnswer(const std::string& body) {
         REQUIRE(WriteWholeFile(dir_ + L"\\service_answer", body));
     }

@@ -127,6 +127,38 @@ TEST_CASE("program: closing the window during a wait ends the process at once, 2
     ForgetSettings();
 }
 
+TEST_CASE(
+    "program: closing the window with the service check and a wait in flight ends it cleanly, 10 times") {
+    // The service's answer and the probe's would each take 30 s: both workers are inside their requests when
+    // the window closes, and are abandoned to the process's end.
+    Loopback loopback;
+    loopback.SetServiceAnswer("{}");
+    loopback.SetServiceMode("slow 30");
+    loopback.SetProbeMode("slow 30");
+    DWORD slowest = 0;
+    for (int round = 0; round < 10; ++round) {
+        CAPTURE(round);
+        ForgetSettings();
+        const size_t from = loopback.Size();
+        Program program;
+        StartWaiting(program, loopback);
+        REQUIRE(WaitUntil([&] { return loopback.Count(from, "/api.init.php") >= 1; }, 20000, 10));
+        const DWORD closed = GetTickCount();
+        PostMessageW(program.form, WM_CLOSE, 0, 0);
+        DWORD code = 1;
+        REQUIRE(program.WaitForExit(60000, &code));
+        const DWORD tookMs = GetTickCount() - closed;
+        CAPTURE(tookMs);
+        CHECK(tookMs < 3000);
+        slowest = std::max(slowest, tookMs);
+        CHECK(code == 0);
+        CHECK_FALSE(CrashHandlerRunning());
+        CHECK(loopback.Count(from, "/except.php") == 0);  // no crash report on the way out
+    }
+    MESSAGE("slowest exit after WM_CLOSE: " << slowest << " ms");
+    ForgetSettings();
+}
+
 namespace {
 
 // The five tweak values as the machine registry holds them: the value, or -2 for "absent" (no tweak value

@@ -19,6 +19,12 @@ tarnell_add_test(app_frm_service_win32_test WIN32_ONLY TIMEOUT 120
   SOURCES frm_service_win32_test.cpp translate_table.rc LIBS tarnell_app_win32)
 set_tests_properties(app_frm_service_win32_test PROPERTIES FIXTURES_REQUIRED "wine_env;update_service")
 
+# The end of the process with a service check and a connectivity wait in flight: a helper process.
+tarnell_add_test(app_exit_win32_test WIN32_ONLY TIMEOUT 90 SOURCES exit_win32_test.cpp LIBS tarnell_update_win32)
+tarnell_add_driver(app_exit_helper SOURCES exit_win32_helper.cpp LIBS tarnell_app_win32)
+add_dependencies(app_exit_win32_test app_exit_helper)
+set_tests_properties(app_exit_win32_test PROPERTIES FIXTURES_REQUIRED "wine_env;update_service")
+
 # Not a test: clicks a control of the running program by name (docs/screenshots.sh uses it).
 tarnell_add_driver(click_control UNICODE_ENTRY SOURCES click_control_win32.cpp LIBS tarnell_main_layout)
 

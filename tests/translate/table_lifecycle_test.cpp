@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "translate/translation.h"
 
@@ -42,10 +43,26 @@ TEST_CASE("table life cycle: lookups before the load, one load, one release") {
     CHECK(TranslationTable().size() == 6);
     CHECK(TranslateText(u"버전") == u"バージョン");
 
+    // What a reader on another thread holds (a worker abandoned at exit, reading while the process ends)
+    // stays as it was, whatever is set or released after it took it.
+    const std::u16string& heldLanguage = CurrentLanguage();
+    const std::vector<std::u16string>& heldTable = TranslationTable();
+    SetCurrentLanguage(u"a language code long enough to live outside the string itself");
+    SetCurrentLanguage(u"fr");
+    CHECK(CurrentLanguage() == u"fr");
+    CHECK(TranslateText(u"버전") == u"Version");  // no French line: English
+    CHECK(heldLanguage == u"ja");
+    SetCurrentLanguage(u"ja");
+
     ReleaseTranslationTableOnce();
     CHECK(TranslationTable().empty());
     CHECK(CurrentLanguage().empty());
     CHECK(TranslateText(u"버전", u"ja") == u"버전");
+    CHECK(heldLanguage == u"ja");
+    REQUIRE(heldTable.size() == 6);
+    CHECK(heldTable[0] == u"ko=버전");
+    CHECK(heldTable[5] == u"en=Donate");
+    CHECK(LookupTranslation(heldTable, u"버전", heldLanguage) == u"バージョン");
 
     // Released is final: neither a second release nor a later load changes anything.
     ReleaseTranslationTableOnce();

@@ -13,6 +13,7 @@
 
 #include <doctest/doctest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <optional>
@@ -145,26 +146,50 @@ class FakeWbemObject final : public FakeUnknown<IWbemClassObject> {
     std::map<std::wstring, VARIANT> properties_;
 };
 
+// A WMI that never produces the answer (a hung provider, a damaged repository).
+inline constexpr DWORD kNeverAnswers = INFINITE;
+// Where a stand-in that never answers gives up all the same when asked to wait for ever, so that a walk
+// without a bound ends the test instead of hanging it.
+inline constexpr DWORD kInfiniteWaitGuardMs = 30000;
+
 // One answer of IEnumWbemClassObject::Next: an object (WBEM_S_NO_ERROR), the end (WBEM_S_FALSE) or an
-// error.
+// error, ready `delayMs` after it is first asked for (kNeverAnswers: never).
 struct WbemStep {
     HRESULT answer;
     IWbemClassObject* item = nullptr;
+    DWORD delayMs = 0;
 };
 
+// Semisynchronous enumeration as Windows' WMI does it: Next waits up to its time-out for the next answer
+// and, when that is not ready by then, returns WBEM_S_TIMEDOUT with nothing; the answer keeps coming and
+// a later Next may still get it.
 class FakeWbemEnumerator final : public FakeUnknown<IEnumWbemClassObject> {
   public:
-    explicit FakeWbemEnumerator(std::vector<WbemStep> steps) : steps_(std::move(steps)) {}
+    explicit FakeWbemEnumerator(std::vector<WbemStep> steps)
+        : steps_(std::move(steps)), never_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~FakeWbemEnumerator() { CloseHandle(never_); }
+    FakeWbemEnumerator(const FakeWbemEnumerator&) = delete;
+    FakeWbemEnumerator& operator=(const FakeWbemEnumerator&) = delete;
 
     HRESULT STDMETHODCALLTYPE Next(LONG timeout, ULONG count, IWbemClassObject** items,
                                    ULONG* returned) override {
         ++nextCalls;
+        timeouts.push_back(timeout);
         REQUIRE(count == 1);
         REQUIRE(returned != nullptr);
-        CHECK(timeout == LONG(WBEM_INFINITE));
         *returned = 0;
         // Past the script the enumeration has ended.
-        const WbemStep step = position_ < steps_.size() ? steps_[position_++] : WbemStep{WBEM_S_FALSE};
+        if (position_ >= steps_.size()) return WBEM_S_FALSE;
+        WbemStep& next = steps_[position_];
+        if (next.delayMs != 0) {
+            const DWORD asked = timeout == LONG(WBEM_INFINITE) ? INFINITE : DWORD(timeout);
+            const DWORD waited = std::min({asked, next.delayMs, kInfiniteWaitGuardMs});
+            // WMI blocks the caller meanwhile; nothing ever signals this event.
+            WaitForSingleObject(never_, waited);
+            if (next.delayMs != kNeverAnswers) next.delayMs -= waited;
+            if (next.delayMs != 0) return WBEM_S_TIMEDOUT;
+        }
+        const WbemStep step = steps_[position_++];
         if (step.answer != WBEM_S_NO_ERROR) return step.answer;
         step.item->AddRef();
         items[0] = step.item;
@@ -177,10 +202,12 @@ class FakeWbemEnumerator final : public FakeUnknown<IEnumWbemClassObject> {
     HRESULT STDMETHODCALLTYPE Skip(LONG, ULONG) override { return WBEM_E_NOT_SUPPORTED; }
 
     int nextCalls = 0;
+    std::vector<LONG> timeouts;  // of each Next, in order
 
   private:
     std::vector<WbemStep> steps_;
     size_t position_ = 0;
+    HANDLE never_;
 };
 
 // The services object of root\CIMV2: ExecQuery answers each query from `answer`, which gives either an

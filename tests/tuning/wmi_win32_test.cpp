@@ -4,6 +4,7 @@
 
 #include <doctest/doctest.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
@@ -19,6 +20,7 @@ using namespace tarnell;
 using test::FakeWbemEnumerator;
 using test::FakeWbemObject;
 using test::FakeWbemServices;
+using test::kNeverAnswers;
 using test::WbemStep;
 
 namespace {
@@ -191,12 +193,152 @@ TEST_CASE("the WMI adapter walk: each adapter checked as it comes, the stand-in 
                     CHECK(discovery.adapter->ip == *c.ip);
                 }
             }
+            // Each object was waited for within the bound, never for ever.
+            for (LONG timeout : adapterWalk.timeouts) {
+                CHECK(timeout > 0);
+                CHECK(timeout <= kDiscoveryWmiBounds.perItem.count());
+            }
             // Every reference the walk took was given back.
             CHECK(services.refs() == 1);
             CHECK(adapterWalk.refs() == 1);
             for (const auto& [index, walk] : configurationWalks) CHECK(walk->refs() == 1);
             for (FakeWbemObject* object : {&virtualNic, &nicOne, &nicTwo, &unplugged, &noGuid, &configOne})
                 CHECK(object->refs() == 1);
+        }
+    }
+    CoUninitialize();
+}
+
+namespace {
+
+// Discovery's view of a machine whose WMI is the stand-in and whose IP Helper API lists one adapter.
+class StandInIpHelper final : public AdapterSystem {
+  public:
+    explicit StandInIpHelper(SystemAdapters& wmi) : wmi_(wmi) {}
+    bool WalkWmiAdapters(const std::function<bool(const AdapterRecord&)>& visit) override {
+        return wmi_.WalkWmiAdapters(visit);
+    }
+    std::optional<std::vector<AdapterConfiguration>> WmiConfigurations(
+        const AdapterRecord& adapter) override {
+        return wmi_.WmiConfigurations(adapter);
+    }
+    std::vector<IpHelperAdapter> IpHelperAdapters() override {
+        IpHelperAdapter nic;
+        nic.interfaceIndex = 3;
+        nic.interfaceType = 6;  // Ethernet
+        nic.operationalUp = true;
+        nic.friendlyName = u"Ethernet 9";
+        nic.description = u"Helper NIC";
+        nic.adapterName = u"{99999999-2222-3333-4444-555555555555}";
+        nic.unicastAddresses = {u"fe80::9", u"10.9.9.9"};
+        nic.hardwareInterface = true;
+        return {nic};
+    }
+
+  private:
+    SystemAdapters& wmi_;
+};
+
+}  // namespace
+
+TEST_CASE("a WMI that does not answer in time: the IP Helper road answers within the bounds") {
+    using namespace std::chrono_literals;
+    using Clock = std::chrono::steady_clock;
+    REQUIRE(SUCCEEDED(CoInitialize(nullptr)));
+    {
+        FakeWbemObject virtualNic, nicOne, configOne;
+        Adapter(virtualNic, 1, L"vEthernet (Default Switch)", L"Hyper-V Virtual Ethernet Adapter",
+                L"{11111111-2222-3333-4444-555555555555}");
+        Adapter(nicOne, 7, L"Ethernet", L"NIC One", L"{4d36e972-e325-11ce-bfc1-08002be10318}");
+        configOne.SetBool(L"IPEnabled", true).Set(L"IPAddress", std::vector<std::wstring>{L"192.168.1.7"});
+
+        // Short bounds keep the table quick; the last case runs with the program's own.
+        constexpr WmiBounds kShort{300ms, 800ms};
+        struct Case {
+            const char* what;
+            WmiBounds bounds;
+            std::vector<WbemStep> adapters;
+            DWORD configurationDelayMs;  // of the configuration query's only object
+            std::u16string found;        // display name
+        };
+        const Case cases[] = {
+            {"the first adapter never comes",
+             kShort,
+             {{S_OK, &nicOne, kNeverAnswers}},
+             0,
+             u"Ethernet 9 (Helper NIC)"},
+            {"an adapter that does not qualify, then nothing",
+             kShort,
+             {{S_OK, &virtualNic}, {S_OK, &nicOne, kNeverAnswers}},
+             0,
+             u"Ethernet 9 (Helper NIC)"},
+            {"adapters each in time, all together too late",
+             kShort,
+             {{S_OK, &virtualNic, 250},
+              {S_OK, &virtualNic, 250},
+              {S_OK, &virtualNic, 250},
+              {S_OK, &virtualNic, 250},
+              {S_OK, &nicOne, 250}},
+             0,
+             u"Ethernet 9 (Helper NIC)"},
+            {"the configuration of a qualifying adapter never comes",
+             kShort,
+             {{S_OK, &nicOne}, {WBEM_S_FALSE}},
+             kNeverAnswers,
+             u"Ethernet 9 (Helper NIC)"},
+            {"a slow WMI within the bounds still answers",
+             kShort,
+             {{S_OK, &virtualNic, 150}, {S_OK, &nicOne, 150}, {WBEM_S_FALSE}},
+             150,
+             u"Ethernet (NIC One)"},
+            {"the program's own bounds, the first adapter never comes",
+             kDiscoveryWmiBounds,
+             {{S_OK, &nicOne, kNeverAnswers}},
+             0,
+             u"Ethernet 9 (Helper NIC)"},
+        };
+        for (const Case& c : cases) {
+            INFO(std::string(c.what));
+            FakeWbemEnumerator adapterWalk(c.adapters);
+            FakeWbemEnumerator configurationWalk(
+                {{S_OK, &configOne, c.configurationDelayMs}, {WBEM_S_FALSE}});
+            FakeWbemServices services;
+            services.answer = [&](const std::wstring& query) -> FakeWbemServices::Answer {
+                if (query == kAdapterQuery) return {S_OK, &adapterWalk};
+                return {S_OK, &configurationWalk};
+            };
+            services.AddRef();  // the session's own reference
+
+            Discovery discovery;
+            const auto started = Clock::now();
+            {
+                WmiSession wmi{ComRef<IWbemServices>(&services), c.bounds};
+                SystemAdapters wmiSide(wmi, true);
+                StandInIpHelper system(wmiSide);
+                discovery = DiscoverActiveAdapter(system);
+            }
+            const auto tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+            MESSAGE(std::string(c.what)
+                    << ": " << tookMs.count() << " ms (bounds " << c.bounds.perItem.count()
+                    << " ms per item, " << c.bounds.overall.count() << " ms in all)");
+            const bool fromWmi = c.found == u"Ethernet (NIC One)";
+            CHECK(discovery.source == (fromWmi ? AdapterSource::Wmi : AdapterSource::IpHelper));
+            CHECK(discovery.adapter.has_value());
+            if (discovery.adapter) {
+                CHECK(discovery.adapter->name == c.found);
+                CHECK(discovery.adapter->ip == (fromWmi ? u"192.168.1.7" : u"10.9.9.9"));
+            }
+            // Within the overall bound, with a generous allowance for a busy machine.
+            CHECK(tookMs < c.bounds.overall + 3s);
+            for (const FakeWbemEnumerator* walk : {&adapterWalk, &configurationWalk}) {
+                for (LONG timeout : walk->timeouts) {
+                    CHECK(timeout > 0);
+                    CHECK(timeout <= c.bounds.perItem.count());
+                }
+            }
+            CHECK(services.refs() == 1);
+            CHECK(adapterWalk.refs() == 1);
+            CHECK(configurationWalk.refs() == 1);
         }
     }
     CoUninitialize();
