@@ -65,7 +65,14 @@ int main(int argc, char** argv) {
             WaitForSingleObject(g_never, INFINITE);
             return TranslateText(u"버전").empty();
         });
-        worker.StartWait([] {});
+        // A job that goes straight to the wait, whose probe is stuck.
+        worker.Start(
+            [](ConnectivityWaitEnvironment& wait) {
+                TRunOutcome outcome;
+                outcome.wait = ConnectivityWait(wait);
+                return outcome;
+            },
+            [](const TRunOutcome&) {});
         const HANDLE stuck[] = {checkStuck, waitStuck};
         if (WaitForMultipleObjects(2, stuck, TRUE, 20000) != WAIT_OBJECT_0 || RunningWorkers() != 2) return 2;
         Say("in flight\n");
