@@ -8,7 +8,8 @@ namespace tarnell {
 
 class TRecordRunTweaks final : public RunTweaks {
   public:
-    TRecordRunTweaks(MachineRegistry& registry, RecordLock& lock) : FRecord(registry, lock) {}
+    TRecordRunTweaks(MachineRegistry& registry, RecordLock& lock, TTweakRecord::Note note = nullptr)
+        : FRecord(registry, lock, std::move(note)) {}
 
     RecordState State() override { return FRecord.State(); }
     RecordResult Apply(const std::array<bool, kRunOptionCount>& enabled,

@@ -11,14 +11,6 @@
 
 namespace tarnell {
 
-// A registry value in words: "DWORD 1 (0x00000001)", "SZ \"text\"", "BINARY 01 02", "absent"...
-std::u16string RegistryValueText(const RawRegistryValue& value);
-
-// The same for a script: "dword:1", "qword:…", "sz:text", "expand_sz:text", "multi_sz:a\u0000b",
-// "binary:0102", "type9:0102", "absent", "unreadable". Control characters of a text are written \uXXXX so
-// that a field holds no tab or line break.
-std::u16string RegistryValueField(const RawRegistryValue& value);
-
 // The adapter's name for an interface GUID, or "" when no adapter of this machine has it.
 using AdapterNameOf = std::function<std::u16string(const std::u16string& guid)>;
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace tarnell {
@@ -30,5 +31,16 @@ inline RawRegistryValue DwordValue(uint32_t value) {
             {uint8_t(value & 0xFF), uint8_t((value >> 8) & 0xFF), uint8_t((value >> 16) & 0xFF),
              uint8_t((value >> 24) & 0xFF)}};
 }
+
+// A registry value in words: "DWORD 1 (0x00000001)", "SZ \"text\"", "BINARY 01 02"...
+std::u16string RegistryValueText(const RawRegistryValue& value);
+
+// The same for a script: "dword:1", "qword:…", "sz:text", "expand_sz:text", "multi_sz:a\u0000b",
+// "binary:0102", "type9:0102". Control characters of a text are written \uXXXX, so that a field holds no
+// tab or line break.
+std::u16string RegistryValueField(const RawRegistryValue& value);
+
+// `text` with its control characters written \uXXXX.
+std::u16string VisibleText(const std::u16string& text);
 
 }  // namespace tarnell

@@ -240,6 +240,22 @@ std::u16string FirstMissingKey(MachineRegistry& registry, const std::u16string& 
     return std::u16string();
 }
 
+namespace {
+
+std::u16string StateText(bool existed, const RawRegistryValue& value) {
+    return existed ? RegistryValueText(value) : std::u16string(u"absent");
+}
+
+}  // namespace
+
+RecordResult TTweakRecord::Refused(RecordResult result) const {
+    Tell(result == RecordResult::Busy
+             ? u"record: another writer kept the lock past its bound; nothing changed"
+             : u"record: a record of another format (a newer version's) is here; left as it is, nothing "
+               u"changed");
+    return result;
+}
+
 TTweakRecord::Format TTweakRecord::ReadFormat() {
     RawRegistryValue format;
     switch (FRegistry.ReadValue(kRecordKeyPath, kRecordFormatName, format)) {
@@ -316,9 +332,9 @@ void TTweakRecord::ClearRecord() {
 RecordResult TTweakRecord::Apply(const std::array<bool, kTweakCount>& enabled,
                                  const std::u16string& networkGuid) {
     Locked locked(FLock);
-    if (!locked) return RecordResult::Busy;
+    if (!locked) return Refused(RecordResult::Busy);
     const Format format = ReadFormat();
-    if (format == Format::Other) return RecordResult::Foreign;
+    if (format == Format::Other) return Refused(RecordResult::Foreign);
     // What a take-over that never finished left.
     if (format == Format::Absent && FRegistry.KeyExists(kRecordKeyPath)) ClearRecord();
 
@@ -340,7 +356,10 @@ RecordResult TTweakRecord::Apply(const std::array<bool, kTweakCount>& enabled,
         });
         RawRegistryValue now;
         const MachineRegistry::Read read = FRegistry.ReadValue(write.path, write.name, now);
-        if (read == MachineRegistry::Read::Failed) continue;  // what is there cannot be written down
+        if (read == MachineRegistry::Read::Failed) {  // what is there cannot be written down
+            Tell(u"left " + RecordEntryName(write.path, write.name) + u": its value cannot be read");
+            continue;
+        }
         const bool present = read == MachineRegistry::Read::Present;
         if (known != existing.end() && present && now == known->written) continue;  // still as written
 
@@ -350,7 +369,11 @@ RecordResult TTweakRecord::Apply(const std::array<bool, kTweakCount>& enabled,
         entry.written = write.value;
         entry.existed = present;
         if (present) {
-            if (!RecordableValue(now)) continue;  // could not be given back: left as it is
+            if (!RecordableValue(now)) {  // could not be given back: left as it is
+                Tell(u"left " + RecordEntryName(write.path, write.name) + u": its value (" +
+                     RegistryValueText(now) + u") could not be given back");
+                continue;
+            }
             entry.before = now;
         }
         if (known != existing.end()) {
@@ -385,8 +408,12 @@ RecordResult TTweakRecord::Apply(const std::array<bool, kTweakCount>& enabled,
             recorded.push_back(&step);
     }
     FRegistry.Flush(kRecordKeyPath);
-    for (const Step* step : recorded)
-        FRegistry.WriteValue(step->write->path, step->write->name, step->write->value);
+    for (const Step* step : recorded) {
+        const TRecordEntry& entry = *step->entry;
+        const bool ok = FRegistry.WriteValue(step->write->path, step->write->name, step->write->value);
+        Tell((ok ? u"wrote " : u"could not write ") + RecordEntryName(entry.keyPath, entry.valueName) +
+             u": " + StateText(entry.existed, entry.before) + u" -> " + RegistryValueText(entry.written));
+    }
 
     if (recorded.empty() && existing.empty()) {
         ClearRecord();  // the record could not be written: nothing changed, nothing is left behind
@@ -397,9 +424,9 @@ RecordResult TTweakRecord::Apply(const std::array<bool, kTweakCount>& enabled,
 
 RecordResult TTweakRecord::GiveBack() {
     Locked locked(FLock);
-    if (!locked) return RecordResult::Busy;
+    if (!locked) return Refused(RecordResult::Busy);
     const Format format = ReadFormat();
-    if (format == Format::Other) return RecordResult::Foreign;
+    if (format == Format::Other) return Refused(RecordResult::Foreign);
 
     std::vector<TRecordEntry> entries = format == Format::Known ? Entries() : std::vector<TRecordEntry>();
     if (entries.empty()) {
@@ -424,7 +451,16 @@ RecordResult TTweakRecord::GiveBack() {
             ok = entry.existed ? FRegistry.WriteValue(entry.keyPath, entry.valueName, entry.before)
                                : FRegistry.DeleteValue(entry.keyPath, entry.valueName);
             if (ok) touched.push_back(entry.keyPath);
+            Tell((ok ? u"gave back " : u"could not give back (kept for next time) ") + entryName + u": " +
+                 RegistryValueText(now) + u" -> " + StateText(entry.existed, entry.before));
+        } else {
+            Tell(u"left " + entryName + u": changed since (now " +
+                 (read == MachineRegistry::Read::Present ? RegistryValueText(now)
+                                                         : std::u16string(u"absent")) +
+                 u")");
         }
+        if (read == MachineRegistry::Read::Failed)
+            Tell(u"could not read " + entryName + u" (kept for next time)");
         // Otherwise someone changed or removed the value since: theirs stays.
         if (!ok) {
             kept.push_back(entryName);
@@ -464,9 +500,9 @@ RecordResult TTweakRecord::GiveBack() {
 
 RecordResult TTweakRecord::TakeOver() {
     Locked locked(FLock);
-    if (!locked) return RecordResult::Busy;
+    if (!locked) return Refused(RecordResult::Busy);
     const Format format = ReadFormat();
-    if (format == Format::Other) return RecordResult::Foreign;
+    if (format == Format::Other) return Refused(RecordResult::Foreign);
     if (format == Format::Known && !Entries().empty()) return RecordResult::Nothing;  // kept already
 
     // Every adapter's interface key, not only today's active one: that version applied on whichever
@@ -514,6 +550,10 @@ RecordResult TTweakRecord::TakeOver() {
     FRegistry.Flush(kRecordKeyPath);
     FRegistry.WriteValue(kRecordKeyPath, kRecordFormatName, DwordValue(kRecordFormat));
     FRegistry.Flush(kRecordKeyPath);
+    for (const TRecordEntry& entry : entries) {
+        Tell(u"took over " + RecordEntryName(entry.keyPath, entry.valueName) + u": " +
+             RegistryValueText(entry.written) + u", given back as " + StateText(entry.existed, entry.before));
+    }
     return RecordResult::Done;
 }
 

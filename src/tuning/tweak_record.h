@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -130,7 +131,11 @@ struct TRecordedValue {
 
 class TTweakRecord {
   public:
-    TTweakRecord(MachineRegistry& registry, RecordLock& lock) : FRegistry(registry), FLock(lock) {}
+    // Told one line for each value written or given back, each left, and each refusal (the program's log).
+    using Note = std::function<void(const std::u16string&)>;
+
+    TTweakRecord(MachineRegistry& registry, RecordLock& lock, Note note = nullptr)
+        : FRegistry(registry), FLock(lock), FNote(std::move(note)) {}
 
     // Reads only: no lock.
     RecordState State();
@@ -169,8 +174,14 @@ class TTweakRecord {
     Format ReadFormat();
     void ClearRecord();
 
+    void Tell(const std::u16string& line) const {
+        if (FNote) FNote(line);
+    }
+    RecordResult Refused(RecordResult result) const;
+
     MachineRegistry& FRegistry;
     RecordLock& FLock;
+    Note FNote;
 };
 
 }  // namespace tarnell

@@ -698,3 +698,36 @@ TEST_CASE("A lock held past its bound never becomes no lock: nothing changes") {
     CheckSame(rig.registry, before);
     CHECK(rig.record.State() == RecordState::On);  // reading needs no lock
 }
+
+TEST_CASE("The record tells each value written, given back or left, and each refusal, one line each") {
+    FakeMachineRegistry registry = FakeMachineRegistry::Fresh();
+    FakeRecordLock lock;
+    std::vector<std::string> lines;
+    TTweakRecord record(registry, lock,
+                        [&](const std::u16string& line) { lines.push_back(Utf16ToUtf8(line)); });
+    const std::string adapter = Utf16ToUtf8(kAdapterKey);
+    const std::string profile = Utf16ToUtf8(kProfileKey);
+
+    registry.Set(kAdapterKey, u"TcpAckFrequency", DwordValue(2));
+    REQUIRE(record.Apply({true, false, false, false, true}, kTestGuid) == RecordResult::Done);
+    CHECK(lines ==
+          std::vector<std::string>{
+              "wrote " + adapter + "\\TcpAckFrequency: DWORD 2 (0x00000002) -> DWORD 1 (0x00000001)",
+              "wrote " + profile + "\\SystemResponsiveness: DWORD 20 (0x00000014) -> DWORD 0 (0x00000000)",
+          });
+
+    lines.clear();
+    registry.Set(kProfileKey, u"SystemResponsiveness", DwordValue(7));  // by hand since
+    REQUIRE(record.GiveBack() == RecordResult::Done);
+    CHECK(lines ==
+          std::vector<std::string>{
+              "left " + profile + "\\SystemResponsiveness: changed since (now DWORD 7 (0x00000007))",
+              "gave back " + adapter + "\\TcpAckFrequency: DWORD 1 (0x00000001) -> DWORD 2 (0x00000002)",
+          });
+
+    lines.clear();
+    lock.busy = true;
+    CHECK(record.Apply({true, false, false, false, false}, kTestGuid) == RecordResult::Busy);
+    CHECK(lines ==
+          std::vector<std::string>{"record: another writer kept the lock past its bound; nothing changed"});
+}
