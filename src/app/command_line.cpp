@@ -133,7 +133,7 @@ int Refusal(RecordResult result) {
 }  // namespace
 
 int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAdapterServices& services,
-               ConnectivityWaitEnvironment& wait, std::chrono::milliseconds waitLimit) {
+               ConnectivityWaitEnvironment& wait, std::chrono::milliseconds waitLimit, TRunOutcome* told) {
     switch (command) {
         case TCommand::Status:
         case TCommand::StatusTable:
@@ -175,6 +175,7 @@ int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAd
     const TRunOutcome outcome =
         RunSequence(command == TCommand::Apply ? TRunAction::Apply : TRunAction::GiveBack, enabled, adapter,
                     tweaks, settings, services, wait, waitLimit);
+    if (told) *told = outcome;
     if (const int refused = Refusal(outcome.record)) return refused;
     if (!outcome.cycled) return kExitDone;
     if (outcome.cycleFailed) return kExitCycleFailed;

@@ -71,8 +71,10 @@ bool CommandNeedsGuard(TCommand command);
 // --takeover does, machine-wide. A settings value that cannot be read (wrong type) counts as missing here: a
 // command has no one to show an error to, and must never stop an uninstaller.
 // `waitLimit`: how long the wait after the cycle lasts at most (a build setting, shorter than the window's).
+// `outcome`, when given, gets what --apply or --revert did (for the log).
 int RunCommand(TCommand command, RunSettings& settings, RunTweaks& tweaks, RunAdapterServices& services,
-               ConnectivityWaitEnvironment& wait, std::chrono::milliseconds waitLimit);
+               ConnectivityWaitEnvironment& wait, std::chrono::milliseconds waitLimit,
+               TRunOutcome* outcome = nullptr);
 
 // What --status (or --status --tsv) prints: the machine's record as StatusText (StatusTable) tells it.
 std::u16string StatusReport(TCommand command, RunTweaks& tweaks, const AdapterNameOf& adapterName);

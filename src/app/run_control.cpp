@@ -1,5 +1,7 @@
 #include "app/run_control.h"
 
+#include <string>
+
 namespace tarnell {
 
 const char16_t* OptionSettingsKey(TRunOption option) {
@@ -9,29 +11,38 @@ const char16_t* OptionSettingsKey(TRunOption option) {
     return u"";
 }
 
+namespace {
+
+TWaitResult Finished(ConnectivityWaitEnvironment& env, TWaitResult& result) {
+    result.elapsed = env.Elapsed();
+    return result;
+}
+
+}  // namespace
+
 TWaitResult ConnectivityWait(ConnectivityWaitEnvironment& env, std::chrono::milliseconds limit) {
     TWaitResult result;
     for (;;) {
         if (env.IsTerminating()) {
             result.terminated = true;
-            return result;
+            return Finished(env, result);
         }
         ++result.probes;
         if (env.CheckConnectivity()) {
             result.answered = true;
-            return result;
+            return Finished(env, result);
         }
         if (env.IsTerminating()) {
             result.terminated = true;
-            return result;
+            return Finished(env, result);
         }
         const std::chrono::milliseconds left = limit - env.Elapsed();
-        if (left <= std::chrono::milliseconds::zero()) return result;
+        if (left <= std::chrono::milliseconds::zero()) return Finished(env, result);
         ++result.pauses;
         env.Pause(left < kProbeInterval ? left : kProbeInterval);
         if (env.Elapsed() >= limit) {
             result.terminated = env.IsTerminating();
-            return result;
+            return Finished(env, result);
         }
     }
 }
@@ -44,6 +55,8 @@ void Refresh(RunAdapterServices& services, const std::u16string& guid, Connectiv
     const ConnectionChange enabled = services.EnableConnection(guid, true);
     outcome.cycled = true;
     outcome.cycleFailed = disabled == ConnectionChange::Failed || enabled == ConnectionChange::Failed;
+    outcome.cycleUnavailable =
+        disabled == ConnectionChange::Unavailable && enabled == ConnectionChange::Unavailable;
     outcome.wait = ConnectivityWait(wait, limit);
 }
 
@@ -61,6 +74,7 @@ TRunOutcome RunSequence(TRunAction action, const std::array<bool, kRunOptionCoun
                         RunSettings& settings, RunAdapterServices& services,
                         ConnectivityWaitEnvironment& wait, std::chrono::milliseconds limit) {
     TRunOutcome outcome;
+    outcome.action = action;
     outcome.record = action == TRunAction::Apply ? tweaks.Apply(enabled, adapter()) : tweaks.GiveBack();
     if (outcome.record == RecordResult::Busy || outcome.record == RecordResult::Foreign) return outcome;
     // The values are in the registry now: the caller's status follows at once, before the connection is
@@ -73,6 +87,40 @@ TRunOutcome RunSequence(TRunAction action, const std::array<bool, kRunOptionCoun
     if (guid.empty()) return outcome;  // no adapter: the values take effect at the next reconnect
     Refresh(services, guid, wait, limit, outcome);
     return outcome;
+}
+
+std::u16string DescribeOutcome(const TRunOutcome& outcome) {
+    const TRunAction action = outcome.action;
+    auto number = [](long long n) {
+        const std::string digits = std::to_string(n);
+        return std::u16string(digits.begin(), digits.end());
+    };
+    std::u16string line = action == TRunAction::Apply ? u"start: " : u"stop: ";
+    switch (outcome.record) {
+        case RecordResult::Busy:
+            return line + u"the record was busy; nothing changed";
+        case RecordResult::Foreign:
+            return line + u"a newer version's record; nothing changed";
+        case RecordResult::Nothing:
+            line += action == TRunAction::Apply ? u"no value to write" : u"nothing to give back";
+            break;
+        case RecordResult::Done:
+            line += action == TRunAction::Apply ? u"values written" : u"values given back";
+            break;
+    }
+    if (!outcome.cycled) return line + u"; no adapter cycled";
+    if (outcome.cycleUnavailable) {
+        line += u"; no connections manager on this system, nothing cycled";
+    } else {
+        line += outcome.cycleFailed ? u"; the adapter's connection could not be disabled and enabled again"
+                                    : u"; the adapter's connection was disabled and enabled again";
+    }
+    const TWaitResult& wait = outcome.wait;
+    line += u"; wait of " + number(wait.elapsed.count()) + u" ms, " + number(wait.probes) +
+            (wait.probes == 1 ? u" probe: " : u" probes: ");
+    if (wait.answered) return line + u"the internet answered";
+    if (wait.terminated) return line + u"stopped, the program is closing";
+    return line + u"the internet did not answer in time";
 }
 
 bool RunAndHandOver(ConnectivityWaitEnvironment& env, const RunWorker::Job& job,

@@ -147,10 +147,11 @@ class ConnectivityWaitEnvironment {
 };
 
 struct TWaitResult {
-    int probes = 0;           // probes made
-    int pauses = 0;           // pauses made
-    bool answered = false;    // a probe succeeded
-    bool terminated = false;  // stopped because the application is terminating
+    int probes = 0;                        // probes made
+    int pauses = 0;                        // pauses made
+    bool answered = false;                 // a probe succeeded
+    bool terminated = false;               // stopped because the application is terminating
+    std::chrono::milliseconds elapsed{0};  // from the first probe to the end of the wait
 };
 
 // Probes until one answers or `limit` has passed, measured against a deadline (a probe that gets no
@@ -160,16 +161,18 @@ struct TWaitResult {
 // application is terminating.
 TWaitResult ConnectivityWait(ConnectivityWaitEnvironment& env, std::chrono::milliseconds limit = kWaitLimit);
 
+enum class TRunAction { Apply, GiveBack };
+
 // What one Start or Stop did on the machine.
 struct TRunOutcome {
+    TRunAction action = TRunAction::Apply;
     RecordResult record = RecordResult::Nothing;
-    bool cycled = false;       // the adapter's connection was asked to be disabled and enabled again
-    bool cycleFailed = false;  // ... and one of the two failed (a system without the connections manager
-                               // cycles nothing and fails nothing)
-    TWaitResult wait;          // the wait after the cycle
+    bool cycled = false;            // the adapter's connection was asked to be disabled and enabled again
+    bool cycleFailed = false;       // ... and one of the two failed (a system without the connections manager
+                                    // cycles nothing and fails nothing)
+    bool cycleUnavailable = false;  // this system has no connections manager: nothing was cycled
+    TWaitResult wait;               // the wait after the cycle
 };
-
-enum class TRunAction { Apply, GiveBack };
 
 // Disables and enables the adapter's connection (both always asked for), then waits for the internet:
 // the step that makes the new values take effect. Fills the outcome's cycle and wait.
@@ -186,6 +189,9 @@ TRunOutcome RunSequence(TRunAction action, const std::array<bool, kRunOptionCoun
                         const std::function<std::u16string()>& adapter, RunTweaks& tweaks,
                         RunSettings& settings, RunAdapterServices& services,
                         ConnectivityWaitEnvironment& wait, std::chrono::milliseconds limit);
+
+// One line for the program's log: what a Start (Apply) or Stop (GiveBack) did, the cycle and the wait.
+std::u16string DescribeOutcome(const TRunOutcome& outcome);
 
 // Runs a Start's or Stop's system half off the UI thread.
 class RunWorker {

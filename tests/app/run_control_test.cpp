@@ -543,3 +543,44 @@ TEST_CASE("Terminating during the wait stops it at once and never hands over") {
         CHECK(env.pauses == c.pauses);
     }
 }
+
+TEST_CASE("DescribeOutcome: one log line for what a Start or Stop did, the cycle and the wait") {
+    struct Row {
+        TRunAction action;
+        RecordResult record;
+        bool cycled, failed, unavailable, answered, terminated;
+        int probes;
+        long long ms;
+        const char16_t* line;
+    };
+    const Row rows[] = {
+        {TRunAction::Apply, RecordResult::Done, true, false, false, true, false, 2, 1004,
+         u"start: values written; the adapter's connection was disabled and enabled again; wait of 1004 ms, "
+         u"2 "
+         u"probes: the internet answered"},
+        {TRunAction::GiveBack, RecordResult::Done, true, true, false, false, false, 300, 300000,
+         u"stop: values given back; the adapter's connection could not be disabled and enabled again; wait "
+         u"of "
+         u"300000 ms, 300 probes: the internet did not answer in time"},
+        {TRunAction::Apply, RecordResult::Nothing, true, false, true, false, true, 1, 5,
+         u"start: no value to write; no connections manager on this system, nothing cycled; wait of 5 ms, 1 "
+         u"probe: stopped, the program is closing"},
+        {TRunAction::GiveBack, RecordResult::Nothing, false, false, false, false, false, 0, 0,
+         u"stop: nothing to give back; no adapter cycled"},
+        {TRunAction::Apply, RecordResult::Busy, false, false, false, false, false, 0, 0,
+         u"start: the record was busy; nothing changed"},
+    };
+    for (const Row& row : rows) {
+        TRunOutcome outcome;
+        outcome.action = row.action;
+        outcome.record = row.record;
+        outcome.cycled = row.cycled;
+        outcome.cycleFailed = row.failed;
+        outcome.cycleUnavailable = row.unavailable;
+        outcome.wait.answered = row.answered;
+        outcome.wait.terminated = row.terminated;
+        outcome.wait.probes = row.probes;
+        outcome.wait.elapsed = std::chrono::milliseconds(row.ms);
+        CHECK(U8(DescribeOutcome(outcome)) == U8(row.line));
+    }
+}
