@@ -9,6 +9,7 @@
 
 #include "app/command_line.h"
 #include "app/run_control_win32.h"
+#include "base/log_win32.h"
 #include "base/scoped_win.h"
 #include "base/single_instance_win32.h"
 #include "base/wide.h"
@@ -110,11 +111,14 @@ int RunCommandLine(TCommand command) {
     {
         SystemMachineRegistry registry;
         SystemRecordLock lock;
-        TRecordRunTweaks tweaks(registry, lock);
+        TRecordRunTweaks tweaks(registry, lock, LogRecordNote);
         TConfigRunSettings settings;
         TSystemAdapterServices services;
         SystemConnectivityWait wait;
-        code = RunCommand(command, settings, tweaks, services, wait, kCommandWaitLimit);
+        TRunOutcome outcome;
+        outcome.record = RecordResult::Nothing;
+        code = RunCommand(command, settings, tweaks, services, wait, kCommandWaitLimit, &outcome);
+        if (command == TCommand::Apply || command == TCommand::Revert) Log(DescribeOutcome(outcome));
     }
     if (SUCCEEDED(com)) CoUninitialize();
     return code;

@@ -13,12 +13,15 @@
 #include "app/error_box_win32.h"
 #include "app/frm_tarnell_win32.h"
 #include "app/process_end_win32.h"
+#include "base/file_version_win32.h"
+#include "base/log_win32.h"
 #include "base/single_instance_win32.h"
 #include "base/ui_task_win32.h"
 #include "base/wide.h"
 #include "build_config.h"
 #include "crash/crash_win32.h"
 #include "theme/button_styles.h"
+#include "translate/translation.h"
 #include "translate/translation_win32.h"
 #include "translate/ui_language_win32.h"
 #include "ui/window_win32.h"
@@ -56,9 +59,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
     // Start-up steps of the modules, before the program's own block; crash reporting first.
     InstallCrashReporting({FromWide(TARNELL_REPORT_URL), FromWide(TARNELL_ERROR_PAGE_URL), &ShowErrorBox});
+    OpenLog(UserLogFolder());
     StartUpStep(&LoadTranslationTable);
     StartUpStep(&InitUILanguage);
     StartUpStep(&RegisterVorbeckButtonStyles);
+    Log(u"start: Tarnell " + GetFileVersionText() + u", language " + CurrentLanguage() +
+        (CommandLineHasArguments(FromWide(GetCommandLineW())) ? u", with arguments" : u", the window"));
 
     // With a switch the program runs a command instead of the window; it takes the guard itself. Other
     // arguments (a file dropped on the exe) open the window as none would.
@@ -72,7 +78,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         if (GetEnvironmentVariableW(L"TARNELL_TEST_COMMAND_FAULT", fault, 4) && fault[0] == L'1')
             std::terminate();
 #endif
-        return RunCommandLine(command);
+        const int code = RunCommandLine(command);
+        FlushLog(2000);
+        return code;
     }
 
     if (!AcquireSingleInstance()) return 0;

@@ -1,5 +1,7 @@
 #include "app/process_end_win32.h"
 
+#include "base/log_win32.h"
+
 #include <windows.h>
 
 #include <objbase.h>
@@ -17,6 +19,9 @@ int ShutDownProcess(int exitCode, bool comInitialised, unsigned drainMs) {
     // What still runs off the UI thread gets a bounded time to end: a hold request the user asked for in
     // the prompt goes out even when Yes closed the window; a connectivity wait stops at its next step.
     DrainWorkers(drainMs);
+
+    // The log's last lines reach the file, within a bound: a slow disk does not hold the end.
+    FlushLog(1000);
 
     UnregisterButtonStyles();
     // Detaches the table without freeing it: a worker still running may be reading it.

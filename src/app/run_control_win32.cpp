@@ -6,6 +6,7 @@
 
 #include "base/com_win32.h"
 #include "base/error_boundary_win32.h"
+#include "base/log_win32.h"
 #include "base/ui_task_win32.h"
 #include "config/config_win32.h"
 #include "translate/translation.h"
@@ -88,7 +89,17 @@ class NoWait final : public ConnectivityWaitEnvironment {
 
 }  // namespace
 
+void LogRecordNote(const std::u16string& line) {
+    Log(line);
+}
+
 void TThreadRunWorker::Start(Job job, Settle settle) {
+    // What the job did goes to the log, on the worker.
+    job = [job = std::move(job)](ConnectivityWaitEnvironment& wait) {
+        const TRunOutcome outcome = job(wait);
+        Log(DescribeOutcome(outcome));
+        return outcome;
+    };
     // Left to end with the process at exit: the hand-over refuses once closing has begun, the record's
     // write-ahead steps survive a cut at any point, and a probe in flight holds nothing worth waiting for.
     const bool started = static_cast<bool>(StartWorker(

@@ -39,6 +39,9 @@ class SystemConnectivityWait final : public ConnectivityWaitEnvironment {
     bool FStarted = false;
 };
 
+// Writes one of the record's notes to the program's log.
+void LogRecordNote(const std::u16string& line);
+
 // How long the window's worker waits for another writer of the machine's record before the window says
 // so and changes nothing: longer than a command's bound, since the window keeps its busy look meanwhile.
 inline constexpr uint32_t kWindowRecordLockMs = 60000;
@@ -94,7 +97,7 @@ class TSystemRunControl {
     struct Seams {
         SystemMachineRegistry registry;
         SystemRecordLock lock{kWindowRecordLockMs};
-        TRecordRunTweaks tweaks{registry, lock};
+        TRecordRunTweaks tweaks{registry, lock, LogRecordNote};
         TConfigRunSettings settings;
         TSystemAdapterServices services;
     };

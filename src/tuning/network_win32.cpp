@@ -1,5 +1,7 @@
 #include "tuning/network_win32.h"
 
+#include "base/log_win32.h"
+
 // clang-format off
 // winsock2.h must come before windows.h, and the IP Helper headers after both.
 #include <winsock2.h>
@@ -103,13 +105,20 @@ bool GetActiveAdapter(std::u16string& name, std::u16string& guid, std::u16string
         WmiSession wmi;
         const bool connected = wmi.Connect();
         SystemAdapters system(wmi, connected);
-        std::optional<AdapterIdentity> found = DiscoverActiveAdapter(system).adapter;
-        if (!found) return false;
+        const Discovery discovery = DiscoverActiveAdapter(system);
+        std::optional<AdapterIdentity> found = discovery.adapter;
+        const std::u16string how = discovery.source == AdapterSource::Wmi ? u"WMI" : u"the IP Helper API";
+        if (!found) {
+            Log(u"adapter: none active (asked " + how + u")");
+            return false;
+        }
+        Log(u"adapter: " + found->name + u" " + found->guid + u", found through " + how);
         name = std::move(found->name);
         guid = std::move(found->guid);
         ip = std::move(found->ip);
         return true;
     } catch (...) {
+        Log(u"adapter: discovery failed with an exception; none shown");
         name.clear();
         guid.clear();
         ip.clear();

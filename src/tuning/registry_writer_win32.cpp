@@ -4,6 +4,7 @@
 
 #include <iterator>
 
+#include "base/log_win32.h"
 #include "base/machine_lock_win32.h"
 #include "base/registry_win32.h"
 #include "base/scoped_win.h"
@@ -171,9 +172,17 @@ SystemRecordLock::SystemRecordLock(uint32_t timeoutMs) : FTimeoutMs(timeoutMs) {
 SystemRecordLock::~SystemRecordLock() = default;
 
 bool SystemRecordLock::Enter() {
+    const ULONGLONG started = GetTickCount64();
     FHeld = std::make_unique<Held>(FTimeoutMs);
-    if (FHeld->lock.Held()) return true;
+    const ULONGLONG waited = GetTickCount64() - started;
+    const std::string ms = std::to_string(waited);
+    if (FHeld->lock.Held()) {
+        if (waited >= 100)
+            Log(u"record lock: waited " + std::u16string(ms.begin(), ms.end()) + u" ms for another Tarnell");
+        return true;
+    }
     FHeld.reset();  // another writer kept it past the bound (or it could not be made): change nothing
+    Log(u"record lock: not had after " + std::u16string(ms.begin(), ms.end()) + u" ms; nothing changed");
     return false;
 }
 
