@@ -1,11 +1,10 @@
 #include "app/process_end_win32.h"
 
-#include "base/log_win32.h"
-
 #include <windows.h>
 
 #include <objbase.h>
 
+#include "base/log_win32.h"
 #include "base/single_instance_win32.h"
 #include "base/ui_task_win32.h"
 #include "theme/button_styles.h"
