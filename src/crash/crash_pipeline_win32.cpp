@@ -554,6 +554,9 @@ bool PostReport(const std::string& report) {
     request.body = report;
     request.agent = u"Tarnell crash report";
     request.timeoutMs = settings.sendTimeoutMs;
+    // The report (machine details included) goes to the endpoint's own host only: a redirect elsewhere
+    // is a failed send, and the report stays filed.
+    request.sameHostRedirectsOnly = true;
     HttpResponse response;
     return SendHttpRequest(request, response) && response.status >= 200 && response.status < 300;
 }
