@@ -166,4 +166,48 @@ std::u16string_view LinkHost(std::u16string_view url) {
     return authority.substr(0, hostEnd);
 }
 
+bool CommandForLink(std::u16string_view command, std::u16string_view url, std::u16string& program,
+                    std::u16string& commandLine) {
+    size_t start = 0;
+    while (start < command.size() && command[start] == u' ') ++start;
+    size_t end = 0;
+    if (start < command.size() && command[start] == u'"') {
+        end = command.find(u'"', start + 1);
+        if (end == std::u16string_view::npos) return false;
+        program = std::u16string(command.substr(start + 1, end - start - 1));
+        ++end;
+    } else {
+        // Unquoted, the program's path may hold blanks: it runs up to the first ".exe" that ends a word.
+        end = std::u16string_view::npos;
+        for (size_t i = start; i + 4 <= command.size() && end == std::u16string_view::npos; ++i) {
+            if (EqualsAsciiNoCase(command.substr(i, 4), u".exe") &&
+                (i + 4 == command.size() || command[i + 4] == u' '))
+                end = i + 4;
+        }
+        if (end == std::u16string_view::npos) end = std::min(command.find(u' ', start), command.size());
+        program = std::u16string(command.substr(start, end - start));
+    }
+    if (program.empty()) return false;
+    bool placed = false;
+    std::u16string arguments;
+    const std::u16string_view rest = command.substr(end);
+    for (size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] != u'%' || i + 1 >= rest.size()) {
+            arguments += rest[i];
+            continue;
+        }
+        const char16_t what = rest[++i];
+        if (what == u'1' || what == u'L' || what == u'l') {
+            arguments += url;
+            placed = true;
+        } else if (what == u'%') {
+            arguments += u'%';
+        }
+        // %*, %2...%9, %I, %D and the like: nothing of ours to put there.
+    }
+    if (!placed) arguments += std::u16string(u" \"") + std::u16string(url) + u"\"";
+    commandLine = u"\"" + program + u"\"" + arguments;
+    return true;
+}
+
 }  // namespace tarnell

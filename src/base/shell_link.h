@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace tarnell {
@@ -23,5 +24,13 @@ bool IsShellSafeUrl(std::u16string_view url);
 // The host of an http(s) URL as written (a bracketed IPv6 literal keeps its brackets), without port;
 // empty when there is none, or when user information comes before it.
 std::u16string_view LinkHost(std::u16string_view url);
+
+// The program and command line that open `url` by the scheme's "open" command `command` as the registry
+// gives it (`"C:\\...\\browser.exe" --flag "%1"`): %1 and %L become the link, %* and other placeholders
+// nothing, %% a percent sign; without %1 or %L the link is added quoted at the end. The program is the
+// command's first part: quoted, or unquoted up to the first ".exe" that ends a word. False when the
+// command names no program.
+bool CommandForLink(std::u16string_view command, std::u16string_view url, std::u16string& program,
+                    std::u16string& commandLine);
 
 }  // namespace tarnell
