@@ -277,8 +277,16 @@ bool OwnFolder::MoveOver(const wchar_t* fromName, const wchar_t* toName) const {
     const bool replaceable = existing == INVALID_FILE_ATTRIBUTES ||
                              !(existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) ||
                              (existing & FILE_ATTRIBUTE_REPARSE_POINT);
-    // The move replaces the name: a link there goes, what it pointed at stays as it was.
-    return replaceable && MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!replaceable) return false;
+    // The move replaces the name: a link there goes, what it pointed at stays as it was. A scanner or
+    // indexer that has just opened either file makes the move fail for a moment (Wine's own bookkeeping
+    // now and then too): a few tries, 25 ms apart, before the file counts as held.
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        const DWORD error = GetLastError();
+        if (attempt >= 4 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) return false;
+        Sleep(25);
+    }
 }
 
 bool OwnFolder::Remove(const wchar_t* name) const {

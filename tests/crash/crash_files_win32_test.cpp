@@ -92,6 +92,30 @@ std::vector<Place> PlacesOf(const std::wstring& local, const std::wstring& machi
     return places;
 }
 
+// The names and sizes of the report folders' files, read from the folders' listings: nothing is opened,
+// so the wait cannot stand in the way of the file being replaced.
+std::vector<std::pair<std::wstring, ULONGLONG>> Listing(const std::wstring& local,
+                                                        const std::wstring& machine) {
+    std::vector<std::pair<std::wstring, ULONGLONG>> files;
+    for (const std::wstring& folder : {local + L"\\Tarnell", machine + L"\\Tarnell"}) {
+        WIN32_FIND_DATAW found{};
+        HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
+        if (find == INVALID_HANDLE_VALUE) continue;
+        do {
+            files.emplace_back(folder + L"\\" + found.cFileName,
+                               (ULONGLONG(found.nFileSizeHigh) << 32) | found.nFileSizeLow);
+        } while (FindNextFileW(find, &found));
+        FindClose(find);
+    }
+    return files;
+}
+
+bool Writing(const std::vector<std::pair<std::wstring, ULONGLONG>>& files) {
+    for (const auto& f : files)
+        if (f.first.size() > 4 && f.first.compare(f.first.size() - 4, 4, L".tmp") == 0) return true;
+    return false;
+}
+
 void Report(const std::string& message) {
     try {
         throw std::runtime_error(message);
