@@ -185,6 +185,18 @@ HANDLE OwnFolder::OpenFile(const wchar_t* name, bool write) const {
     return file;
 }
 
+HANDLE OwnFolder::CreateNew(const wchar_t* name) const {
+    wchar_t full[MAX_PATH];
+    if (!FullName(name, full)) return INVALID_HANDLE_VALUE;
+    // CREATE_NEW fails on any name that exists, a link or a dangling link included.
+    HANDLE file = CreateFileW(full, GENERIC_WRITE | GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE || IsOwnFile(file, name)) return file;
+    DeleteThrough(file);  // made somewhere else than asked: gone again, nothing written
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+}
+
 bool OwnFolder::UniqueName(const wchar_t* stem, const wchar_t* extension, wchar_t* name) {
     SYSTEMTIME t;
     GetSystemTime(&t);
@@ -202,19 +214,9 @@ bool OwnFolder::UniqueName(const wchar_t* stem, const wchar_t* extension, wchar_
 HANDLE OwnFolder::CreateUnique(const wchar_t* stem, const wchar_t* extension, wchar_t* name) const {
     for (int attempt = 0; attempt < 16; ++attempt) {
         if (!UniqueName(stem, extension, name)) return INVALID_HANDLE_VALUE;
-        wchar_t full[MAX_PATH];
-        if (!FullName(name, full)) return INVALID_HANDLE_VALUE;
-        // CREATE_NEW fails on any name that exists, a link or a dangling link included.
-        HANDLE file = CreateFileW(full, GENERIC_WRITE | GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) continue;
-            return file;
-        }
-        if (IsOwnFile(file, name)) return file;
-        DeleteThrough(file);  // made somewhere else than asked: gone again, nothing written
-        CloseHandle(file);
-        return INVALID_HANDLE_VALUE;
+        HANDLE file = CreateNew(name);
+        if (file != INVALID_HANDLE_VALUE) return file;
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
     }
     return INVALID_HANDLE_VALUE;
 }

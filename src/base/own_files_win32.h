@@ -33,6 +33,10 @@ class OwnFolder {
     // missing or refused.
     HANDLE OpenFile(const wchar_t* name, bool write) const;
 
+    // `name` made as a new, empty file opened for writing; INVALID_HANDLE_VALUE when anything (a link
+    // included) is there already.
+    HANDLE CreateNew(const wchar_t* name) const;
+
     // A new, empty file named stem-<unique>.extension, opened for writing; its name goes to `name`
     // (MAX_PATH characters). Never an existing name, so never a link planted there.
     HANDLE CreateUnique(const wchar_t* stem, const wchar_t* extension, wchar_t* name) const;

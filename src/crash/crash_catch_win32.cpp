@@ -249,6 +249,7 @@ void WriteShortReport(DWORD code, const void* address, DWORD threadId) {
             file = INVALID_HANDLE_VALUE;
         }
     }
+    if (file == INVALID_HANDLE_VALUE) file = folder.CreateNew(crash::kReportName);
     if (file == INVALID_HANDLE_VALUE) {
         wchar_t name[MAX_PATH];
         file = folder.CreateUnique(crash::kReportStem, L".txt", name);
