@@ -27,6 +27,9 @@ struct HttpRequest {
     // The body is read up to this many bytes; 0: not read at all (the status line is the answer).
     size_t byteCap = 0;
     DWORD maxRedirects = 5;
+    // Redirects to another scheme, host or port are not followed (the redirect is the answer), and one
+    // to the same place is followed only where it keeps the method and body (307, 308) or for a GET.
+    bool sameHostRedirectsOnly = false;
 };
 
 struct HttpResponse {
@@ -35,9 +38,9 @@ struct HttpResponse {
     bool overCap = false;  // the body held more than byteCap bytes: reading stopped there
 };
 
-// True when a response arrived (whatever its status) and its body, as far as asked for, was read; false
-// on any failure (not an http/https URL, name, connect, send, no response in time, a read failing or the
-// body's deadline passing).
+// True when a response arrived (whatever its status) and its body, as far as asked for, was read whole;
+// false on any failure (not an http/https URL, name, connect, send, no response in time, a read failing,
+// the body's deadline passing, or a body that ended before the length its Content-Length announced).
 bool SendHttpRequest(const HttpRequest& request, HttpResponse& response);
 
 // A session that follows the system's proxy settings as the user's browser does: the automatic proxy

@@ -5,6 +5,7 @@
 
 #include "base/shell_open_win32.h"
 
+#include <cwchar>
 #include <mutex>
 
 #include "base/shell_dispatch_win32.h"
@@ -16,7 +17,51 @@ namespace tarnell {
 namespace {
 std::mutex g_hookLock;
 std::function<void(const std::u16string&)> g_shellOpenHook;
+
+// The scheme's "open" command from the registry (the user's choice of browser included), or empty.
+std::u16string OpenCommandOf(const std::u16string& url) {
+    using AssocQueryStringFn = HRESULT(WINAPI*)(DWORD, DWORD, LPCWSTR, LPCWSTR, LPWSTR, DWORD*);
+    constexpr DWORD kAssocCommand = 1;        // ASSOCSTR_COMMAND
+    constexpr DWORD kAssocNoTruncate = 0x20;  // ASSOCF_NOTRUNCATE
+    HMODULE shlwapi = LoadLibraryExW(L"shlwapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    auto query = shlwapi ? reinterpret_cast<AssocQueryStringFn>(
+                               reinterpret_cast<void*>(GetProcAddress(shlwapi, "AssocQueryStringW")))
+                         : nullptr;
+    const wchar_t* scheme = url.size() > 5 && (url[4] == u's' || url[4] == u'S') ? L"https" : L"http";
+    std::wstring command(4096, L'\0');
+    DWORD length = DWORD(command.size());
+    if (!query || FAILED(query(kAssocNoTruncate, kAssocCommand, scheme, L"open", command.data(), &length)))
+        return std::u16string();
+    command.resize(wcsnlen(command.c_str(), command.size()));
+    return FromWide(command);
+}
+
 }  // namespace
+
+bool ShellOpenInProcess(const std::u16string& url) {
+    if (!IsShellSafeUrl(url)) return false;
+    // The scheme's command is started here, with the link in its command line: the shell's own
+    // ShellExecute copies the expanded command into fixed buffers that some shells (Wine's) overrun with
+    // links of about a thousand characters, and every link the check accepts must open without harm.
+    std::u16string program, commandLine;
+    if (CommandForLink(OpenCommandOf(url), url, program, commandLine)) {
+        std::wstring line = ToWide(commandLine);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_SHOWNORMAL;
+        PROCESS_INFORMATION process{};
+        if (CreateProcessW(W(program), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                           &process)) {
+            CloseHandle(process.hThread);
+            CloseHandle(process.hProcess);
+            return true;
+        }
+    }
+    // A scheme opened by something other than a command line (a COM handler): only the shell knows how.
+    return reinterpret_cast<INT_PTR>(
+               ShellExecuteW(nullptr, L"open", W(url), nullptr, nullptr, SW_SHOWNORMAL)) > 32;
+}
 
 void SetShellOpenHook(std::function<void(const std::u16string& target)> hook) {
     std::lock_guard<std::mutex> lock(g_hookLock);
@@ -38,8 +83,7 @@ void ShellOpen(const std::u16string& target) {
     }
     // The program runs elevated: the desktop shell opens the link with the user's own rights. Straight
     // from here only where no desktop shell can take it.
-    if (!ShellExecuteFromDesktop(target))
-        ShellExecuteW(nullptr, L"open", W(target), nullptr, nullptr, SW_SHOWNORMAL);
+    if (!ShellExecuteFromDesktop(target)) ShellOpenInProcess(target);
 }
 
 }  // namespace tarnell

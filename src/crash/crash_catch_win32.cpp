@@ -197,11 +197,10 @@ struct ShortText {
 };
 
 // The last resort, on the faulting thread, with no heap of its own: time, code, module+offset and thread
-// appended to bugreport.txt from stack buffers with WriteFile. No loader lock either: the module is found
-// through VirtualQuery and the name of the file mapped there.
+// appended to bugreport.txt from stack buffers with WriteFile (or written to a second file beside it, as
+// a full report would be). No loader lock either: the module is found through VirtualQuery and the name of
+// the file mapped there.
 void WriteShortReport(DWORD code, const void* address, DWORD threadId) {
-    const wchar_t* path = crash::ReportFilePath();
-    if (!path[0]) return;
     wchar_t module[MAX_PATH] = L"?";
     uintptr_t offset = reinterpret_cast<uintptr_t>(address);
     MEMORY_BASIC_INFORMATION mbi{};
@@ -239,18 +238,22 @@ void WriteShortReport(DWORD code, const void* address, DWORD threadId) {
     line.Add("\r\nThread: ");
     line.AddNumber(threadId, 10);
     line.Add("\r\n");
-    // The folder may not exist yet: made here, next to the file.
-    wchar_t folder[MAX_PATH];
-    lstrcpynW(folder, path, MAX_PATH);
-    for (wchar_t* p = folder + lstrlenW(folder); p > folder; --p) {
-        if (*p == L'\\') {
-            *p = 0;
-            break;
+    // The folder may not exist yet: made and checked here, as for any report.
+    OwnFolder folder;
+    if (!crash::OpenReportFolder(folder)) return;
+    HANDLE file = folder.OpenFile(crash::kReportName, true);
+    if (file != INVALID_HANDLE_VALUE) {
+        LARGE_INTEGER end{};
+        if (!SetFilePointerEx(file, end, nullptr, FILE_END)) {
+            CloseHandle(file);
+            file = INVALID_HANDLE_VALUE;
         }
     }
-    CreateDirectoryW(folder, nullptr);
-    HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) file = folder.CreateNew(crash::kReportName);
+    if (file == INVALID_HANDLE_VALUE) {
+        wchar_t name[MAX_PATH];
+        file = folder.CreateUnique(crash::kReportStem, L".txt", name);
+    }
     if (file == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
     WriteFile(file, line.text, DWORD(line.length), &written, nullptr);

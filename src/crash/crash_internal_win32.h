@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "base/own_files_win32.h"
 #include "crash/crash_report.h"
 #include "crash/crash_win32.h"
 
@@ -43,9 +44,29 @@ void StartReport(const Request& request, bool dump);
 std::string StructuredMessageOf(const Request& request);
 // Waits until no minidump is being written, or `deadline` (GetTickCount64) has passed.
 void WaitForDump(ULONGLONG deadline);
-// bugreport.txt's full path, worked out at installation (the fatal path allocates nothing); may be empty.
-const wchar_t* ReportFilePath();
+// The report file's name in its folder, and the stem of a second file's name (bugreport-<unique>.txt)
+// where bugreport.txt cannot take a report.
+inline constexpr wchar_t kReportName[] = L"bugreport.txt";
+inline constexpr wchar_t kReportStem[] = L"bugreport";
+
+// Where reports and minidumps go, worked out at installation (the fatal path allocates nothing): the
+// user's %LOCALAPPDATA%\Tarnell, and the program's own %ProgramData%\Tarnell, made for administrators and
+// the system only, when the user's cannot be used. Either is empty when unknown or not a local path.
+struct ReportFolders {
+    wchar_t user[MAX_PATH] = {};
+    wchar_t machine[MAX_PATH] = {};
+    SECURITY_DESCRIPTOR adminsOnly{};
+    alignas(8) BYTE administrators[SECURITY_MAX_SID_SIZE] = {};
+    alignas(8) BYTE system[SECURITY_MAX_SID_SIZE] = {};
+    alignas(8) BYTE acl[256] = {};
+};
+// Works the folders out from the environment and the machine's settings.
 void SetReportFilePath();
+// Puts the folders under these two bases (each gets \Tarnell); an empty or non-local base is not used.
+void SetReportFolders(const wchar_t* localAppData, const wchar_t* programData);
+// Opens, makes if need be and checks the report folder: `which` 1 the user's, 2 the machine's, 0 the
+// first of them that can be used. Returns which one was opened, 0 for none.
+int OpenReportFolder(OwnFolder& folder, int which = 0);
 
 // ----- the box and the close action -----------------------------------------------------------------
 

@@ -22,6 +22,7 @@
 
 #include "base/file_version_win32.h"
 #include "base/http_win32.h"
+#include "base/own_files_win32.h"
 #include "base/shell_link.h"
 #include "base/text.h"
 #include "base/ui_task_win32.h"
@@ -44,11 +45,11 @@ constexpr DWORD kBuildTimeoutMs = 6000;
 constexpr size_t kBuilderSlots = 8;
 constexpr wchar_t kDumpName[] = L"tarnell.dmp";
 
-wchar_t g_reportFile[MAX_PATH];  // bugreport.txt, worked out at installation
-std::mutex g_fileLock;           // one change of the report file at a time
-std::mutex g_buildLock;          // dbghelp's symbols serve one caller at a time
-std::mutex g_dumpLock;           // one minidump is written at a time
-HANDLE g_noDump = nullptr;       // set while no minidump is being written
+ReportFolders g_folders;    // worked out at installation
+std::mutex g_fileLock;      // one change of the report files at a time
+std::mutex g_buildLock;     // dbghelp's symbols serve one caller at a time
+std::mutex g_dumpLock;      // one minidump is written at a time
+HANDLE g_noDump = nullptr;  // set while no minidump is being written
 std::atomic<DWORD> g_builders[kBuilderSlots];
 
 std::string Narrow(const std::wstring& s) {
@@ -356,10 +357,14 @@ void AddProcesses(CrashReport& report) {
     CloseHandle(snapshot);
 }
 
-bool WriteMinidump(const DbgHelp& dbghelp, const Request& request, const std::wstring& path) {
-    if (!dbghelp.miniDumpWriteDump || path.empty()) return false;
-    HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+// Written to a new file of its own and then moved over tarnell.dmp: nothing planted under either name is
+// written through. Where tarnell.dmp cannot be replaced the dump keeps its own name beside it.
+bool WriteMinidump(const DbgHelp& dbghelp, const Request& request) {
+    if (!dbghelp.miniDumpWriteDump) return false;
+    OwnFolder folder;
+    if (!OpenReportFolder(folder)) return false;
+    wchar_t fresh[MAX_PATH];
+    HANDLE file = folder.CreateUnique(L"tarnell", L".dmp", fresh);
     if (file == INVALID_HANDLE_VALUE) return false;
     MINIDUMP_EXCEPTION_INFORMATION info{};
     info.ThreadId = request.threadId;
@@ -369,8 +374,12 @@ bool WriteMinidump(const DbgHelp& dbghelp, const Request& request, const std::ws
     const BOOL ok = dbghelp.miniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file, type,
                                               request.pointers ? &info : nullptr, nullptr, nullptr);
     CloseHandle(file);
-    if (!ok) DeleteFileW(path.c_str());
-    return ok != FALSE;
+    if (!ok) {
+        folder.Remove(fresh);
+        return false;
+    }
+    folder.MoveOver(fresh, kDumpName);
+    return true;
 }
 
 struct BuilderMark {
@@ -436,6 +445,8 @@ CrashReport DescribeRequest(const Request& request) {
     return report;
 }
 
+std::string DumpPlace();
+
 // Adds threads, modules, processes and symbols, and names the minidump when one is written.
 void CollectProcessState(const Request& request, CrashReport& report, bool dump) {
     const DbgHelp dbghelp;
@@ -461,83 +472,78 @@ void CollectProcessState(const Request& request, CrashReport& report, bool dump)
     }
     AddModules(report);
     AddProcesses(report);
-    // Named as the user's folder, not by the user's path: the dump itself stays on the machine.
-    if (dump) report.minidump = "%LOCALAPPDATA%\\Tarnell\\tarnell.dmp";
+    // Named by the folder, not by the user's path: the dump itself stays on the machine.
+    if (dump) report.minidump = DumpPlace();
 }
 
-// ----- the report file -------------------------------------------------------------------------------
+// ----- the report files -----------------------------------------------------------------------------
 
-// At most the file's cap, from its end: a huge or foreign file costs no more than that.
-std::string ReadReportTail(const wchar_t* path) {
+// What the report names as the minidump's place: the folder it will go to as the user knows it.
+std::string DumpPlace() {
+    OwnFolder folder;
+    const int which = OpenReportFolder(folder);
+    if (which == 1) return "%LOCALAPPDATA%\\Tarnell\\tarnell.dmp";
+    if (which == 2) return "%ProgramData%\\Tarnell\\tarnell.dmp";
+    return std::string();
+}
+
+// At most the file's cap, from its end, and only from an ordinary file of the folder's own: a link
+// planted under the name is never read (it could make the report carry another file to the endpoint).
+std::string ReadReportTail(const OwnFolder& folder, const wchar_t* name) {
     std::string text;
-    HANDLE in = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE in = folder.OpenFile(name, false);
     if (in == INVALID_HANDLE_VALUE) return text;
-    LARGE_INTEGER size{};
-    if (GetFileSizeEx(in, &size)) {
-        const LONGLONG cap = LONGLONG(kCrashFileCap);
-        LARGE_INTEGER from{};
-        from.QuadPart = size.QuadPart > cap ? size.QuadPart - cap : 0;
-        if (SetFilePointerEx(in, from, nullptr, FILE_BEGIN)) {
-            text.resize(size_t(size.QuadPart - from.QuadPart));
-            DWORD read = 0;
-            size_t done = 0;
-            while (done < text.size() &&
-                   ReadFile(in, text.data() + done, DWORD(text.size() - done), &read, nullptr) && read > 0)
-                done += read;
-            text.resize(done);
-        }
-    }
+    text.resize(kCrashFileCap);
+    text.resize(ReadFileTail(in, kCrashFileCap, text.data(), text.size()));
     CloseHandle(in);
     return text;
 }
 
-bool WriteWhole(HANDLE file, const std::string& contents) {
-    DWORD written = 0;
-    return WriteFile(file, contents.data(), DWORD(contents.size()), &written, nullptr) &&
-           written == contents.size();
-}
+// Where a report was filed, so that it can be taken out again once sent.
+struct FiledReport {
+    std::string text;  // as filed (capped)
+    int folder = 0;    // 1: %LOCALAPPDATA%\Tarnell, 2: %ProgramData%\Tarnell, 0: nowhere
+    wchar_t name[MAX_PATH] = {};
+};
 
-// Written beside and moved over, so a crash while writing never leaves half a file. While someone else
-// has the file open (a viewer, a scanner) it cannot be replaced: then it is rewritten in place, as its
-// sharing allows, rather than the report being lost.
-void ReplaceReportFile(const wchar_t* path, const std::string& contents) {
-    const std::wstring temporary = std::wstring(path) + L".new";
-    HANDLE out = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out != INVALID_HANDLE_VALUE) {
-        const bool ok = WriteWhole(out, contents);
-        CloseHandle(out);
-        if (ok && MoveFileExW(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING)) return;
-        DeleteFileW(temporary.c_str());
-    }
-    HANDLE in = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (in == INVALID_HANDLE_VALUE) return;
-    if (WriteWhole(in, contents)) SetEndOfFile(in);
-    CloseHandle(in);
-}
-
-// Appends the report to bugreport.txt within its cap; returns the report as filed.
-std::string FileReport(const std::string& report) {
-    const std::string filed = CappedReport(report);
+// Appends the report to bugreport.txt within its cap. When bugreport.txt cannot take it (a folder, held
+// open, read-only), the whole text goes to a second file beside it; when the user's folder cannot be used
+// at all, to the program's own folder under %ProgramData%.
+FiledReport FileReport(const std::string& report) {
+    FiledReport filed;
+    filed.text = CappedReport(report);
     try {
-        if (!g_reportFile[0]) return filed;
-        const std::wstring folder = CrashFolder();  // made if need be
         std::lock_guard<std::mutex> guard(g_fileLock);
-        ReplaceReportFile(g_reportFile, AppendCapped(ReadReportTail(g_reportFile), report));
+        for (int which = 1; which <= 2; ++which) {
+            OwnFolder folder;
+            if (!OpenReportFolder(folder, which)) continue;
+            const std::string contents = AppendCapped(ReadReportTail(folder, kReportName), report);
+            if (folder.Replace(kReportName, contents.data(), contents.size(), kReportStem, L".txt",
+                               filed.name)) {
+                filed.folder = which;
+                break;
+            }
+        }
     } catch (...) {
     }
     return filed;
 }
 
-// Takes a report that was sent out of the file again.
-void ForgetReport(const std::string& filed) {
+// Takes a report that was sent out of its file again; a second file left empty goes.
+void ForgetReport(const FiledReport& filed) {
     try {
-        if (!g_reportFile[0]) return;
+        if (!filed.folder) return;
         std::lock_guard<std::mutex> guard(g_fileLock);
-        std::string contents = ReadReportTail(g_reportFile);
-        if (RemoveFiledReport(contents, filed)) ReplaceReportFile(g_reportFile, contents);
+        OwnFolder folder;
+        if (!OpenReportFolder(folder, filed.folder)) return;
+        std::string contents = ReadReportTail(folder, filed.name);
+        if (!RemoveFiledReport(contents, filed.text)) return;
+        if (contents.empty() && lstrcmpiW(filed.name, kReportName) != 0) {
+            folder.Remove(filed.name);
+            return;
+        }
+        wchar_t used[MAX_PATH];
+        folder.Replace(filed.name, contents.data(), contents.size(), kReportStem, L".txt", used);
     } catch (...) {
     }
 }
@@ -554,6 +560,9 @@ bool PostReport(const std::string& report) {
     request.body = report;
     request.agent = u"Tarnell crash report";
     request.timeoutMs = settings.sendTimeoutMs;
+    // The report (machine details included) goes to the endpoint's own host only: a redirect elsewhere
+    // is a failed send, and the report stays filed.
+    request.sameHostRedirectsOnly = true;
     HttpResponse response;
     return SendHttpRequest(request, response) && response.status >= 200 && response.status < 300;
 }
@@ -599,17 +608,16 @@ DWORD WINAPI BuildThread(void* param) {
     {
         std::lock_guard<std::mutex> guard(g_buildLock);
         CrashReport report = DescribeRequest(job.request);
-        CollectProcessState(job.request, report, job.dump && g_reportFile[0]);
+        CollectProcessState(job.request, report, job.dump);
         job.text = FormatCrashReport(report);
     }
     SetEvent(job.textReady.get());
-    if (!job.dump || !g_reportFile[0]) return 0;
+    if (!job.dump) return 0;
     // A minidump only where the process ends: it takes seconds under dbghelp's own lock, and a handled
     // error's report must not wait behind it.
     std::lock_guard<std::mutex> dumping(g_dumpLock);
     ResetEvent(g_noDump);
-    const std::wstring folder = CrashFolder();
-    if (!folder.empty()) WriteMinidump(DbgHelp(false), job.request, folder + L"\\" + kDumpName);
+    WriteMinidump(DbgHelp(false), job.request);
     SetEvent(g_noDump);
     return 0;
 }
@@ -627,7 +635,7 @@ void RunReport(const std::shared_ptr<ReportJob>& job) {
         ready = WaitForSingleObject(job->textReady.get(), 0) == WAIT_OBJECT_0;
     }
     const std::string text = ready ? job->text : FormatCrashReport(DescribeRequest(job->request));
-    const std::string filed = FileReport(text);
+    const FiledReport filed = FileReport(text);
     if (PostReport(text)) ForgetReport(filed);
 }
 
@@ -664,12 +672,88 @@ void WaitForDump(ULONGLONG deadline) {
     if (g_noDump && now < deadline) WaitForSingleObject(g_noDump, DWORD(deadline - now));
 }
 
-const wchar_t* ReportFilePath() {
-    return g_reportFile;
+int OpenReportFolder(OwnFolder& folder, int which) {
+    if ((which == 0 || which == 1) && g_folders.user[0] && folder.Open(g_folders.user)) return 1;
+    if ((which == 0 || which == 2) && g_folders.machine[0] &&
+        folder.Open(g_folders.machine, &g_folders.adminsOnly))
+        return 2;
+    return 0;
 }
+
+void SetReportFolders(const wchar_t* localAppData, const wchar_t* programData) {
+    auto place = [](const wchar_t* base, wchar_t* out) {
+        out[0] = 0;
+        // Only a local folder: a share, a device path or a relative path from the environment is not
+        // where the elevated program writes.
+        if (!base || !IsLocalAbsolutePath(base) || lstrlenW(base) + 48 >= MAX_PATH) return;
+        lstrcpynW(out, base, MAX_PATH);
+        const int n = lstrlenW(out);
+        if (n > 0 && out[n - 1] == L'\\') out[n - 1] = 0;
+        lstrcatW(out, L"\\Tarnell");
+    };
+    place(localAppData, g_folders.user);
+    place(programData, g_folders.machine);
+}
+
+namespace {
+
+// %ProgramData% as the machine has it (not as the user's environment may say): the profile list's value,
+// where %SystemDrive% is the Windows folder's drive; the Windows folder's drive otherwise.
+void MachineProgramData(wchar_t* out) {
+    wchar_t windows[MAX_PATH] = {};
+    const UINT w = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    out[0] = 0;
+    if (w < 3 || w >= MAX_PATH || !IsLocalAbsolutePath(windows)) return;
+    wchar_t value[MAX_PATH] = {};
+    DWORD bytes = sizeof value - sizeof(wchar_t), type = 0;
+    HKEY key = nullptr;
+    bool read = false;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", 0,
+                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
+        read = RegQueryValueExW(key, L"ProgramData", nullptr, &type, reinterpret_cast<BYTE*>(value),
+                                &bytes) == ERROR_SUCCESS &&
+               (type == REG_SZ || type == REG_EXPAND_SZ);
+        RegCloseKey(key);
+    }
+    constexpr wchar_t kSystemDrive[] = L"%SystemDrive%";
+    constexpr int kSystemDriveLength = sizeof kSystemDrive / sizeof(wchar_t) - 1;
+    if (read && CompareStringOrdinal(value, kSystemDriveLength, kSystemDrive, kSystemDriveLength, TRUE) ==
+                    CSTR_EQUAL) {
+        out[0] = windows[0];
+        out[1] = L':';
+        lstrcpynW(out + 2, value + kSystemDriveLength, MAX_PATH - 2);
+    } else if (read && IsLocalAbsolutePath(value) && !wcschr(value, L'%')) {
+        lstrcpynW(out, value, MAX_PATH);
+    } else {
+        out[0] = windows[0];
+        lstrcpynW(out + 1, L":\\ProgramData", MAX_PATH - 1);
+    }
+}
+
+// Owner and every right: the administrators and the system; nobody else, nothing inherited from above,
+// and the same for everything made inside.
+void BuildAdminsOnly(ReportFolders& folders) {
+    DWORD size = sizeof folders.administrators;
+    CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, folders.administrators, &size);
+    size = sizeof folders.system;
+    CreateWellKnownSid(WinLocalSystemSid, nullptr, folders.system, &size);
+    auto* acl = reinterpret_cast<ACL*>(folders.acl);
+    InitializeAcl(acl, sizeof folders.acl, ACL_REVISION);
+    AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS,
+                          folders.administrators);
+    AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS,
+                          folders.system);
+    InitializeSecurityDescriptor(&folders.adminsOnly, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorOwner(&folders.adminsOnly, folders.administrators, FALSE);
+    SetSecurityDescriptorDacl(&folders.adminsOnly, TRUE, acl, FALSE);
+    SetSecurityDescriptorControl(&folders.adminsOnly, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+}
+
+}  // namespace
 
 void SetReportFilePath() {
     g_noDump = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    BuildAdminsOnly(g_folders);
     // From the environment, not the shell: the fatal path may use it without loading anything, and
     // shell32 need not be loaded at start-up.
     // A process started with an empty environment asks the shell, loaded here by hand (it is a delayed
@@ -677,7 +761,7 @@ void SetReportFilePath() {
     wchar_t base[MAX_PATH] = {};
     DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", base, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) {
-        n = 0;
+        base[0] = 0;
         using KnownFolderFn = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
         HMODULE shell = LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
         auto knownFolder = shell ? reinterpret_cast<KnownFolderFn>(
@@ -685,28 +769,15 @@ void SetReportFilePath() {
                                  : nullptr;
         PWSTR path = nullptr;
         if (knownFolder && SUCCEEDED(knownFolder(FOLDERID_LocalAppData, 0, nullptr, &path)) && path &&
-            lstrlenW(path) < MAX_PATH) {
+            lstrlenW(path) < MAX_PATH)
             lstrcpynW(base, path, MAX_PATH);
-            n = DWORD(lstrlenW(base));
-        }
         CoTaskMemFree(path);
     }
-    if (n > 0 && n + 32 < MAX_PATH) {
-        lstrcpynW(g_reportFile, base, MAX_PATH);
-        lstrcatW(g_reportFile, L"\\Tarnell\\bugreport.txt");
-    }
+    wchar_t machine[MAX_PATH];
+    MachineProgramData(machine);
+    SetReportFolders(base, machine);
 }
 
 }  // namespace crash
-
-std::wstring CrashFolder() {
-    const wchar_t* file = crash::ReportFilePath();
-    if (!file[0]) return std::wstring();
-    std::wstring folder(file);
-    folder.resize(folder.rfind(L'\\'));
-    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-        return std::wstring();
-    return folder;
-}
 
 }  // namespace tarnell

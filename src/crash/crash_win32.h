@@ -2,8 +2,9 @@
 // else caught: C++ exceptions at the window procedures', hand-over's and workers' boundary, structured
 // exceptions (stack overflow included: the report is built on a thread of its own), std::terminate, pure
 // virtual calls and invalid C runtime parameters. Each distinct error is reported once per run: a text
-// report (with a minidump when the process ends) filed in %LOCALAPPDATA%\Tarnell\bugreport.txt first, then
-// posted in the background and taken out of the file once the endpoint has it; then the error box.
+// report (with a minidump when the process ends) filed in %LOCALAPPDATA%\Tarnell\bugreport.txt first (or
+// beside it, or under %ProgramData%\Tarnell, when that cannot take it), then posted in the background to
+// the endpoint's own host and taken out of the file once the endpoint has it; then the error box.
 //
 // After a C++ exception that reached a boundary the box's "Close" only closes it and the program goes on.
 // After anything else "Close" runs the close-application action: the window goes and the single-instance
@@ -46,8 +47,5 @@ inline constexpr DWORD kFatalBoxBoundMs = 5000;
 
 // What the boundaries call: reports the error once per run, shows the box and returns.
 void ReportHandledException(std::exception_ptr error);
-
-// %LOCALAPPDATA%\Tarnell (created on demand), where bugreport.txt and tarnell.dmp live; "" when unknown.
-std::wstring CrashFolder();
 
 }  // namespace tarnell

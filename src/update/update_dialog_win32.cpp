@@ -321,6 +321,10 @@ void TFormHelper::OpenURL(HWND sender) {
 bool UpdateDialog(const std::u16string& data) {
     PromptState state;
     state.body = GetUpdateText(TUpdateTextKind::utMessage);
+    // Where Yes leads, on a line of its own: the host the update link really goes to (a service's text
+    // could name one host while the link goes to another; the host cannot).
+    const std::u16string host(LinkHost(ReadUpdateLink(data)));
+    if (!host.empty()) state.body += u"\r\r" + host;
     state.info = ReadUpdateInfo(data);
     state.offset = UpdateOffset();
     state.mainWindow = GetUpdateMainWindow();

@@ -12,7 +12,9 @@ POST /except.php stands in for the crash report endpoint: each report's body is 
 (N counting from 1) and answered 200; its log line is "/except.php". With DIR/report_mode holding "drop"
 the connection is closed without an answer and nothing is saved (log line "/except.php dropped"), as if
 the endpoint were down; with "hang" the report is taken (log line "/except.php held") and never answered,
-the connection held open, as an endpoint that accepts and then stalls.
+the connection held open, as an endpoint that accepts and then stalls; with "redirect" it answers 307 to
+http://localhost:PORT/except.php?moved (log line "/except.php redirected"), where a report that followed
+would be saved as usual.
 
 A test can change the answers while the server runs, through files in DIR read at each request:
     DIR/service_answer   when present, its bytes are the body of /api.init.php
@@ -100,6 +102,15 @@ def serve(port, folder, answer):
         if mode and mode[0] == "drop":
             handler.log("/except.php dropped")
             handler.close_connection = True
+            return
+        if mode and mode[0] == "redirect" and "moved" not in handler.path:
+            # To another host: this same server under another name, where a report that followed would
+            # land (and be saved) as /except.php?moved.
+            handler.log("/except.php redirected")
+            handler.send_response(307)
+            handler.send_header("Location", "http://localhost:%d/except.php?moved" % port)
+            handler.send_header("Content-Length", "0")
+            handler.end_headers()
             return
         if mode and mode[0] == "hang":
             handler.log("/except.php held")

@@ -374,3 +374,52 @@ TEST_CASE(
         SetReportMode("");
     }
 }
+
+TEST_CASE(
+    "program: a fatal error with links planted in the report folder and the endpoint redirecting to another "
+    "host: nothing foreign is written, the report stays filed and goes nowhere else") {
+    Loopback loopback;
+    loopback.SetServiceAnswer("{}");
+    RecordingShell shell;
+    SetReportMode("redirect");
+    const std::wstring report = ReportFile();
+    const std::wstring folder = report.substr(0, report.rfind(L'\\'));
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring dump = folder + L"\\tarnell.dmp";
+    // Two files of someone else's, each with a second name in the folder where the program writes.
+    const std::wstring foreignDir = PathFromEnv("TARNELL_LOOPBACK_DIR") + L"\\foreign";
+    CreateDirectoryW(foreignDir.c_str(), nullptr);
+    const std::wstring foreignDump = foreignDir + L"\\dump-target.bin",
+                       foreignReport = foreignDir + L"\\report-target.txt";
+    const std::string dumpBytes(2600000, 'D'), reportBytes = "someone else's notes\r\n";
+    for (const std::wstring& path : {dump, report}) DeleteFileW(path.c_str());
+    REQUIRE(WriteWholeFile(foreignDump, dumpBytes));
+    REQUIRE(WriteWholeFile(foreignReport, reportBytes));
+    REQUIRE(CreateHardLinkW(dump.c_str(), foreignDump.c_str(), nullptr));
+    REQUIRE(CreateHardLinkW(report.c_str(), foreignReport.c_str(), nullptr));
+    const size_t reportsBefore = ReceivedReports().size();
+    const size_t logStart = loopback.Size();
+
+    Program program;
+    REQUIRE(program.WaitForWindow());
+    FaultInjector(program, Fault::AccessViolation).Fire();
+    HWND box = WaitForBox(program.pi.dwProcessId, 30000);
+    REQUIRE(box);
+    REQUIRE(WaitUntil([&] { return loopback.Count(logStart, "/except.php redirected") == 1; }, 30000));
+    PostMessageW(box, WM_COMMAND, IDCLOSE, 0);
+    CHECK(program.WaitForExit(30000));
+
+    CHECK(ReadWholeFile(foreignDump) == dumpBytes);
+    CHECK(ReadWholeFile(foreignReport) == reportBytes);
+    const std::string filed = ReadWholeFile(report);
+    CHECK(ReportsIn(filed) == 1);
+    CHECK_FALSE(Contains(filed, "someone else's notes"));
+    // The name holds the program's own minidump now, or, when the process ended before the dump was
+    // done, still the link: never the foreign file rewritten.
+    const std::string written = ReadWholeFile(dump);
+    MESSAGE("tarnell.dmp: " << std::string(written == dumpBytes ? "still the planted link" : "a minidump"));
+    if (written != dumpBytes) CHECK(written.rfind("MDMP", 0) == 0);
+    CHECK(ReceivedReports().size() == reportsBefore);     // not saved where the redirect pointed
+    CHECK(loopback.Count(logStart, "/except.php") == 1);  // the redirected post, nothing after it
+    SetReportMode("");
+}

@@ -147,7 +147,8 @@ set(robustness_entries "hostile_links:hostile links*" "malformed_answers:malform
                        "end_session:the Restart Manager*")
 # The crash scenarios need the test build's hook (TARNELL_TEST_HOOKS) for the C++ exception.
 if(TARNELL_TEST_HOOKS)
-  list(APPEND robustness_entries "crash_reports:crash faults*" "crash_ends:crash ends*")
+  list(APPEND robustness_entries "crash_reports:crash faults*" "crash_ends:crash ends*"
+       "crash_planted:a fatal error with links planted*")
 endif()
 foreach(entry IN LISTS robustness_entries)
   string(FIND "${entry}" ":" colon)

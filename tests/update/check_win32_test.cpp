@@ -215,6 +215,18 @@ TEST_CASE("No listener: six attempts with a full pause after each, then the call
     CHECK_FALSE(FindUpdateStatusBar(f.form));
 }
 
+TEST_CASE("An answer cut off before its end is retried as a failed attempt; its link is never opened") {
+    CheckFixture f;
+    f.answer = IDYES;
+    const auto outcome = f.Run(FixtureUrl("/api/truncated?t=truncatedcheck"));
+    CHECK_FALSE(outcome->flag);
+    CHECK(outcome->data.empty());
+    CHECK(f.pauses == std::vector<int>(6, 10000));
+    CHECK(ReceivedRequests("t=truncatedcheck").size() == 6);
+    CHECK(f.prompts == 0);
+    CHECK(f.opened.empty());
+}
+
 TEST_CASE("Without a callback CheckUpdate returns after the completion has run") {
     CheckFixture f;
     CheckUpdate(FixtureUrl("/api/notify-only?t=sync"), nullptr, 10);

@@ -121,7 +121,7 @@ TEST_CASE("The extra band for offset 10 at 96 DPI: outer height, line and contro
     CheckUpdate(u"", nullptr, 10);
     SetServicePauseHook({});
     REQUIRE(UpdateOffset() == 10);
-    const PromptView plain = ShowPrompt(u"{\"update\":\"https://u/\"}", IDNO, nullptr, {}, "prompt_plain");
+    const PromptView plain = ShowPrompt(u"{}", IDNO, nullptr, {}, "prompt_plain");
     REQUIRE(Height(plain.outer) > 0);
     CHECK_FALSE(plain.hasLine);
     CHECK_FALSE(plain.hasCheck);
@@ -193,7 +193,7 @@ TEST_CASE("The extra band at the prompt's DPI: grown height, line, and control a
         if (r.dpi == dpi) row = &r;
     REQUIRE_MESSAGE(row, "no expected geometry for this DPI");
 
-    const PromptView plain = ShowPrompt(u"{\"update\":\"https://u/\"}", IDNO);
+    const PromptView plain = ShowPrompt(u"{}", IDNO);
     const PromptView view = ShowPrompt(u"{\"info\":{\"style\":\"hold\",\"text\":\"Remind me later\"}}", IDNO,
                                        nullptr, {}, "prompt_hold_" + std::to_string(dpi));
     const int outerHeight = Height(view.outer);
@@ -311,6 +311,30 @@ TEST_CASE("The prompt speaks the current language: body, Yes and No, and the tra
     SetUpdateMainWindow(nullptr);
     SetApplicationTitle(u"Tarnell");
     DestroyWindow(form);
+}
+
+TEST_CASE("The prompt shows, on a line of its own, the host the update link goes to") {
+    Setup setup;
+    SetCurrentLanguage(u"en");
+    struct Case {
+        std::u16string answer, lastLine;
+    };
+    const Case cases[] = {
+        {u"{\"update\":\"https:\\/\\/dl.tarnell.example\\/setup.exe\"}", u"dl.tarnell.example"},
+        {u"{\"update\":\"HTTPS://Dl.Example:8443/x?y=z\"}", u"Dl.Example"},
+        {u"{\"update\":\"https://\\ud55c\\uad6d.example/\"}", u"\ud55c\uad6d.example"},
+        {u"{\"update\":\"https://xn--3e0b707e.example/\"}", u"xn--3e0b707e.example"},
+        {u"{}", u"Do you want to download it?"},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(Utf16ToUtf8(c.answer));
+        std::u16string body;
+        ShowPrompt(c.answer, IDNO, nullptr,
+                   [&](HWND prompt) { body = TextOf(GetDlgItem(prompt, kPromptTextId)); });
+        const size_t cut = body.rfind(u"\r\n");
+        REQUIRE(cut != std::u16string::npos);
+        CHECK(Utf16ToUtf8(body.substr(cut + 2)) == Utf16ToUtf8(c.lastLine));
+    }
 }
 
 TEST_CASE("The prompt is top-most only for a flag holding stayontop in lower case") {

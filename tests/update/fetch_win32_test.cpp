@@ -228,3 +228,64 @@ TEST_CASE("Requests follow the user's manual proxy where the system has no autom
     CHECK(reports[0].target.find("/except.php?") != std::string::npos);
     CHECK(*reports[0].Header("Body-Length") == "30");
 }
+
+TEST_CASE("An answer cut off before its end is a failed attempt") {
+    // 36 of an announced 5,000 bytes, then the connection closes.
+    std::u16string data = u"kept";
+    CHECK_FALSE(FetchText(FixtureUrl("/api/truncated?t=truncated"), {}, data));
+    CHECK(data == u"kept");
+    // A whole answer still counts.
+    CHECK(FetchText(FixtureUrl("/api/notify-only?t=whole"), {}, data));
+    CHECK(data == u"{\"update\":\"\",\"notify\":\"https://news.tarnell.example/only\"}");
+}
+
+TEST_CASE("A request that keeps to its own host follows a 307 there and nowhere else") {
+    // The crash report's road: POSTed with sameHostRedirectsOnly. "localhost" is this same fixture by
+    // another name, so a followed redirect would land and be logged.
+    struct Case {
+        const char* what;
+        const char* path;
+        const char* tag;
+        DWORD status;
+        size_t landed;  // POSTs that arrived at the redirect's target
+    };
+    const Case cases[] = {
+        {"to another host: not followed, the 307 is the answer", "/api/post-elsewhere", "t=post-elsewhere",
+         307, 0},
+        {"to another path of the same host: followed with the body", "/api/post-same", "t=post-same", 200, 1},
+    };
+    for (const auto& c : cases) {
+        const std::string what = c.what;
+        CAPTURE(what);
+        HttpRequest post;
+        post.url = FixtureUrl(std::string(c.path) + "?" + c.tag);
+        post.method = L"POST";
+        post.body = "=== Tarnell crash report ===\r\n";
+        post.timeoutMs = 4000;
+        post.sameHostRedirectsOnly = true;
+        HttpResponse response;
+        REQUIRE(SendHttpRequest(post, response));
+        CHECK(response.status == c.status);
+        const auto received = ReceivedRequests(c.tag);
+        size_t landed = 0;
+        for (const auto& r : received) {
+            if (r.target.rfind("/api/post-landed?", 0) == 0) {
+                ++landed;
+                CHECK(*r.Header("Body-Length") == "30");
+            }
+        }
+        CHECK(landed == c.landed);
+        REQUIRE_FALSE(received.empty());
+        CHECK(received[0].target.rfind(c.path, 0) == 0);
+    }
+    // Without the rule the same redirect to another host is followed (the service check's road).
+    HttpRequest post;
+    post.url = FixtureUrl("/api/post-elsewhere?t=post-follow");
+    post.method = L"POST";
+    post.body = "=== Tarnell crash report ===\r\n";
+    post.timeoutMs = 4000;
+    HttpResponse response;
+    REQUIRE(SendHttpRequest(post, response));
+    CHECK(response.status == 200);
+    CHECK(ReceivedRequests("t=post-follow").size() == 2);
+}

@@ -171,6 +171,85 @@ TEST_CASE("Only absolute http and https URLs may go to the shell") {
     }
 }
 
+TEST_CASE("Links that are not what they show are refused; hosts in other scripts pass") {
+    struct Case {
+        const char* what;
+        std::u16string url;
+        bool safe;
+    };
+    const Case cases[] = {
+        // The host is what follows the user information.
+        {"user-info before the host", u"https://update.tarnell.example@evil.example/", false},
+        {"user and password", u"https://user:pw@evil.example/x", false},
+        {"empty user-info", u"http://@evil.example/", false},
+        {"an @ in the path is no user-info", u"https://a.example/people/@me", true},
+        {"an @ in the query", u"https://a.example/?mail=a@b.example", true},
+        // No host at all.
+        {"empty host with a port", u"http://:80/x", false},
+        {"empty host, port only", u"https://:443", false},
+        {"a port after a host", u"https://a.example:8443/x", true},
+        {"an IPv6 literal", u"http://[::1]:8080/x", true},
+        {"an unclosed IPv6 literal", u"http://[::1/x", false},
+        // Format characters (Cf) next to the Arabic number signs the check already refused.
+        {"U+0890 Arabic pound mark above", u"https://a.example/x\u0890y", false},
+        {"U+0891 Arabic piastre mark above", u"https://a.example/x\u0891y", false},
+        {"U+0600 Arabic number sign", u"https://a.example/x\u0600y", false},
+        // Combining marks with no base: at the start of a segment, a label or the host.
+        {"U+0300 after a slash", u"https://a.example/\u0300x", false},
+        {"U+0301 after a dot", u"https://a.example/x.\u0301y", false},
+        {"U+0300 first in the host", u"https://\u0300a.example/", false},
+        {"U+0300 after a question mark", u"https://a.example/x?\u0300", false},
+        {"a combining acute on a letter", u"https://a.example/cafe\u0301", true},
+        {"two marks on one letter", u"https://a.example/e\u0301\u0323", true},
+        // Marks that strike out or enclose what they follow.
+        {"U+0336 long stroke overlay", u"https://a.example/a\u0336b", false},
+        {"U+20DD enclosing circle", u"https://a.example/a\u20ddb", false},
+        {"U+20DD after a slash", u"https://a.example/\u20dd", false},
+        // Private use: drawn as nothing.
+        {"U+E000 private use", u"https://a.example/x\ue000y", false},
+        {"U+F8FF private use", u"https://a.example/x\uf8ffy", false},
+        {"U+F0000 supplementary private use", u"https://a.example/x\U000F0000y", false},
+        // Symbols that draw as a blank, and unassigned code points.
+        {"U+1D159 null notehead", u"https://a.example/x\U0001D159y", false},
+        {"U+FFFC object replacement", u"https://a.example/x\ufffcy", false},
+        {"U+16FE4 Khitan filler", u"https://a.example/x\U00016FE4y", false},
+        {"U+13440 Egyptian mirror control", u"https://a.example/x\U00013440y", false},
+        {"U+1BCA4 after the shorthand controls", u"https://a.example/x\U0001BCA4y", false},
+        {"U+0378 unassigned", u"https://a.example/x\u0378y", false},
+        {"U+E0080 unassigned", u"https://a.example/x\U000E0080y", false},
+        // Hosts in other scripts and their xn-- forms: the browser shows them.
+        {"a Korean host", u"https://\ud55c\uad6d.example/", true},
+        {"a Cyrillic host", u"https://\u043f\u0440\u0438\u043c\u0435\u0440.example/", true},
+        {"an xn-- host", u"https://xn--3e0b707e.example/", true},
+        {"a Devanagari word with its vowel signs", u"https://a.example/\u0939\u093f\u0902", true},
+    };
+    for (const auto& c : cases) {
+        const std::string what = c.what;
+        CAPTURE(what);
+        CHECK(IsShellSafeUrl(c.url) == c.safe);
+    }
+}
+
+TEST_CASE("LinkHost gives the host the link goes to") {
+    struct Case {
+        std::u16string url;
+        std::u16string host;
+    };
+    const Case cases[] = {
+        {u"https://dl.tarnell.example/setup.exe", u"dl.tarnell.example"},
+        {u"HTTP://Dl.Example:8080?x", u"Dl.Example"},
+        {u"https://a.example#top", u"a.example"},
+        {u"http://[::1]:80/", u"[::1]"},
+        {u"https://update.tarnell.example@evil.example/", u""},
+        {u"http://:80/x", u""},
+        {u"https:///x", u""},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(Utf16ToUtf8(c.url));
+        CHECK(std::u16string(LinkHost(c.url)) == c.host);
+    }
+}
+
 TEST_CASE("A link longer than 2,048 UTF-16 units is never handed to the shell") {
     const std::u16string base = u"https://a.example/";
     struct Case {

@@ -10,6 +10,8 @@ record as text: one block per request, "GET <path>" then "<Name>: <value>" lines
 line. The answer depends on the path (the query string only tags a request for the test that sent it).
 The scenarios /api/silent (never answers), /api/silent-body (headers, then silence) and /api/drip (a byte a
 second) keep their connection for HOLD_SECONDS; /api/loop redirects to itself for ever.
+/api/truncated announces a body longer than it sends and closes the connection. POST /api/post-elsewhere redirects (307) to another host name
+of this server, POST /api/post-same to another path of it; both land on /api/post-landed.
 The closed port is bound but never listens, so a connection to it is refused: the "no listener" case.
 """
 import http.server
@@ -91,6 +93,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     except OSError:
                         return
             return
+        if path == "/api/truncated":  # announces 5,000 bytes, sends 36, closes
+            self.send_response(200)
+            self.send_header("Content-Type", "application/json")
+            self.send_header("Content-Length", "5000")
+            self.end_headers()
+            self.wfile.write(b'{"update":"https://dl.example/x.exe"')
+            self.wfile.flush()
+            self.close_connection = True
+            return
         if path == "/api/loop":
             query = "?" + self.path.split("?", 1)[1] if "?" in self.path else ""
             return self.answer(302, "text/plain", "", [("Location", "/api/loop" + query)])
@@ -111,6 +122,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         block += "Body-Length: %d\n\n" % len(body)
         with Handler.lock:
             Handler.record.append(block)
+        path = self.path.split("?", 1)[0]
+        query = "?" + self.path.split("?", 1)[1] if "?" in self.path else ""
+        # A 307 keeps the method and body: to another host (the same server by another name) or to
+        # another path of this one.
+        if path == "/api/post-elsewhere":
+            where = "http://localhost:%d/api/post-landed%s" % (self.server.server_address[1], query)
+            return self.answer(307, "text/plain", "", [("Location", where)])
+        if path == "/api/post-same":
+            return self.answer(307, "text/plain", "", [("Location", "/api/post-landed" + query)])
         return self.answer(200, "text/plain", "OK")
 
 
