@@ -22,6 +22,7 @@
 
 #include "base/file_version_win32.h"
 #include "base/http_win32.h"
+#include "base/log_win32.h"
 #include "base/own_files_win32.h"
 #include "base/shell_link.h"
 #include "base/text.h"
@@ -421,6 +422,7 @@ CrashReport DescribeRequest(const Request& request) {
     report.windowsVersion = WindowsVersionText();
     report.structured = request.structured;
     report.threadId = request.threadId;
+    LogTail(report.logTail);  // never waits: a log held at this moment leaves the section out
     const EXCEPTION_RECORD* record = request.pointers ? request.pointers->ExceptionRecord : nullptr;
     if (record) {
         report.code = record->ExceptionCode;
@@ -636,7 +638,10 @@ void RunReport(const std::shared_ptr<ReportJob>& job) {
     }
     const std::string text = ready ? job->text : FormatCrashReport(DescribeRequest(job->request));
     const FiledReport filed = FileReport(text);
-    if (PostReport(text)) ForgetReport(filed);
+    Log(filed.folder == 0 ? u"crash report: could not be filed" : u"crash report filed");
+    const bool sent = PostReport(text);
+    Log(sent ? u"crash report sent" : u"crash report not sent: kept where it was filed");
+    if (sent) ForgetReport(filed);
 }
 
 }  // namespace

@@ -202,6 +202,20 @@ std::string FormatCrashReport(const CrashReport& r) {
 
     line("Processes (" + std::to_string(r.processes.size()) + ")");
     for (const CrashProcess& p : r.processes) line("  " + std::to_string(p.id) + " " + p.name);
+    if (!r.logTail.empty()) {
+        line("");
+        line("Log (last lines)");
+        // The log's own lines, each indented, whatever line breaks they end with.
+        size_t start = 0;
+        while (start < r.logTail.size()) {
+            size_t end = r.logTail.find('\n', start);
+            if (end == std::string::npos) end = r.logTail.size();
+            std::string text = r.logTail.substr(start, end - start);
+            if (!text.empty() && text.back() == '\r') text.pop_back();
+            line("  " + text);
+            start = end + 1;
+        }
+    }
     line("");
     return out;
 }

@@ -59,6 +59,7 @@ struct CrashReport {
     std::vector<CrashProcess> processes;
     std::vector<CrashFrame> thrownAt;  // where a C++ exception was thrown, when that is known
     std::string minidump;              // where the dump stays on the machine, empty when none was written
+    std::string logTail;               // the program log's last lines, what led up to the error
 };
 
 // First line of every report; the report file is cut only where a line starts with it.

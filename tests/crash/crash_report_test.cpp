@@ -117,6 +117,20 @@ TEST_CASE("FormatCrashReport: a C++ exception names its type; unreadable code an
     CHECK(lines[12] == "  (not readable)");
 }
 
+TEST_CASE("FormatCrashReport: the log's last lines close the report, each indented; no log, no section") {
+    CrashReport r = AccessViolation();
+    CHECK(FormatCrashReport(r).find("Log (last lines)") == std::string::npos);
+    r.logTail =
+        "2026-12-11 07:05:09.042Z start: Tarnell 1.0.0.0\r\n2026-12-11 07:05:10.100Z adapter: eth0\r\n";
+    const std::string text = FormatCrashReport(r);
+    const std::string section =
+        "\r\nLog (last lines)\r\n"
+        "  2026-12-11 07:05:09.042Z start: Tarnell 1.0.0.0\r\n"
+        "  2026-12-11 07:05:10.100Z adapter: eth0\r\n";
+    REQUIRE(text.size() > section.size());
+    CHECK(text.compare(text.size() - section.size(), section.size(), section) == 0);
+}
+
 TEST_CASE("StructuredMessage: the box's text for each kind of fault") {
     struct Case {
         uint32_t code;
