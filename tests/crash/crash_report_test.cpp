@@ -126,7 +126,8 @@ TEST_CASE("FormatCrashReport: the log's last lines close the report, each indent
     const std::string section =
         "\r\nLog (last lines)\r\n"
         "  2026-12-11 07:05:09.042Z start: Tarnell 1.0.0.0\r\n"
-        "  2026-12-11 07:05:10.100Z adapter: eth0\r\n";
+        "  2026-12-11 07:05:10.100Z adapter: eth0\r\n"
+        "\r\n";
     REQUIRE(text.size() > section.size());
     CHECK(text.compare(text.size() - section.size(), section.size(), section) == 0);
 }
