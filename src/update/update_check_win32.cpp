@@ -11,6 +11,7 @@
 #include "base/error_boundary_win32.h"
 #include "base/file_version_win32.h"
 #include "base/http_win32.h"
+#include "base/log_win32.h"
 #include "base/scoped_win.h"
 #include "base/shell_open_win32.h"
 #include "base/text.h"
@@ -105,6 +106,7 @@ void ServiceWorker(const ServiceCaller& caller) {
         try {
             CompleteWithNothing(caller);
         } catch (...) {
+            Log(u"service check: its empty completion failed with an exception");
         }
     }
 }
@@ -213,7 +215,25 @@ bool FetchText(const std::u16string& url, const THttpHeaders& headers, std::u16s
     request.timeoutMs = g_httpTimeoutMs.load();
     request.byteCap = kMaxAnswerBytes;
     HttpResponse response;
-    if (!SendHttpRequest(request, response)) return false;
+    if (!SendHttpRequest(request, response)) {
+        Log(u"service check: no whole answer (a failed attempt)");
+        return false;
+    }
+    {
+        // What came back, never what it says: the status, the size and which of the fields it holds.
+        const std::string status = std::to_string(response.status),
+                          size = std::to_string(response.body.size());
+        std::u16string line = u"service check: HTTP " + std::u16string(status.begin(), status.end()) + u", " +
+                              std::u16string(size.begin(), size.end()) + u" bytes, fields:";
+        bool any = false;
+        for (const char* field : {"\"update\"", "\"notify\"", "\"info\""}) {
+            if (response.body.find(field) == std::string::npos) continue;
+            line += u" ";
+            for (const char* c = field + 1; c[1]; ++c) line.push_back(char16_t(*c));
+            any = true;
+        }
+        Log(any ? line : line + u" none");
+    }
     // An answer over the cap is an answer all the same (no retry), but none this program reads: no field
     // of it is used.
     data = response.overCap ? std::u16string() : Utf8ToUtf16(response.body);

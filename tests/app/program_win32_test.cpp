@@ -217,6 +217,32 @@ TEST_CASE("program: run writes the five values and ends running; stop gives the 
     CHECK_FALSE(MachineKeyExists(kRecordKey));
     CHECK(IsWindowEnabled(program.Control(u"ChkTcpNoDelay")) != FALSE);
 
+    // What the program did, in words, in its log.
+    wchar_t localAppData[MAX_PATH] = {};
+    REQUIRE(GetEnvironmentVariableW(L"LOCALAPPDATA", localAppData, MAX_PATH) > 0);
+    const std::wstring logPath = std::wstring(localAppData) + L"\\Tarnell\\tarnell.log";
+    const char* const expected[] = {"Z start: Tarnell ",
+                                    "Z adapter: ",
+                                    "Z wrote HKEY_LOCAL_MACHINE\\SYSTEM",
+                                    "Z start: values written; ",
+                                    "Z gave back HKEY_LOCAL_MACHINE\\SYSTEM",
+                                    "Z stop: values given back; "};
+    CHECK(WaitUntil(
+        [&] {
+            const std::string log = ReadWholeFile(logPath);
+            for (const char* line : expected)
+                if (log.find(line) == std::string::npos) return false;
+            return true;
+        },
+        10000));
+    {
+        const std::string log = ReadWholeFile(logPath);
+        for (const char* line : expected) {
+            CAPTURE(line);
+            CHECK(log.find(line) != std::string::npos);
+        }
+    }
+
     // Unticking an option records false at once.
     Click(program.Control(u"BtnConfig"));
     CHECK(WaitUntil([&] { return IsWindowVisible(program.Control(u"Card2")) != FALSE; }, 5000));
