@@ -171,11 +171,10 @@ bool FlushLog(unsigned timeoutMs) {
     LogState& state = State();
     Schedule();
     std::unique_lock<std::mutex> hold(state.idleMutex);
-    return state.idle.wait_for(hold, std::chrono::milliseconds(timeoutMs),
-                               [&] {
-                                   return !state.scheduled.load() && state.writing.load() == 0 &&
-                                          (!state.opened.load() || !state.queue.Waiting());
-                               });
+    return state.idle.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] {
+        return !state.scheduled.load() && state.writing.load() == 0 &&
+               (!state.opened.load() || !state.queue.Waiting());
+    });
 }
 
 bool LogTail(std::string& out) {
