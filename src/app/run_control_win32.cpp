@@ -46,6 +46,7 @@ bool SystemConnectivityWait::CheckConnectivity() {
     try {
         return FProbe();
     } catch (...) {
+        Log(u"probe: failed with an exception; counted as no answer");
         return false;
     }
 }

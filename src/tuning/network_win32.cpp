@@ -161,6 +161,7 @@ bool CheckConnectivity(const std::u16string& url) {
         // Any status code is an answer: the network reached something that speaks HTTP.
         return SendHttpRequest(request, response);
     } catch (...) {
+        Log(u"probe: failed with an exception; counted as no answer");
         return false;
     }
 }
