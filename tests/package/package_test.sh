@@ -548,7 +548,7 @@ old_version_applied() {  # what that version's --apply left
   wine_ reg.exe add "$profile" /v SystemResponsiveness /t REG_DWORD /d 0 /f /reg:64 >/dev/null
   wine_ reg.exe add 'HKCU\Software\Tarnell' /v status /t REG_DWORD /d 1 /f >/dev/null
 }
-status_code() { wine_ "$installed" --status; echo $?; }
+status_code() { wine_ "$installed" --status >/dev/null; echo $?; }  # it tells what the record holds too
 # That version's Stop: the three values removed, the two profile values 10 and 20.
 old_stop="TcpAckFrequency=- TcpDelAckTicks=- TCPNoDelay=- NetworkThrottlingIndex=0xa SystemResponsiveness=0x14"
 check "no Tarnell installed before" "" "$(arp_entries)"
