@@ -241,6 +241,8 @@ TEST_CASE(
         // Another thread asks the window as the system would, every few milliseconds, until told to stop;
         // after 10 s it releases the step itself, so that a window that blocks fails instead of hanging.
         std::atomic<bool> stop{false}, stopped{false};
+        // Set when the test is done asking: the asker's pause between questions ends on it.
+        ScopedHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         std::atomic<DWORD> slowest{0};
         std::atomic<int> unanswered{0};
         std::thread asker([&] {
@@ -252,7 +254,7 @@ TEST_CASE(
                     ++unanswered;
                 slowest = std::max<DWORD>(slowest, DWORD(GetTickCount64() - before));
                 if (GetTickCount64() > watchdog) SetEvent(gate.release.get());
-                Sleep(5);
+                WaitForSingleObject(done.get(), 5);  // the next question, or the end
             }
             stopped = true;
         });
@@ -277,6 +279,7 @@ TEST_CASE(
         }
         // The asker's last question is answered too: this thread keeps its queue running until it ends.
         stop = true;
+        SetEvent(done.get());
         REQUIRE(WaitUntil([&] { return stopped.load(); }, 5000));
         asker.join();
         MESSAGE("slowest answer " << slowest.load() << " ms, " << unanswered.load() << " unanswered");
