@@ -6,6 +6,7 @@
 # The run switch figures need a tarnell.exe whose probe is the loopback fixture server: the e2e preset's,
 # built in build/e2e and run against tests/app/loopback_server.py on 127.0.0.1:18471 (TARNELL_BENCH_PORT
 # changes the port, for a machine where another build tree uses that one).
+# Then the same memory figures 5 s after start-up, for the program and the floor.
 # The phases come from a second tarnell.exe built with TARNELL_BENCH_PHASES in build/bench-phases; the
 # start-up and memory ratios are always taken on the normal program.
 set -euo pipefail
@@ -35,6 +36,9 @@ trap cleanup EXIT
 winpath() { echo "Z:${1//\//\\}"; }
 cmake/wine-run.sh "$build/bench/startup_bench.exe" "$runs" "$(winpath "$stripped")" \
   "$(winpath "$build/bench/baseline_window.exe")" "$(winpath "$build/bench/floor_window.exe")"
+# Memory and threads once settled (5 s after start-up, the service check over): fewer rounds, each is long.
+cmake/wine-run.sh "$build/bench/startup_bench.exe" steady "$(( runs < 5 ? runs : 5 ))" "$(winpath "$stripped")" \
+  "$(winpath "$build/bench/floor_window.exe")"
 
 phases=$PWD/build/bench-phases
 cmake --preset windows -B "$phases" -DTARNELL_BENCH_PHASES=ON >/dev/null

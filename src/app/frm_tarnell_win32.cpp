@@ -7,12 +7,12 @@
 #include <utility>
 
 #include "app/access_texts.h"
-#include "app/bench_phases_win32.h"
 #include "app/main_layout.h"
 #include "app/main_texts.h"
 #include "app/run_control_win32.h"
 #include "base/accessible_win32.h"
 #include "base/application_title.h"
+#include "base/bench_phases_win32.h"
 #include "base/file_version_win32.h"
 #include "base/shell_open_win32.h"
 #include "base/text.h"
@@ -80,6 +80,7 @@ TFrmTarnell::TFrmTarnell(TComponent* owner, const TFrmTarnellOptions& options)
     : TForm(owner, MainFormDesc().name), options_(options), self_(std::make_shared<TFrmTarnell*>(this)) {
     BuildFromDescription();
     run_ = std::make_unique<TSystemRunControl>(static_cast<RunView&>(*this));
+    StampBenchPhase(BenchPhase::FormBuilt);
 }
 
 TFrmTarnell::~TFrmTarnell() {
@@ -212,6 +213,11 @@ LRESULT TFrmTarnell::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             if (wParam && Hwnd()) DestroyWindow(Hwnd());
             return 0;
         case WM_TIMER:
+            if (wParam == kAdapterTimer) {
+                KillTimer(Hwnd(), kAdapterTimer);
+                run_->Control().FindAdapter();
+                return 0;
+            }
             if (wParam != kServiceCheckTimer) return TForm::HandleMessage(msg, wParam, lParam);
             StartServiceCheck();
             return 0;
@@ -222,8 +228,9 @@ LRESULT TFrmTarnell::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void TFrmTarnell::Create() {
     CreateFormHandle();
+    StampBenchPhase(BenchPhase::Handles);
     AttachAccessibility();
-    StampBenchPhase(BenchPhase::FormCreated);
+    StampBenchPhase(BenchPhase::Accessibility);
     try {
         FormCreate();
     } catch (...) {
@@ -375,8 +382,12 @@ void TFrmTarnell::FormCreate() {
     LblContent->SetText(TaglineMarkup(TranslateText(kTaglines[size_t(taglineIndex_)])));
     LblVersion->SetCaption(VersionLine(TranslateText(kTextVersion), GetFileVersionText(u"%d.%d.%d.%d")));
     StampBenchPhase(BenchPhase::Decoration);
-    run_->Control().LoadState();
-    StampBenchPhase(BenchPhase::Discovery);
+    run_->Control().LoadSavedState();
+    StampBenchPhase(BenchPhase::SavedState);
+    // The adapter is shown on the configuration card only: it is looked for once the first frame is on
+    // the screen (a timer message comes only when nothing is left to paint), or sooner when the card is
+    // opened or the run switch pressed before that.
+    SetTimer(Hwnd(), kAdapterTimer, USER_TIMER_MINIMUM, nullptr);
     if (!options_.serviceUrl.empty()) {
         SetUpdateMainWindow(Hwnd());
         // The check starts once the first frame is on the screen: a timer message comes only when no
@@ -408,6 +419,7 @@ void TFrmTarnell::BtnHomeClick(TComponent* sender) {
             ShellOpen(options_.homeUrl);
         } else {
             if (auto* button = dynamic_cast<TStyledSpeedButton*>(sender)) button->SetDown(true);
+            run_->Control().FindAdapter();
             PnlMain->SetActiveCardIndex(row.card);
         }
         return;

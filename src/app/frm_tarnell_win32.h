@@ -114,6 +114,7 @@ class TFrmTarnell final : public TForm, public RunView {
     // The last step of the start-up sequence, once the window has been painted (see FormCreate).
     void StartServiceCheck();
     static constexpr UINT_PTR kServiceCheckTimer = 1;
+    static constexpr UINT_PTR kAdapterTimer = 2;
 
     TFrmTarnellOptions options_;
     // The window's lifetime token: what comes back to it later (the service check's answer) holds it

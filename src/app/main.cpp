@@ -8,11 +8,11 @@
 #include <exception>
 #include <memory>
 
-#include "app/bench_phases_win32.h"
 #include "app/command_line_win32.h"
 #include "app/error_box_win32.h"
 #include "app/frm_tarnell_win32.h"
 #include "app/process_end_win32.h"
+#include "base/bench_phases_win32.h"
 #include "base/file_version_win32.h"
 #include "base/log_win32.h"
 #include "base/single_instance_win32.h"
@@ -60,11 +60,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Start-up steps of the modules, before the program's own block; crash reporting first.
     InstallCrashReporting({FromWide(TARNELL_REPORT_URL), FromWide(TARNELL_ERROR_PAGE_URL), &ShowErrorBox});
     OpenLog(UserLogFolder());
+    StampBenchPhase(BenchPhase::CrashAndLog);
     StartUpStep(&LoadTranslationTable);
     StartUpStep(&InitUILanguage);
     StartUpStep(&RegisterVorbeckButtonStyles);
     Log(u"start: Tarnell " + GetFileVersionText() + u", language " + CurrentLanguage() +
         (CommandLineHasArguments(FromWide(GetCommandLineW())) ? u", with arguments" : u", the window"));
+    StampBenchPhase(BenchPhase::Translation);
 
     // With a switch the program runs a command instead of the window; it takes the guard itself. Other
     // arguments (a file dropped on the exe) open the window as none would.
@@ -86,9 +88,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (!AcquireSingleInstance()) return 0;
 
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    StampBenchPhase(BenchPhase::Com);
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_STANDARD_CLASSES | ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&icc);
+    StampBenchPhase(BenchPhase::CommonControls);
     InitUiTasks();
+    StampBenchPhase(BenchPhase::UiTasks);
 
     int exitCode = 0;
     {

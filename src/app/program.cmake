@@ -11,10 +11,6 @@ tarnell_win32_library(tarnell_app_win32 frm_tarnell_win32.cpp error_box_win32.cp
 target_link_libraries(tarnell_app_win32 PUBLIC tarnell_main_layout tarnell_ui tarnell_run_control_win32
                       tarnell_translate_win32 tarnell_theme_win32 tarnell_update_win32 tarnell_crash_win32 comctl32
                       ole32 user32)
-if(TARNELL_BENCH_PHASES)
-  target_sources(tarnell_app_win32 PRIVATE bench_phases_win32.cpp)
-  target_compile_definitions(tarnell_app_win32 PUBLIC TARNELL_BENCH_PHASES)
-endif()
 
 # Pictures drawn as SVG, rasterised at build time: the logo three times its 112 x 50 box (scaled down
 # smoothly at any DPI) as a 24-bit bitmap on white, and the icon at 16, 32, 48 and 256 pixels.

@@ -145,6 +145,13 @@ TRunControl::TRunControl(RunView& view, RunSettings& settings, RunTweaks& tweaks
 TRunControl::~TRunControl() = default;
 
 void TRunControl::LoadState() {
+    FindAdapter();
+    LoadSavedState();
+}
+
+void TRunControl::FindAdapter() {
+    if (FAdapterFound) return;
+    FAdapterFound = true;
     if (!FServices.GetActiveAdapter(NetworkName, NetworkGUID, NetworkIP)) {
         NetworkName = FTexts.Translate(kTextUnknown);
         NetworkGUID.clear();
@@ -152,7 +159,9 @@ void TRunControl::LoadState() {
     }
     FView.SetAdapterCaption(NetworkName);
     FView.SetIPAddressCaption(u"IP: " + NetworkIP);
+}
 
+void TRunControl::LoadSavedState() {
     {
         std::unique_ptr<RunSettingsStore> store = FSettings.Open(kSettingsPath);
         // Restored in this order; each switch that turns on writes true back through its click handler.
@@ -219,6 +228,7 @@ void TRunControl::SaveConfigInteger(const std::u16string& name, int32_t value) {
 }
 
 void TRunControl::BtnStartClick() {
+    FindAdapter();
     switch (FStatus) {
         case stIdle:
             if (!NetworkGUID.empty()) {

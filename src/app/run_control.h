@@ -220,7 +220,7 @@ class TRunControl {
     TRunControl(const TRunControl&) = delete;
     TRunControl& operator=(const TRunControl&) = delete;
 
-    // The adapter found by LoadState; filled once.
+    // The adapter found by FindAdapter; filled once.
     std::u16string NetworkName;
     std::u16string NetworkGUID;
     std::u16string NetworkIP;
@@ -231,6 +231,11 @@ class TRunControl {
     // record gives (recorded for this user too). This user's own recorded status never changes the
     // machine: a version without the record is taken over by the installer, once.
     void LoadState();
+    // LoadState in two steps, for a window that shows itself between them: the option switches and the
+    // status first, then the adapter (FindAdapter), which the first frame does not show. Once found, the
+    // adapter stays; FindAdapter again does nothing, and the run switch finds it first when clicked sooner.
+    void LoadSavedState();
+    void FindAdapter();
     // Shows `status` on the window (and records idle / running); a non-empty message is shown in the
     // error box first.
     void SetStatus(TStatus status, const std::u16string& message = std::u16string());
@@ -264,6 +269,7 @@ class TRunControl {
     RunWorker& FWorker;
     RunTexts& FTexts;
     TStatus FStatus = stIdle;
+    bool FAdapterFound = false;  // FindAdapter has run
     // Lives as long as this object; a hand-over that arrives after it is gone finds it expired.
     std::shared_ptr<TRunControl*> FSelf;
 };

@@ -7,6 +7,7 @@
 #include <memory>
 #include <utility>
 
+#include "base/bench_phases_win32.h"
 #include "base/reading_order.h"
 #include "base/wide.h"
 
@@ -307,6 +308,7 @@ LRESULT CALLBACK AccessibleSubclass(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
 
 void AttachAccessible(HWND hwnd, AccessibleInfo info) {
     if (!hwnd) return;
+    BenchCostScope accessible(BenchCost::Accessible);
     auto* holder = new std::shared_ptr<AccessibleInfo>(std::make_shared<AccessibleInfo>(std::move(info)));
     if (!SetWindowSubclass(hwnd, AccessibleSubclass, kSubclassId, reinterpret_cast<DWORD_PTR>(holder)))
         delete holder;

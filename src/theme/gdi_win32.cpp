@@ -8,6 +8,7 @@ using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
 
+#include "base/bench_phases_win32.h"
 #include "theme/palette.h"
 
 namespace tarnell {
@@ -42,6 +43,7 @@ TColor Win32SystemColor(int index) {
 
 bool EnsureGdiplus() {
     static const bool started = [] {
+        BenchCostScope gdiplus(BenchCost::Gdiplus);
         Gdiplus::GdiplusStartupInput input;
         ULONG_PTR token = 0;
         return Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok;
@@ -58,6 +60,7 @@ LOGFONTW FontInfo(HFONT font) {
 }
 
 HFONT CreateStyledFont(HFONT base, TFontStyles style) {
+    BenchCostScope fonts(BenchCost::Fonts);
     LOGFONTW lf = FontInfo(base);
     lf.lfWeight = (style & fsBold) ? FW_BOLD : FW_NORMAL;
     lf.lfItalic = (style & fsItalic) ? TRUE : FALSE;
@@ -67,6 +70,7 @@ HFONT CreateStyledFont(HFONT base, TFontStyles style) {
 }
 
 bool RegisterControlClass(const wchar_t* className, WNDPROC proc, UINT style) {
+    BenchCostScope classes(BenchCost::WindowClasses);
     WNDCLASSEXW wc{sizeof wc};
     wc.style = style;
     wc.lpfnWndProc = proc;

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "base/bench_phases_win32.h"
 #include "base/error_boundary_win32.h"
 #include "base/offscreen_win32.h"
 #include "base/wide.h"
@@ -45,6 +46,7 @@ class FontCache {
         lf.lfItalic = (font.style & fsItalic) ? TRUE : FALSE;
         lf.lfUnderline = (font.style & fsUnderline) ? TRUE : FALSE;
         lf.lfStrikeOut = (font.style & fsStrikeOut) ? TRUE : FALSE;
+        BenchCostScope fonts(BenchCost::Fonts);
         HFONT created = CreateFontIndirectW(&lf);
         fonts_.emplace(key, created);
         return created;

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "base/accessible_win32.h"
+#include "base/bench_phases_win32.h"
 #include "base/error_boundary_win32.h"
 #include "base/scoped_win.h"
 #include "theme/gdi_win32.h"
@@ -94,6 +95,7 @@ TColor AccentLineColor(HWND line) {
 
 TThemeHelper::TThemeHelper(HWND form) {
     if (!IsTopLevel(form)) throw std::runtime_error("TThemeHelper Owner must be a TForm");
+    BenchCostScope theme(BenchCost::ThemeDwm);
 
     FForm = form;
     FActiveColor = AccentColor;

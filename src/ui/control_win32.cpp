@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/accessible_win32.h"
+#include "base/bench_phases_win32.h"
 #include "base/offscreen_win32.h"
 #include "base/reading_order.h"
 #include "base/wide.h"
@@ -45,6 +46,7 @@ ScopedGdiObject CreateFontForDpi(const TFontSpec& desc, int dpi) {
     lf.lfQuality = desc.antialiased ? ANTIALIASED_QUALITY : DEFAULT_QUALITY;
     const std::wstring face = ToWide(desc.face);
     wcsncpy_s(lf.lfFaceName, face.c_str(), _TRUNCATE);
+    BenchCostScope fonts(BenchCost::Fonts);
     return ScopedGdiObject(CreateFontIndirectW(&lf));
 }
 
@@ -145,6 +147,7 @@ void TControl::CaptionChanged() {
 
 void TControl::CreateHandle(HWND parentHwnd) {
     if (hwnd_) return;
+    BenchCostScope windows(BenchCost::ControlWindows);
     hwnd_ = MakeWindow(parentHwnd, BoundsPixels(), visible_ ? WS_VISIBLE : 0);
     if (!hwnd_) return;
     SetPropW(hwnd_, kControlProp, this);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/bench_phases_win32.h"
 #include "base/wide.h"
 
 namespace tarnell {
@@ -146,6 +147,7 @@ void TForm::RebuildFont() {
             const double factor = double(layoutDpi_) * 100.0 / (double(dpi_) * GrowthPercent(lf, dpi_));
             lf.lfHeight = int(std::lround(lf.lfHeight * factor));
             lf.lfWidth = 0;
+            BenchCostScope fonts(BenchCost::Fonts);
             made.reset(CreateFontIndirectW(&lf));
         }
     }

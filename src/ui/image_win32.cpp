@@ -2,6 +2,7 @@
 
 #include <windowsx.h>
 
+#include "base/bench_phases_win32.h"
 #include "theme/gdi_win32.h"
 #include "theme/palette.h"
 #include "theme/system_colors_win32.h"
@@ -13,6 +14,7 @@ TImage::TImage(TComponent* owner, std::u16string name) : TCustomControl(owner, s
 }
 
 void TImage::LoadBitmapResource(const wchar_t* resourceName) {
+    BenchCostScope logo(BenchCost::Logo);
     bitmap_.reset(
         LoadImageW(GetModuleHandleW(nullptr), resourceName, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     size_ = SIZE{};
@@ -79,6 +81,7 @@ void TImage::Paint(HDC dc, const RECT& client) {
     RECT picture = client;
     if (FocusCueShown()) picture = DrawFocusRing(dc, client, Dpi(), FocusRingColor(CurrentUiPalette()));
     if (!bitmap_ || size_.cx <= 0 || size_.cy <= 0) return;
+    BenchCostScope logo(BenchCost::Logo);
     ScopedMemoryDc source(CreateCompatibleDC(dc));
     ScopedSelect select(source.get(), bitmap_.get());
     SetStretchBltMode(dc, HALFTONE);

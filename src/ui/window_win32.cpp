@@ -1,5 +1,7 @@
 #include "ui/window_win32.h"
 
+#include "base/bench_phases_win32.h"
+
 namespace tarnell {
 
 TWindow::~TWindow() {
@@ -16,6 +18,7 @@ bool TWindow::CreateBound(const wchar_t* className, DWORD exStyle, DWORD style, 
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);
+    BenchCostScope classes(BenchCost::WindowClasses);
     if (!GetClassInfoExW(instance, className, &wc)) {
         wc = WNDCLASSEXW{};
         wc.cbSize = sizeof(wc);
@@ -25,9 +28,11 @@ bool TWindow::CreateBound(const wchar_t* className, DWORD exStyle, DWORD style, 
         wc.hCursor = cursor ? cursor : LoadCursorW(nullptr, IDC_ARROW);
         wc.hbrBackground = nullptr;  // every window paints its own background
         wc.lpszClassName = className;
-        wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+        // Only a top-level window shows an icon; loading it for every control's class cost start-up time.
+        if (!(style & WS_CHILD)) wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
         if (!RegisterClassExW(&wc)) return false;
     }
+    BenchCostScope windows(BenchCost::ControlWindows);
     HWND made = CreateWindowExW(exStyle, className, title, style, x, y, width, height, parent, idOrMenu,
                                 instance, this);
     return made != nullptr;

@@ -190,8 +190,8 @@ TEST_CASE("program: run writes the five values and ends running; stop gives the 
     REQUIRE(start);
     CHECK(U8(Text(start)) == "Run");
 
-    // The configuration card shows the adapter found.
-    CHECK(U8(Text(program.Control(u"LblAdapter"))) == U8(name));
+    // The configuration card shows the adapter found, once the first frame is on the screen.
+    CHECK(WaitUntil([&] { return U8(Text(program.Control(u"LblAdapter"))) == U8(name); }, 5000));
     CHECK(U8(Text(program.Control(u"LblIPAddress"))) == "IP: " + U8(ip));
 
     Click(start);

@@ -213,6 +213,42 @@ TEST_CASE("LoadState without an adapter shows the placeholder and clears what di
     CHECK(rig.view.ipCaption == u"IP: ");
 }
 
+TEST_CASE("The window's two steps: switches and status without asking for the adapter, the adapter once") {
+    struct Case {
+        const char* name;
+        bool runningRecord;
+        bool findFirst;  // FindAdapter runs before the click (the timer after the first frame came first)
+        Log clickStarts;
+    };
+    const Case cases[] = {
+        {"a click before the adapter was looked for finds it first, then starts", false, false,
+         Concat({"services.discover", "adapter=Ethernet", "ip=IP: 192.0.2.2"},
+                Concat(kBusyLook, {"worker.start"}))},
+        {"a click after it starts at once", false, true, Concat(kBusyLook, {"worker.start"})},
+        {"a click in the running look finds the adapter to give back through", true, false,
+         Concat({"services.discover", "adapter=Ethernet", "ip=IP: 192.0.2.2"},
+                Concat(kBusyLook, {"worker.start"}))},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.name);
+        RunRig rig;
+        rig.tweaks.applied = c.runningRecord;
+        rig.rc().LoadSavedState();
+        CHECK(rig.Entries("services.").empty());
+        CHECK(rig.rc().Status() == (c.runningRecord ? stRunning : stIdle));
+        if (c.findFirst) {
+            rig.rc().FindAdapter();
+            rig.rc().FindAdapter();  // the card opened too: asked once all the same
+            CHECK(rig.Entries("services.discover").size() == 1);
+        }
+        rig.log.clear();
+        rig.rc().BtnStartClick();
+        CHECK(rig.log == c.clickStarts);
+        rig.worker.Finish();
+        CHECK(rig.Entries("services.enable {G}=1").size() == 1);
+    }
+}
+
 TEST_CASE("A settings value LoadState cannot read escapes to the caller with the store freed") {
     RunRig rig;
     rig.settings.badValue = u"tcpdelacktick";
