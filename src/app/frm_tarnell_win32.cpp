@@ -213,13 +213,9 @@ LRESULT TFrmTarnell::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             if (wParam && Hwnd()) DestroyWindow(Hwnd());
             return 0;
         case WM_TIMER:
-            if (wParam == kAdapterTimer) {
-                KillTimer(Hwnd(), kAdapterTimer);
-                run_->Control().FindAdapter();
-                return 0;
-            }
-            if (wParam != kServiceCheckTimer) return TForm::HandleMessage(msg, wParam, lParam);
-            StartServiceCheck();
+            if (wParam != kFirstFrameTimer) return TForm::HandleMessage(msg, wParam, lParam);
+            KillTimer(Hwnd(), kFirstFrameTimer);
+            AfterFirstFrame();
             return 0;
         default:
             return TForm::HandleMessage(msg, wParam, lParam);
@@ -384,21 +380,21 @@ void TFrmTarnell::FormCreate() {
     StampBenchPhase(BenchPhase::Decoration);
     run_->Control().LoadSavedState();
     StampBenchPhase(BenchPhase::SavedState);
-    // The adapter is shown on the configuration card only: it is looked for once the first frame is on
-    // the screen (a timer message comes only when nothing is left to paint), or sooner when the card is
-    // opened or the run switch pressed before that.
-    SetTimer(Hwnd(), kAdapterTimer, USER_TIMER_MINIMUM, nullptr);
-    if (!options_.serviceUrl.empty()) {
-        SetUpdateMainWindow(Hwnd());
-        // The check starts once the first frame is on the screen: a timer message comes only when no
-        // window of this thread has anything left to paint. Its thread and its loads then no longer delay
-        // the window, and nothing it shows could come sooner anyway.
-        SetTimer(Hwnd(), kServiceCheckTimer, USER_TIMER_MINIMUM, nullptr);
-    }
+    if (!options_.serviceUrl.empty()) SetUpdateMainWindow(Hwnd());
+    // What the first frame does not show waits until it is on the screen: a timer message comes only when
+    // no window of this thread has anything left to paint.
+    SetTimer(Hwnd(), kFirstFrameTimer, USER_TIMER_MINIMUM, nullptr);
+}
+
+// The adapter, shown on the configuration card only (looked for sooner when the card is opened or the run
+// switch pressed first); then the service check, whose thread and loads no longer delay the window, and
+// whose answer could not come sooner anyway.
+void TFrmTarnell::AfterFirstFrame() {
+    run_->Control().FindAdapter();
+    if (!options_.serviceUrl.empty()) StartServiceCheck();
 }
 
 void TFrmTarnell::StartServiceCheck() {
-    KillTimer(Hwnd(), kServiceCheckTimer);
     // The answer reaches the window only while it lives: the check drops a late one on the UI thread,
     // where the window is destroyed too.
     const std::weak_ptr<TFrmTarnell*> self = self_;

@@ -112,9 +112,9 @@ class TFrmTarnell final : public TForm, public RunView {
     TCheckBox* OptionSwitch(TRunOption option) const;
     void OptionClick(TRunOption option, TComponent* sender);
     // The last step of the start-up sequence, once the window has been painted (see FormCreate).
+    void AfterFirstFrame();
     void StartServiceCheck();
-    static constexpr UINT_PTR kServiceCheckTimer = 1;
-    static constexpr UINT_PTR kAdapterTimer = 2;
+    static constexpr UINT_PTR kFirstFrameTimer = 1;
 
     TFrmTarnellOptions options_;
     // The window's lifetime token: what comes back to it later (the service check's answer) holds it
