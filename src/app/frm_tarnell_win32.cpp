@@ -213,9 +213,13 @@ LRESULT TFrmTarnell::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             if (wParam && Hwnd()) DestroyWindow(Hwnd());
             return 0;
         case WM_TIMER:
-            if (wParam != kFirstFrameTimer) return TForm::HandleMessage(msg, wParam, lParam);
-            KillTimer(Hwnd(), kFirstFrameTimer);
-            AfterFirstFrame();
+            if (wParam == kFirstFrameTimer) {
+                KillTimer(Hwnd(), kFirstFrameTimer);
+                AfterFirstFrame();
+                return 0;
+            }
+            if (wParam != kServiceCheckTimer) return TForm::HandleMessage(msg, wParam, lParam);
+            StartServiceCheck();
             return 0;
         default:
             return TForm::HandleMessage(msg, wParam, lParam);
@@ -387,14 +391,17 @@ void TFrmTarnell::FormCreate() {
 }
 
 // The adapter, shown on the configuration card only (looked for sooner when the card is opened or the run
-// switch pressed first); then the service check, whose thread and loads no longer delay the window, and
-// whose answer could not come sooner anyway.
+// switch pressed first); then, a tick later, the service check, whose thread and loads no longer delay the
+// window, and whose answer could not come sooner anyway. The tick lets the adapter's log line be written
+// before the check's name resolution begins: both run on the thread pool, which under Wine starts a second
+// thread (about a megabyte) when they overlap.
 void TFrmTarnell::AfterFirstFrame() {
     run_->Control().FindAdapter();
-    if (!options_.serviceUrl.empty()) StartServiceCheck();
+    if (!options_.serviceUrl.empty()) SetTimer(Hwnd(), kServiceCheckTimer, USER_TIMER_MINIMUM, nullptr);
 }
 
 void TFrmTarnell::StartServiceCheck() {
+    KillTimer(Hwnd(), kServiceCheckTimer);
     // The answer reaches the window only while it lives: the check drops a late one on the UI thread,
     // where the window is destroyed too.
     const std::weak_ptr<TFrmTarnell*> self = self_;

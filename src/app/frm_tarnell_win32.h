@@ -115,6 +115,7 @@ class TFrmTarnell final : public TForm, public RunView {
     void AfterFirstFrame();
     void StartServiceCheck();
     static constexpr UINT_PTR kFirstFrameTimer = 1;
+    static constexpr UINT_PTR kServiceCheckTimer = 2;
 
     TFrmTarnellOptions options_;
     // The window's lifetime token: what comes back to it later (the service check's answer) holds it
